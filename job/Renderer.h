@@ -1,0 +1,67 @@
+// Binding to the page renderer libtarvik.so and the rendering of one input file.
+//
+// Use (window thread): LoadRenderer() once at start; on false show
+// kLoadRendererFailed and end. FreeRenderer() when the window closes.
+// The runner's worker calls RenderPages for each input file; the page bitmaps
+// appear in PageFolder(), a private folder made for that call.
+#pragma once
+
+#include "tarvik.h"
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace varnel {
+
+inline constexpr const char* kRendererLibrary = "libtarvik.so";
+inline constexpr const char* kLoadRendererFailed = "Load libtarvik.so failed, please reinstall!";
+
+// The nine arguments handed to the renderer for one input file:
+// "tarvik" "-dNOPAUSE" "-dBATCH" "-dSAFER" "-sDEVICE=bmp16m"
+// "-sOutputFile=<pageFolder><baseName>_%03d.bmp" "-r<x>x<y>" "-g<w>x<h>" <input>.
+// The page size is A4 (8.27 x 11.69 inches) at the resolution, truncated.
+std::vector<std::string> RendererArguments(const std::string& pageFolder,
+                                           const std::string& baseName, int xdpi, int ydpi,
+                                           const std::string& inputPath);
+
+class Renderer {
+public:
+    Renderer() = default;
+    ~Renderer();
+    Renderer(const Renderer&) = delete;
+    Renderer& operator=(const Renderer&) = delete;
+
+    // Loads the library and binds its four entries in order, stopping at the
+    // first missing one. With no path the library is found by name through the
+    // normal search (the programs' RUNPATH holds their own folder); tests pass
+    // the path of a stand-in. Unloads again on failure.
+    bool LoadRenderer(const char* libraryPath = nullptr);
+    // Unloads the library if loaded. Returns 1.
+    int FreeRenderer();
+    bool IsLoaded() const { return m_library != nullptr; }
+    // Why the last LoadRenderer failed, as the system's loader put it.
+    const std::string& LoadError() const { return m_loadError; }
+
+    // Makes a fresh page folder, has a fresh renderer instance render the input
+    // into it and deletes the instance. Returns the last renderer result; a
+    // negative value when the page folder could not be made (no call is made
+    // then) or the library is not loaded.
+    int RenderPages(const std::string& inputPath, const std::string& baseName, int xdpi, int ydpi);
+
+    // The page folder of the latest RenderPages call, ending in "/"; empty
+    // before the first call or when it could not be made. Safe from any thread.
+    std::string PageFolder() const;
+
+private:
+    void* m_library = nullptr;
+    TarvikNewInstanceFn m_newInstance = nullptr;
+    TarvikRunWithArgsFn m_runWithArgs = nullptr;
+    TarvikExitFn m_exit = nullptr;
+    TarvikDeleteInstanceFn m_deleteInstance = nullptr;
+    std::string m_loadError;
+    mutable std::mutex m_folderMutex;
+    std::string m_pageFolder;
+};
+
+} // namespace varnel

@@ -1,0 +1,328 @@
+#include "Runner.h"
+
+#include "ImgConv.h"
+#include "OutputFormats.h"
+
+#include <chrono>
+#include <cstdio>
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace varnel {
+
+namespace {
+
+const char* const kConverting1 = "Converting.";
+const char* const kConverting2 = "Converting..";
+const char* const kConverting3 = "Converting...";
+const char* const kSucceed = "Succeed";
+const char* const kFailed = "Failed";
+const char* const kAborted = "Aborted";
+
+// Toolkit format code of the renderer's page bitmaps (BMP).
+constexpr int kPageFormat = 1;
+
+int MappedCompression(int compress) {
+    switch (compress) {
+    case 0:
+        return 0;
+    case 1:
+        return 1;
+    case 2:
+        return 6;
+    case 3:
+        return 2;
+    case 4:
+        return 3;
+    case 5:
+        return 5;
+    case 6:
+        return 4;
+    default:
+        return 2;
+    }
+}
+
+std::string PageName(const std::string& folder, const std::string& base, int page) {
+    char number[16];
+    std::snprintf(number, sizeof number, "_%03d.bmp", page);
+    return folder + base + number;
+}
+
+// File name without folder and extension.
+std::string StemOf(const std::string& path) {
+    std::string name = path.substr(path.rfind('/') + 1);
+    std::size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+} // namespace
+
+Runner::Runner(ConvertView& view, Renderer& renderer, const ConverterApi& api)
+    : m_view(view), m_renderer(renderer), m_api(api) {}
+
+Runner::~Runner() {
+    Wait();
+}
+
+void Runner::Configure(int formatIndex, int outputMode, const ConvertSettings& settings,
+                       const std::string& outputFolder) {
+    m_formatIndex = formatIndex;
+    m_outputMode = outputMode;
+    m_settings = settings;
+    m_outputFolder = outputFolder;
+    // Paths are joined by plain concatenation, so the folder needs its "/".
+    if (!m_outputFolder.empty() && m_outputFolder.back() != '/') m_outputFolder += '/';
+}
+
+void Runner::StartStop(int formatIndex, int outputMode, const ConvertSettings& settings,
+                       const std::string& outputFolder) {
+    if (m_running.load()) {
+        m_stop.store(1);
+        return;
+    }
+    Configure(formatIndex, outputMode, settings, outputFolder);
+    m_view.SetStartStopButton("Stop Converting", true);
+    m_running.store(1);
+    m_view.EnableControls(false);
+    // An earlier worker has made its last call by the time the running flag
+    // dropped; this only collects the thread.
+    if (m_worker.joinable()) m_worker.join();
+    try {
+        m_worker = std::thread([this] { RunConversion(); });
+    } catch (const std::system_error&) {
+        // No worker: give the window back rather than leave it stuck in a run.
+        m_running.store(0);
+        m_view.SetStartStopButton("Start Converting", false);
+        m_view.EnableControls(true);
+    }
+}
+
+void Runner::RequestStop() {
+    if (m_running.load()) m_stop.store(1);
+}
+
+void Runner::Wait() {
+    if (m_worker.joinable() && m_worker.get_id() != std::this_thread::get_id()) m_worker.join();
+}
+
+void Runner::RunConversion() {
+    m_view.SetSelectedLabel("Selected: 1");
+    OutputFormat format = FormatFromEntry(FormatListEntry(m_formatIndex));
+    m_formatCode = format.code;
+    m_extension = format.extension;
+
+    const int rows = m_view.RowCount();
+    for (int k = 0; k < rows && m_stop.load() != 1; ++k) {
+        m_view.SelectOnlyItem(k);
+        m_view.SetProgress(100 * (k + 1) / rows);
+        ConvertRow(k);
+    }
+
+    m_view.SetStartStopButton("Start Converting", false);
+    m_view.EnableControls(true);
+    m_view.SelectOnlyItem(0);
+    // Cleared last, so a new run cannot start while this worker still talks
+    // to the window.
+    m_stop.store(0);
+    m_running.store(0);
+}
+
+void Runner::ConvertRow(int row) {
+    m_view.SetRowStatus(row, kConverting1);
+    if (int pause = m_view.StatusPauseMs(); pause > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+    m_view.SetRowStatus(row, kConverting2);
+
+    const std::string path = m_view.RowPath(row);
+    const std::string sourceFolder = path.substr(0, path.rfind('/') + 1);
+    const std::string base = StemOf(path);
+
+    m_renderer.RenderPages(path, base, m_settings.xdpi, m_settings.ydpi);
+    const std::string pageFolder = m_renderer.PageFolder();
+
+    if (m_stop.load() == 1) {
+        m_view.SetRowStatus(row, kAborted);
+        m_pageList.clear();
+        CollectPages(pageFolder);
+        DeletePageFiles(pageFolder);
+        return;
+    }
+
+    m_pageList.clear();
+    CollectPages(pageFolder);
+    if (m_pageList.empty()) {
+        m_view.SetRowStatus(row, kFailed);
+    } else {
+        m_view.SetRowStatus(row, kConverting3);
+        const std::string baseFolder = m_outputMode == 1 ? m_outputFolder : sourceFolder;
+        const std::string target = m_settings.each == 1 ? baseFolder + base + "/" : baseFolder;
+        MakeDirs(target);
+
+        bool aborted = false;
+        bool written = true;
+        if (m_formatCode == FMT_TIFF && m_settings.multpage == 1) {
+            written = ConvertMerged(target, base, &aborted);
+        } else if (m_pageList.size() == 1) {
+            written = ConvertOne(m_pageList.front(), target + base + m_extension, m_formatCode);
+        } else {
+            for (const std::string& page : m_pageList) {
+                if (m_stop.load() == 1) {
+                    aborted = true;
+                    break;
+                }
+                written =
+                    ConvertOne(page, target + StemOf(page) + m_extension, m_formatCode) && written;
+            }
+        }
+        if (aborted)
+            m_view.SetRowStatus(row, kAborted);
+        else if (m_stop.load() == 1)
+            m_view.SetRowStatus(row, kAborted); // stop noticed only at the final check
+        else
+            m_view.SetRowStatus(row, written ? kSucceed : kFailed);
+    }
+    DeletePageFiles(pageFolder);
+}
+
+bool Runner::ConvertMerged(const std::string& target, const std::string& base, bool* aborted) {
+    const std::string pageFolder = m_renderer.PageFolder();
+    const int pages = static_cast<int>(m_pageList.size());
+    const int h = m_api.Create();
+    bool ok = h > 0;
+    if (h > 0) {
+        const std::string output = target + base + ".tif";
+        m_api.SetOption(h, OPT_MULTIPAGE_PATH, output.c_str(), 0, nullptr);
+        SetOption(h, OPT_MULTIPAGE, 1);
+        // The page names come from the numbers; the list only counts them.
+        for (int i = 1; i <= pages; ++i) {
+            if (m_stop.load() == 1) {
+                *aborted = true;
+                break;
+            }
+            m_api.AddFile(h, PageName(pageFolder, base, i).c_str(), kPageFormat);
+        }
+        if (m_stop.load() == 0) {
+            ApplyConverterOptions(h, FMT_TIFF);
+            ok = m_api.Run(h) != 0;
+        }
+    }
+    // The merged file is put in place when the handle goes.
+    if (m_api.Destroy(h) == 0 && h > 0) ok = false;
+    return ok;
+}
+
+bool Runner::ConvertOne(const std::string& page, const std::string& outputPath, int code) {
+    const int h = m_api.Create();
+    bool ok = h > 0;
+    if (h > 0) {
+        m_api.SetOption(h, OPT_OUTPUT_PATH, outputPath.c_str(), 0, nullptr);
+        m_api.AddFile(h, page.c_str(), kPageFormat);
+        ApplyConverterOptions(h, code);
+        ok = m_api.Run(h) != 0;
+    }
+    if (m_api.Destroy(h) == 0 && h > 0) ok = false;
+    return ok;
+}
+
+void Runner::SetOption(int handle, int code, int value) {
+    m_api.SetOption(handle, code, nullptr, value, nullptr);
+}
+
+void Runner::ApplyConverterOptions(int handle, int formatCode) {
+    const ConvertSettings& s = m_settings;
+    if (s.resize == 1) {
+        SetOption(handle, OPT_WIDTH, s.width);
+        SetOption(handle, OPT_HEIGHT, s.height);
+    }
+    if (s.angle > 0) SetOption(handle, OPT_ROTATE, s.angle);
+    SetOption(handle, OPT_XDPI, s.xdpi);
+    SetOption(handle, OPT_YDPI, s.ydpi);
+    SetOption(handle, OPT_FORMAT, formatCode);
+
+    const std::string* mode = nullptr;
+    switch (formatCode) {
+    case FMT_BMP:
+        mode = &s.bmpc;
+        break;
+    case FMT_JPEG:
+        mode = &s.jpgc;
+        SetOption(handle, OPT_QUALITY, s.JQu);
+        break;
+    case FMT_PNG:
+        mode = &s.pngc;
+        break;
+    case FMT_GIF:
+        mode = &s.gifc;
+        break;
+    case FMT_TIFF:
+        mode = &s.tifc;
+        SetOption(handle, OPT_TIFF_COMPRESSION, MappedCompression(s.compress));
+        SetOption(handle, OPT_QUALITY, s.TJQu);
+        break;
+    case FMT_PCX:
+        mode = &s.pcxc;
+        break;
+    case FMT_TGA:
+        mode = &s.tgac;
+        break;
+    case FMT_JP2:
+        mode = &s.jp2c;
+        break;
+    case FMT_RAS:
+        mode = &s.rasc;
+        break;
+    case FMT_JPC:
+        mode = &s.jpcc;
+        break;
+    default:
+        break; // EMF and WMF have no colour mode
+    }
+
+    int bpp = 24;
+    bool gray = false;
+    if (mode) {
+        const char* name = mode->c_str();
+        if (::strcasecmp(name, "256 Color") == 0) {
+            bpp = 8;
+        } else if (::strcasecmp(name, "256 Grays") == 0) {
+            bpp = 8;
+            gray = true;
+        } else if (::strcasecmp(name, "16 Color") == 0) {
+            bpp = 4;
+        } else if (::strcasecmp(name, "16 Grays") == 0) {
+            bpp = 4;
+            gray = true;
+        } else if (::strcasecmp(name, "B&W") == 0) {
+            bpp = 1;
+        }
+    }
+    if (gray) SetOption(handle, OPT_GRAY, 1);
+    SetOption(handle, OPT_BPP, bpp);
+}
+
+void Runner::CollectPages(const std::string& folder) {
+    // No folder was made for this render: there is nothing to list, and an
+    // empty name must not turn into the root folder.
+    if (folder.empty()) return;
+    const std::string base = folder.back() == '/' ? folder : folder + "/";
+    DIR* dir = ::opendir(base.c_str());
+    if (!dir) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string path = base + entry->d_name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+        m_pageList.push_back(path);
+    }
+    ::closedir(dir);
+}
+
+void Runner::DeletePageFiles(const std::string& folder) {
+    for (const std::string& page : m_pageList) ::unlink(page.c_str());
+    if (!folder.empty()) ::rmdir(folder.c_str());
+}
+
+} // namespace varnel
