@@ -40,6 +40,11 @@ extern "C" {
 int ImgConvCreate();
 int ImgConvAddFile(int handle, const char* path, int format);
 int ImgConvSetOption(int handle, int code, const char* text, int value, void* reserved);
+// 0 also when an output could not be written (page not loaded, file not
+// opened, writer refused or failed); such a run leaves no file behind and an
+// older file of that name as it was.
 int ImgConvRun(int handle);
+// A merged TIFF appears under its name here; 0 also when it was started but
+// could not be completed (then no file is left and an older one is kept).
 int ImgConvDestroy(int handle);
 }
