@@ -1,0 +1,82 @@
+// Shared pieces of the desktop program's GUI tests: a private home and
+// profile for every test program, a window whose platform dialogs are
+// replaced by scripted answers, and small file helpers.
+#pragma once
+
+#include "ConvertDlg.h"
+#include "InputListModel.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// Points HOME, XDG_CONFIG_HOME and XDG_RUNTIME_DIR into a fresh temporary
+// folder, so no test ever touches the real profile. Call before any window.
+class TestHome {
+public:
+    TestHome();
+    ~TestHome();
+    QByteArray home() const { return m_dir.path().toUtf8(); }
+    QByteArray profile() const;
+    QByteArray ProfileText() const;
+    void WriteProfile(const QByteArray& text) const;
+    // A fresh folder below the home folder for one test's files.
+    QByteArray NewFolder(const QByteArray& name) const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void WriteFile(const QByteArray& path, const QByteArray& content);
+
+// Replaces the platform dialogs and the desktop opener with scripted answers.
+class TestDlg : public CConvertDlg {
+public:
+    explicit TestDlg(const char* renderer = VARNEL_TEST_RENDERER,
+                     const varnel::ConverterApi* api = nullptr)
+        : CConvertDlg(renderer, nullptr, api) {}
+
+    bool realDialogs = false; // use the platform dialogs after all
+    QList<QByteArray> filesToChoose;
+    QByteArray folderToChoose;
+    QList<QByteArray> chooseFilesStarts;
+    QStringList folderCaptions;
+    QList<QByteArray> opened;
+    int rendererFailedShown = 0;
+
+    QByteArray Cell(int row, int column) const { return ListModel()->Text(row, column).toUtf8(); }
+    template <class T> T* Find(const char* name) const {
+        T* w = findChild<T*>(QLatin1String(name));
+        if (!w) qFatal("no widget %s", name);
+        return w;
+    }
+    QString LabelText(const char* name) const;
+    QList<int> SelectedRows() const;
+
+protected:
+    QList<QByteArray> ChooseFiles(const QByteArray& startAt) override {
+        chooseFilesStarts.append(startAt);
+        return realDialogs ? CConvertDlg::ChooseFiles(startAt) : filesToChoose;
+    }
+    QByteArray ChooseFolder(const QString& caption, const QByteArray&) override {
+        folderCaptions.append(caption);
+        return folderToChoose;
+    }
+    void OpenWithDesktop(const QByteArray& path) override { opened.append(path); }
+    using CConvertDlg::ChooseFolder;
+    void ShowRendererFailed() override { ++rendererFailedShown; }
+};
+
+// Drags mime over the window and drops it, as the desktop would.
+void SendDrop(QWidget* window, QMimeData* mime);
+
+// Calls check with the next modal dialog once it is up (it must close it).
+void WhenModalShows(std::function<void(QWidget*)> check);
+
+// The value of a key in the profile text; nullopt when the key is absent.
+std::optional<QByteArray> ProfileValue(const QByteArray& profileText, const QByteArray& key);

@@ -1,0 +1,101 @@
+// Times the window's two costly moments: adding a folder of 10,000 print
+// files, and how long the window thread is held up while a run goes on.
+// Prints the figures; not a test, so a loaded machine fails nothing.
+#include "AppTestSupport.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QToolButton>
+#include <cstdio>
+
+namespace {
+int Create() {
+    static std::atomic<int> next{0};
+    return ++next;
+}
+int AddFile(int, const char*, int) {
+    return 1;
+}
+int SetOption(int, int, const char*, int, void*) {
+    return 1;
+}
+int Run(int) {
+    return 1;
+}
+int Destroy(int) {
+    return 1;
+}
+const varnel::ConverterApi kQuietApi{Create, AddFile, SetOption, Run, Destroy};
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TestHome home;
+    const int files = argc > 1 ? std::atoi(argv[1]) : 10000;
+    // A second argument names a folder made by an earlier call, to time the
+    // adding alone.
+    QByteArray folder = argc > 2 ? QByteArray(argv[2]) : home.NewFolder("many");
+    if (argc <= 2 || !QFileInfo::exists(QString::fromLocal8Bit(folder))) {
+        QDir().mkpath(QString::fromLocal8Bit(folder));
+        for (int i = 0; i < files; ++i)
+            WriteFile(folder + "/page " + QByteArray::number(i) + ".pcl", QByteArray(2000, 'x'));
+    }
+
+    TestDlg dlg(VARNEL_TEST_RENDERER, &kQuietApi);
+    if (!dlg.OnInitDialog()) return 1;
+    dlg.show();
+    QCoreApplication::processEvents();
+
+    QElapsedTimer clock;
+    clock.start();
+    dlg.AddFolderFiles(folder);
+    QCoreApplication::processEvents(); // the repaint that follows belongs to the cost
+    std::printf("add folder of %d files: %lld ms (%d rows)\n", files, clock.elapsed(),
+                dlg.RowCount());
+
+    if (qEnvironmentVariableIsSet("SPEED_ADD_ONLY")) return 0;
+    clock.restart();
+    dlg.Find<QAbstractItemView>("fileList")->selectAll();
+    dlg.RemoveSelected();
+    QCoreApplication::processEvents();
+    std::printf("remove all %d rows: %lld ms\n", files, clock.elapsed());
+
+    // A run: the longest gap between ticks of a 5 ms timer. With SPEED_REAL
+    // set, the real renderer and engine convert the corpus's PCL 5 files.
+    const bool real = qEnvironmentVariableIsSet("SPEED_REAL");
+    std::unique_ptr<TestDlg> realDlg;
+    TestDlg* run = &dlg;
+    if (real) {
+        realDlg = std::make_unique<TestDlg>(VARNEL_BINARY_DIR "/bin/libtarvik.so",
+                                            &varnel::EngineConverterApi());
+        if (!realDlg->OnInitDialog()) return 1;
+        realDlg->show();
+        run = realDlg.get();
+        run->AddFolderFiles(VARNEL_CORPUS_DIR "/pcl5");
+    } else {
+        const QByteArray jobs = home.NewFolder("jobs");
+        for (int i = 0; i < 20; ++i)
+            WriteFile(jobs + "/" + QByteArray::number(i) + ".pcl", "pages 2\nsleep 20");
+        dlg.AddFolderFiles(jobs);
+    }
+    qint64 last = 0, worst = 0, ticks = 0;
+    QTimer ticker;
+    ticker.setInterval(5);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        worst = std::max(worst, now - last);
+        last = now;
+        ++ticks;
+    });
+    clock.restart();
+    ticker.start();
+    run->Find<QToolButton>("startButton")->click();
+    while (run->IsRunning()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    ticker.stop();
+    std::printf("run of %d rows: %lld ms, %lld timer ticks, longest window-thread gap %lld ms\n",
+                run->RowCount(), clock.elapsed(), ticks, worst);
+    return 0;
+}
