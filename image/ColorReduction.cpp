@@ -20,7 +20,8 @@ inline uint8_t GrayLevel(uint32_t red, uint32_t green, uint32_t blue) {
 // lowest index among the entries at the least distance.
 class NearestCache {
 public:
-    NearestCache(const RasterColor* palette, uint32_t count) : m_palette(palette), m_count(std::min(count, 256u)) {
+    NearestCache(const RasterColor* palette, uint32_t count)
+        : m_palette(palette), m_count(std::min(count, 256u)) {
         m_keys = std::make_unique<uint32_t[]>(kSlots);
         m_values = std::make_unique<uint8_t[]>(kSlots);
         std::fill_n(m_keys.get(), kSlots, kEmpty);
@@ -106,7 +107,8 @@ bool CRaster::MakeGray() {
         for (uint32_t y = 0; y < height; ++y) {
             const uint8_t* src = RowPointer(y);
             uint8_t* dst = temp.RowPointer(y);
-            for (uint32_t x = 0; x < width; ++x, src += 3) dst[x] = GrayLevel(src[2], src[1], src[0]);
+            for (uint32_t x = 0; x < width; ++x, src += 3)
+                dst[x] = GrayLevel(src[2], src[1], src[0]);
         }
         return FinishTransform(temp, nullptr);
     }
@@ -202,7 +204,8 @@ bool CRaster::DecreaseBpp(uint32_t bits, bool errorDiffusion, const RasterColor*
     if (temp.header.clrUsed == 0) {
         // Same depth, 24 bits: a plain copy of the colours.
         for (uint32_t y = 0; y < height; ++y)
-            std::memcpy(temp.RowPointer(y), RowPointer(y), std::min(settings.rowStride, temp.settings.rowStride));
+            std::memcpy(temp.RowPointer(y), RowPointer(y),
+                        std::min(settings.rowStride, temp.settings.rowStride));
         return FinishTransform(temp, nullptr);
     }
 
@@ -220,7 +223,8 @@ bool CRaster::DecreaseBpp(uint32_t bits, bool errorDiffusion, const RasterColor*
             uint8_t prevIndex = 0;
             if (temp.header.bitCount == 8) {
                 for (uint32_t x = 0; x < width; ++x, src += 3) {
-                    uint32_t key = uint32_t(src[0]) | uint32_t(src[1]) << 8 | uint32_t(src[2]) << 16;
+                    uint32_t key =
+                        uint32_t(src[0]) | uint32_t(src[1]) << 8 | uint32_t(src[2]) << 16;
                     if (key != prevKey) {
                         prevKey = key;
                         prevIndex = cache.Find(src[0], src[1], src[2]);
@@ -230,7 +234,8 @@ bool CRaster::DecreaseBpp(uint32_t bits, bool errorDiffusion, const RasterColor*
             } else if (temp.header.bitCount == 1) {
                 std::memset(dst, 0, temp.settings.rowStride);
                 for (uint32_t x = 0; x < width; ++x, src += 3) {
-                    uint32_t key = uint32_t(src[0]) | uint32_t(src[1]) << 8 | uint32_t(src[2]) << 16;
+                    uint32_t key =
+                        uint32_t(src[0]) | uint32_t(src[1]) << 8 | uint32_t(src[2]) << 16;
                     if (key != prevKey) {
                         prevKey = key;
                         prevIndex = cache.Find(src[0], src[1], src[2]);
@@ -239,7 +244,8 @@ bool CRaster::DecreaseBpp(uint32_t bits, bool errorDiffusion, const RasterColor*
                 }
             } else {
                 for (uint32_t x = 0; x < width; ++x, src += 3) {
-                    uint32_t key = uint32_t(src[0]) | uint32_t(src[1]) << 8 | uint32_t(src[2]) << 16;
+                    uint32_t key =
+                        uint32_t(src[0]) | uint32_t(src[1]) << 8 | uint32_t(src[2]) << 16;
                     if (key != prevKey) {
                         prevKey = key;
                         prevIndex = cache.Find(src[0], src[1], src[2]);
@@ -252,7 +258,8 @@ bool CRaster::DecreaseBpp(uint32_t bits, bool errorDiffusion, const RasterColor*
         // A palette source: one answer per source entry.
         const RasterColor* spal = Palette();
         uint8_t map[256];
-        for (uint32_t i = 0; i < header.clrUsed && i < 256; ++i) map[i] = SearchNearest(tpal, n, spal[i]);
+        for (uint32_t i = 0; i < header.clrUsed && i < 256; ++i)
+            map[i] = SearchNearest(tpal, n, spal[i]);
         for (uint32_t y = 0; y < height; ++y)
             for (uint32_t x = 0; x < width; ++x)
                 temp.SetIndexAtUnchecked(x, y, map[GetIndexAtUnchecked(x, y)]);

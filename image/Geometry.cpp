@@ -139,18 +139,22 @@ bool CRaster::Rescale(uint32_t newWidth, uint32_t newHeight, int mode, CRaster* 
                          alphaPlane ? double(c.reserved) : 255.0}};
     };
     auto store = [&](uint32_t x, uint32_t y, const Channels& ch) {
-        RasterColor c{ClampByte(ch.v[0]), ClampByte(ch.v[1]), ClampByte(ch.v[2]), ClampByte(ch.v[3])};
+        RasterColor c{ClampByte(ch.v[0]), ClampByte(ch.v[1]), ClampByte(ch.v[2]),
+                      ClampByte(ch.v[3])};
         temp.SetColorAtUnchecked(x, y, c, temp.alphaPlane != nullptr);
     };
-    const bool areaAverage = mode != 2 && BitsPerPixel() == 24 && newWidth < width && newHeight < height;
+    const bool areaAverage =
+        mode != 2 && BitsPerPixel() == 24 && newWidth < width && newHeight < height;
 
     for (uint32_t y = 0; y < newHeight; ++y) {
         for (uint32_t x = 0; x < newWidth; ++x) {
             Channels out{{0, 0, 0, 0}};
             if (areaAverage) {
                 // The mean over the source area the destination pixel covers.
-                double x0 = x * double(xScale), x1 = std::min<double>((x + 1) * double(xScale), width);
-                double y0 = y * double(yScale), y1 = std::min<double>((y + 1) * double(yScale), height);
+                double x0 = x * double(xScale),
+                       x1 = std::min<double>((x + 1) * double(xScale), width);
+                double y0 = y * double(yScale),
+                       y1 = std::min<double>((y + 1) * double(yScale), height);
                 double total = 0;
                 for (uint32_t sy = uint32_t(y0); sy < height && sy < y1; ++sy) {
                     double wy = std::min<double>(sy + 1, y1) - std::max<double>(sy, y0);
@@ -184,7 +188,8 @@ bool CRaster::Rescale(uint32_t newWidth, uint32_t newHeight, int mode, CRaster* 
                         }
                     }
                 } else {
-                    Channels a = at(ix, iy), b = at(ix + 1, iy), c = at(ix, iy + 1), d = at(ix + 1, iy + 1);
+                    Channels a = at(ix, iy), b = at(ix + 1, iy), c = at(ix, iy + 1),
+                             d = at(ix + 1, iy + 1);
                     for (int k = 0; k < 4; ++k) {
                         double top = a.v[k] + (b.v[k] - a.v[k]) * tx;
                         double bottom = c.v[k] + (d.v[k] - c.v[k]) * tx;
@@ -198,9 +203,13 @@ bool CRaster::Rescale(uint32_t newWidth, uint32_t newHeight, int mode, CRaster* 
     return FinishTransform(temp, destination);
 }
 
-bool CRaster::Turn90Right(CRaster* destination) { return TurnQuarter(true, destination); }
+bool CRaster::Turn90Right(CRaster* destination) {
+    return TurnQuarter(true, destination);
+}
 
-bool CRaster::Turn90Left(CRaster* destination) { return TurnQuarter(false, destination); }
+bool CRaster::Turn90Left(CRaster* destination) {
+    return TurnQuarter(false, destination);
+}
 
 bool CRaster::TurnQuarter(bool clockwise, CRaster* destination) {
     if (!pixelBlock) return false;
@@ -248,7 +257,8 @@ bool CRaster::TurnQuarter(bool clockwise, CRaster* destination) {
                             uint32_t sx = bx * 8 + k;
                             if (sx >= width) break; // padding bits
                             uint32_t dy = clockwise ? width - 1 - sx : sx;
-                            temp.settings.pixels[size_t(dy) * temp.settings.rowStride + (dx >> 3)] |= dbit;
+                            temp.settings
+                                .pixels[size_t(dy) * temp.settings.rowStride + (dx >> 3)] |= dbit;
                         }
                     }
                 }
@@ -278,7 +288,8 @@ bool CRaster::TurnQuarter(bool clockwise, CRaster* destination) {
                             uint8_t* dst = dstPixels + size_t(y) * dstStride;
                             const uint32_t sx = sourceX(y);
                             if (bits == 24) {
-                                const uint8_t* p = srcPixels + firstRow * srcStride + size_t(sx) * 3;
+                                const uint8_t* p =
+                                    srcPixels + firstRow * srcStride + size_t(sx) * 3;
                                 uint8_t* d = dst + size_t(x1) * 3;
                                 for (uint32_t x = x1; x < xEnd; ++x, p += step, d += 3) {
                                     const uint8_t b = p[0], g = p[1], r = p[2];
@@ -291,7 +302,8 @@ bool CRaster::TurnQuarter(bool clockwise, CRaster* destination) {
                                 for (uint32_t x = x1; x < xEnd; ++x, p += step) dst[x] = *p;
                             } else {
                                 for (uint32_t x = x1; x < xEnd; ++x)
-                                    temp.SetIndexAtUnchecked(x, y, GetIndexAtUnchecked(sx, sourceY(x)));
+                                    temp.SetIndexAtUnchecked(x, y,
+                                                             GetIndexAtUnchecked(sx, sourceY(x)));
                             }
                         }
                     }
@@ -340,7 +352,9 @@ bool CRaster::RotateBy(float angle, CRaster* destination) {
     const double newW = std::floor((double(maxX) + 0.5) - double(minX));
     const double newH = std::floor((double(maxY) + 0.5) - double(minY));
     // Sizes beyond the header's range are sent to Create as too large.
-    auto toSize = [](double v) { return v <= 0 ? 0u : v >= 4294967295.0 ? 0xFFFFFFFFu : uint32_t(v); };
+    auto toSize = [](double v) {
+        return v <= 0 ? 0u : v >= 4294967295.0 ? 0xFFFFFFFFu : uint32_t(v);
+    };
     const uint32_t newWidth = toSize(newW);
     const uint32_t newHeight = toSize(newH);
 
@@ -404,7 +418,8 @@ bool CRaster::RotateBy(float angle, CRaster* destination) {
             } else if (bits == 8) {
                 dst[i] = in ? srcPixels[size_t(sy) * srcStride + size_t(sx)] : outsideIndex;
             } else {
-                temp.SetIndexAtUnchecked(i, j, in ? GetIndexAtUnchecked(uint32_t(sx), uint32_t(sy)) : outsideIndex);
+                temp.SetIndexAtUnchecked(
+                    i, j, in ? GetIndexAtUnchecked(uint32_t(sx), uint32_t(sy)) : outsideIndex);
             }
             if (dstAlpha) dstAlpha[i] = in ? srcAlpha[size_t(sy) * width + size_t(sx)] : 0;
         }

@@ -94,10 +94,13 @@ int FileStream::ScanFormat(const char* format, void* argument) {
 // ---- MemoryStream --------------------------------------------------------
 
 MemoryStream::MemoryStream(uint8_t* initial, int32_t length)
-    : buffer(initial), size(initial ? (length > 0 ? length : 0) : 0), ownsBuffer(initial == nullptr),
-      position(0), capacity(initial ? (length > 0 ? length : 0) : 0) {}
+    : buffer(initial), size(initial ? (length > 0 ? length : 0) : 0),
+      ownsBuffer(initial == nullptr), position(0),
+      capacity(initial ? (length > 0 ? length : 0) : 0) {}
 
-MemoryStream::~MemoryStream() { Close(); }
+MemoryStream::~MemoryStream() {
+    Close();
+}
 
 bool MemoryStream::OpenEmpty() {
     if (buffer) return false;
@@ -184,13 +187,21 @@ bool MemoryStream::Seek(int64_t offset, int origin) {
     return true;
 }
 
-int64_t MemoryStream::Tell() { return buffer ? position : -1; }
+int64_t MemoryStream::Tell() {
+    return buffer ? position : -1;
+}
 
-int64_t MemoryStream::Size() { return buffer ? size : -1; }
+int64_t MemoryStream::Size() {
+    return buffer ? size : -1;
+}
 
-bool MemoryStream::Flush() { return buffer != nullptr; }
+bool MemoryStream::Flush() {
+    return buffer != nullptr;
+}
 
-bool MemoryStream::AtEnd() { return buffer ? position >= size : true; }
+bool MemoryStream::AtEnd() {
+    return buffer ? position >= size : true;
+}
 
 int MemoryStream::HasError() {
     if (!buffer) return -1;
@@ -227,4 +238,6 @@ char* MemoryStream::GetLine(char* target, int n) {
     return target;
 }
 
-int MemoryStream::ScanFormat(const char*, void*) { return 0; }
+int MemoryStream::ScanFormat(const char*, void*) {
+    return 0;
+}

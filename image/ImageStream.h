@@ -81,10 +81,10 @@ public:
     int ScanFormat(const char* format, void* argument) override;
 
     uint8_t* buffer = nullptr;
-    int32_t size = 0;      // bytes of data
+    int32_t size = 0; // bytes of data
     bool ownsBuffer = false;
     int32_t position = 0;
-    int32_t capacity = 0;  // bytes allocated
+    int32_t capacity = 0; // bytes allocated
 
 private:
     // Makes room for n bytes (the next multiple of 64 KiB above n).

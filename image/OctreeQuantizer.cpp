@@ -7,7 +7,9 @@ OctreeQuantizer::OctreeQuantizer(uint32_t maxColors, uint32_t colorBits)
     : m_threshold(maxColors < 16 ? 16 : maxColors), m_maxColors(maxColors),
       m_colorBits(colorBits >= 8 ? 8 : colorBits) {}
 
-OctreeQuantizer::~OctreeQuantizer() { FreeTree(m_root); }
+OctreeQuantizer::~OctreeQuantizer() {
+    FreeTree(m_root);
+}
 
 void OctreeQuantizer::FreeTree(Node* node) {
     if (!node) return;
@@ -37,7 +39,8 @@ OctreeQuantizer::Node* OctreeQuantizer::FindLeaf(uint8_t red, uint8_t green, uin
         Node* node = *slot;
         if (node->isLeaf) return node;
         uint32_t shift = 7 - level;
-        uint32_t index = ((red >> shift) & 1) << 2 | ((green >> shift) & 1) << 1 | ((blue >> shift) & 1);
+        uint32_t index =
+            ((red >> shift) & 1) << 2 | ((green >> shift) & 1) << 1 | ((blue >> shift) & 1);
         slot = &node->children[index];
     }
 }

@@ -25,8 +25,10 @@ namespace {
 // pages: a page image then costs a dozen page faults instead of thousands,
 // and column walks (quarter turns) stop missing the address cache. Under
 // AddressSanitizer every block comes from the checked heap instead.
+#ifndef VARNEL_ASAN
 constexpr size_t kHugePage = size_t(2) << 20;
 constexpr size_t kMapThreshold = size_t(8) << 20;
+#endif
 
 // Zeroed memory for a pixel block; mappedBytes is the mapping's length, or 0
 // when the block came from the heap.
@@ -35,7 +37,8 @@ uint8_t* AllocateBlock(size_t size, size_t& mappedBytes) {
 #ifndef VARNEL_ASAN
     if (size >= kMapThreshold) {
         size_t length = (size + kHugePage - 1) & ~(kHugePage - 1);
-        void* raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (raw != MAP_FAILED) {
             uintptr_t base = reinterpret_cast<uintptr_t>(raw);
             uintptr_t start = (base + kHugePage - 1) & ~uintptr_t(kHugePage - 1);
@@ -222,7 +225,9 @@ uint8_t* CRaster::RowPointer(uint32_t row) const {
     return settings.pixels + size_t(row) * settings.rowStride;
 }
 
-size_t CRaster::BlockSize() const { return 40 + size_t(PaletteBytes()) + header.sizeImage; }
+size_t CRaster::BlockSize() const {
+    return 40 + size_t(PaletteBytes()) + header.sizeImage;
+}
 
 bool CRaster::Contains(int64_t x, int64_t y) const {
     return x >= 0 && y >= 0 && x < int64_t(Width()) && y < int64_t(Height());
@@ -383,7 +388,8 @@ bool CRaster::FlipRows(bool withSelection, bool withAlpha) {
     if (!pixelBlock) return false;
     size_t width = Width();
     size_t height = Height();
-    uint8_t* scratch = static_cast<uint8_t*>(std::malloc(std::max<size_t>(settings.rowStride, width)));
+    uint8_t* scratch =
+        static_cast<uint8_t*>(std::malloc(std::max<size_t>(settings.rowStride, width)));
     if (!scratch) return false;
     auto flip = [&](uint8_t* base, size_t stride) {
         for (size_t i = 0; i < height / 2; ++i) {
@@ -448,10 +454,9 @@ void CRaster::SetDefaultPalette() {
             pal[1] = RasterColor{255, 255, 255, 0};
         } else if (header.bitCount == 4) {
             // The sixteen classic display colours.
-            static const uint32_t kVga[16] = {0x000000, 0x800000, 0x008000, 0x808000,
-                                              0x000080, 0x800080, 0x008080, 0xC0C0C0,
-                                              0x808080, 0xFF0000, 0x00FF00, 0xFFFF00,
-                                              0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
+            static const uint32_t kVga[16] = {
+                0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080, 0x008080, 0xC0C0C0,
+                0x808080, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
             for (int i = 0; i < 16; ++i) pal[i] = RasterColor::FromU32(kVga[i]);
         } else if (header.bitCount == 8) {
             // A 6 x 6 x 6 cube, then a gray ramp.
@@ -487,8 +492,7 @@ void CRaster::SetImportantColors(uint32_t n) {
     }
 }
 
-bool CRaster::PaletteComponents(uint32_t index, uint8_t& red, uint8_t& green,
-                                uint8_t& blue) const {
+bool CRaster::PaletteComponents(uint32_t index, uint8_t& red, uint8_t& green, uint8_t& blue) const {
     RasterColor* pal = Palette();
     if (!pal || index >= header.clrUsed) return false;
     red = pal[index].red;
@@ -542,14 +546,16 @@ void CRaster::SetDpiX(int32_t dpi) {
     if (dpi <= 0) dpi = 96;
     settings.dpiX = dpi;
     header.xPelsPerMeter = PixelsPerMetre(dpi);
-    if (pixelBlock) reinterpret_cast<BitmapInfoHeader*>(pixelBlock)->xPelsPerMeter = header.xPelsPerMeter;
+    if (pixelBlock)
+        reinterpret_cast<BitmapInfoHeader*>(pixelBlock)->xPelsPerMeter = header.xPelsPerMeter;
 }
 
 void CRaster::SetDpiY(int32_t dpi) {
     if (dpi <= 0) dpi = 96;
     settings.dpiY = dpi;
     header.yPelsPerMeter = PixelsPerMetre(dpi);
-    if (pixelBlock) reinterpret_cast<BitmapInfoHeader*>(pixelBlock)->yPelsPerMeter = header.yPelsPerMeter;
+    if (pixelBlock)
+        reinterpret_cast<BitmapInfoHeader*>(pixelBlock)->yPelsPerMeter = header.yPelsPerMeter;
 }
 
 uint8_t CRaster::GetQuality() const {

@@ -51,7 +51,9 @@ enum ImageFormat : uint32_t {
 };
 
 // Returns code when it is a valid format code, else kFormatNone.
-inline uint32_t ValidFormat(uint32_t code) { return code < kFormatCount ? code : kFormatNone; }
+inline uint32_t ValidFormat(uint32_t code) {
+    return code < kFormatCount ? code : kFormatNone;
+}
 
 // A colour as stored in palettes: blue, green, red, reserved (alpha) in memory.
 struct RasterColor {
@@ -93,8 +95,8 @@ static_assert(sizeof(BitmapInfoHeader) == 40);
 
 // Everything CopySettings, TakeOver and MakeView move as one unit.
 struct RasterSettings {
-    uint32_t rowStride = 0;       // bytes per row, a multiple of 4
-    uint8_t* pixels = nullptr;    // row 0 (the bottom row) inside pixelBlock
+    uint32_t rowStride = 0;    // bytes per row, a multiple of 4
+    uint8_t* pixels = nullptr; // row 0 (the bottom row) inside pixelBlock
     CRaster* viewOf = nullptr; // the image this one is a view of
     CRaster* parent = nullptr; // never set in this system
     uint32_t formatCode = 0;
@@ -120,9 +122,9 @@ struct RasterSettings {
     int32_t offsetX = 0;
     int32_t offsetY = 0;
     uint32_t encodeOptions[kFormatCount] = {};
-    RasterColor lastColor;        // NearestIndex cache key
-    uint8_t lastIndex = 0;        // NearestIndex cache answer
-    bool lastValid = false;       // the cache holds an answer
+    RasterColor lastColor;  // NearestIndex cache key
+    uint8_t lastIndex = 0;  // NearestIndex cache answer
+    bool lastValid = false; // the cache holds an answer
     int32_t layerCount = 0;
     uint32_t flags = 0;
     uint8_t disposal = 0;

@@ -11,7 +11,9 @@
 namespace {
 
 // File fields are little-endian; reading them byte by byte serves every host.
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint16_t Le16(const uint8_t* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
 uint32_t Le32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
@@ -215,7 +217,8 @@ bool CRasterBMP::Decode(ImageStream* stream) {
                 std::memset(pal + 4 * i, 0, 4); // not in the file
         }
         // Entries beyond our palette are passed over, not kept.
-        if (info.clrUsed > stored) stream->Seek(int64_t(info.clrUsed - stored) * int64_t(entrySize), 1);
+        if (info.clrUsed > stored)
+            stream->Seek(int64_t(info.clrUsed - stored) * int64_t(entrySize), 1);
     }
 
     auto seekToData = [&]() {
@@ -282,8 +285,7 @@ bool CRasterBMP::Decode(ImageStream* stream) {
     return true;
 }
 
-bool CRasterBMP::Decode32(ImageStream* stream, bool withMasks, uint32_t dataOffset,
-                          int64_t start) {
+bool CRasterBMP::Decode32(ImageStream* stream, bool withMasks, uint32_t dataOffset, int64_t start) {
     uint32_t masks[3] = {0xFF0000, 0x00FF00, 0x0000FF};
     if (withMasks) {
         uint8_t raw[12] = {};
@@ -365,7 +367,9 @@ struct RleCursor {
     }
 };
 
-bool ReadByte(ImageStream* s, uint8_t& b) { return s->Read(&b, 1, 1) == 1; }
+bool ReadByte(ImageStream* s, uint8_t& b) {
+    return s->Read(&b, 1, 1) == 1;
+}
 
 } // namespace
 

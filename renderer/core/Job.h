@@ -1,0 +1,171 @@
+// JobContext: what an interpreter gets from the job level.
+//
+// One JobContext lives for one input file. It carries the output request
+// (resolution, sheet size in pixels), the PJL settings in force, the limits
+// every interpreter must respect, the resident font table, and the page
+// cycle: BeginPage hands out the page device, EndPage writes the page file.
+//
+// Interpreter rules:
+// - Faults in the input are diagnosed and ignored: call Warning() and carry
+//   on. Features parsed but not rendered: call Unsupported(). Both are
+//   counted per page and reported when the page is done.
+// - Call Tick() once per operator or command; when it (or EndPage) returns
+//   false, or Stopped() is true, stop interpreting and return with ok=false.
+// - The job level ends a page the interpreter left open when it returns,
+//   so a page in progress is written as far as it got.
+// - Never allocate from a size the input gives without checking it against
+//   Limits first.
+#pragma once
+
+#include "Device.h"
+#include "Font.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvik {
+
+class PageRaster;
+
+// Bounds on everything the input controls.
+struct Limits {
+    int maxPages = 10000;                 // pages per job
+    int maxImageDimension = 65535;        // image or pattern width/height
+    uint64_t maxImagePixels = 1ull << 30; // width * height of one image
+    int maxPatternDimension = 4096;       // pattern tile width/height
+    size_t maxPathPoints = 1'000'000;     // see Path::kMaxPoints
+    double maxGlyphPixels = 4096;         // em size in device pixels; larger text is skipped
+    int maxStreamNesting = 32;            // PCL XL ExecStream / PCL macro call depth
+    int maxGraphicsStateDepth = 256;      // PushGS / push palette levels
+    size_t maxDownloadBytes = 256u << 20; // fonts, streams, macros, patterns kept by a job
+    size_t maxRecordBytes = 64u << 20;    // one font header, glyph, stream block, raster row
+    uint64_t maxOperations = 200'000'000; // operators and commands per job (Tick)
+};
+
+// PJL state for the job being interpreted (values from @PJL SET/DEFAULT;
+// unset ones keep their "not given" value).
+struct PjlSettings {
+    int orientation = -1;    // 0 portrait, 1 landscape, 2 reverse portrait, 3 reverse landscape
+    std::string paper;       // upper case as given, e.g. "A4", "LETTER"; empty = not given
+    double paperWidthPt = 0; // size of a known paper name (portrait form); 0 = unknown
+    double paperHeightPt = 0;
+    int resolution = 0; // RESOLUTION in dpi; 0 = not given
+    int copies = 1;     // kept for the record; pages are rendered once
+    // Every SET/DEFAULT variable seen, names upper case, values as given.
+    std::map<std::string, std::string> variables;
+};
+
+// A page as the interpreter asks for it. widthPt x heightPt is the paper in
+// portrait form (width across the feed, normally the short edge), in points;
+// orientation turns the page on that paper (0 portrait, 1 landscape: the
+// page turned a quarter turn counter-clockwise on the sheet, 2 reverse
+// portrait, 3 reverse landscape). Page space is the page as read: for
+// orientations 1 and 3 its width is heightPt.
+struct PageSetup {
+    double widthPt = 595.276; // A4
+    double heightPt = 841.89;
+    int orientation = 0;
+};
+
+// Known paper sizes in points (portrait form).
+struct MediaSize {
+    const char* name;
+    double widthPt;
+    double heightPt;
+};
+// Looks a name up without letter case ("A4", "Letter", "LEGAL", "EXEC",
+// "A5", "B5", "COM10", "MONARCH", "C5", "DL", "LEDGER", "A3", ...);
+// nullptr when unknown.
+const MediaSize* FindMedia(std::string_view name);
+
+struct JobOptions {
+    int xdpi = 150, ydpi = 150;
+    int widthPx = 1240, heightPx = 1753; // the -g sheet, A4 at 150 dpi by default
+    // Page file names: only the last "%03d" is replaced by the page number.
+    std::string outputPattern;
+    // When set, pages go to a TraceDevice writing here, and no file is made.
+    std::ostream* trace = nullptr;
+    // When set, called with every finished page raster instead of writing a
+    // file (tests).
+    std::function<void(int pageNumber, const PageRaster&)> onPage;
+    bool verbose = false; // per-page diagnostics on stderr
+    Limits limits;
+};
+
+class JobContext {
+public:
+    explicit JobContext(JobOptions options);
+    ~JobContext();
+    JobContext(const JobContext&) = delete;
+    JobContext& operator=(const JobContext&) = delete;
+
+    int XDpi() const { return m_options.xdpi; }
+    int YDpi() const { return m_options.ydpi; }
+    int SheetWidthPx() const { return m_options.widthPx; }
+    int SheetHeightPx() const { return m_options.heightPx; }
+    const Limits& Limit() const { return m_options.limits; }
+    const PjlSettings& Pjl() const { return m_pjl; }
+    PjlSettings& MutablePjl() { return m_pjl; } // the job level's
+    FontLibrary& Fonts() { return m_fonts; }
+
+    // Starts a page (ending an open one first) and returns its device, valid
+    // until EndPage. Invalid sizes fall back to A4, orientations to 0.
+    Device& BeginPage(const PageSetup& setup);
+    bool PageOpen() const { return m_device != nullptr; }
+    // The open page's device; nullptr between pages.
+    Device* Page() { return m_device.get(); }
+    // Finishes the open page and writes its file. Returns false when it could
+    // not be written or no further page is allowed: the interpreter stops.
+    // Without an open page it does nothing and returns !Stopped().
+    bool EndPage();
+    int PagesWritten() const { return m_pagesWritten; }
+
+    // Operation budget; false once exhausted (the job then stops).
+    bool Tick(uint64_t operations = 1);
+    // True once no more pages will be accepted: page limit, failed write or
+    // exhausted budget.
+    bool Stopped() const { return m_stopped; }
+    bool WriteFailed() const { return m_writeFailed; }
+
+    void Unsupported(std::string_view feature);
+    void Warning(std::string_view message);
+    int UnsupportedCount() const { return m_unsupportedTotal; }
+    int WarningCount() const { return m_warningTotal; }
+
+    // PJL asked for HP-GL/2 (ENTER LANGUAGE=HPGL2): the PCL 5 interpreter
+    // starts this job in HP-GL/2 mode, as after ESC %0B.
+    bool StartInHpgl2() const { return m_startInHpgl2; }
+    void SetStartInHpgl2(bool on) { m_startInHpgl2 = on; } // the job level's
+
+    // The name page n gets from the output pattern.
+    static std::string PageFileName(const std::string& pattern, int pageNumber);
+
+private:
+    void ReportPage();
+
+    JobOptions m_options;
+    PjlSettings m_pjl;
+    FontLibrary m_fonts;
+    struct Shared;
+    std::unique_ptr<Shared> m_shared; // glyph cache and the like, kept across pages
+    std::unique_ptr<Device> m_device;
+    int m_pagesWritten = 0;
+    uint64_t m_operations = 0;
+    bool m_stopped = false;
+    bool m_writeFailed = false;
+    bool m_startInHpgl2 = false;
+    int m_unsupportedTotal = 0;
+    int m_warningTotal = 0;
+    std::map<std::string, int> m_pageUnsupported;
+    std::vector<std::string> m_pageWarnings;
+    int m_pageWarningCount = 0;
+};
+
+} // namespace tarvik

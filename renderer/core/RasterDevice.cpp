@@ -1,0 +1,791 @@
+#include "core/RasterDevice.h"
+
+#include "core/Stroke.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace tarvik {
+
+namespace {
+
+// T = (D & a) | (~D & b) per channel: any ROP3 with S and P fixed is a
+// bitwise choice between two constants, which makes span fills cheap.
+struct RopConst {
+    uint8_t a[3], b[3];
+    bool constant; // T does not depend on D
+};
+
+RopConst MakeRopConst(uint8_t rop, Color s, Color p) {
+    RopConst r{};
+    uint8_t sc[3] = {s.r, s.g, s.b}, pc[3] = {p.r, p.g, p.b};
+    r.constant = true;
+    for (int i = 0; i < 3; ++i) {
+        r.a[i] = ApplyRop3(rop, 0xFF, sc[i], pc[i]);
+        r.b[i] = ApplyRop3(rop, 0x00, sc[i], pc[i]);
+        if (r.a[i] != r.b[i]) r.constant = false;
+    }
+    return r;
+}
+
+inline void ApplyConst(uint8_t* px, const RopConst& r) {
+    for (int i = 0; i < 3; ++i) px[i] = uint8_t((px[i] & r.a[i]) | (~px[i] & r.b[i]));
+}
+
+// A null paint under an operation that reads P: the object has no effect.
+bool Invisible(const Paint& paint, const RasterOp& op) {
+    return paint.kind == Paint::Kind::None && RopUsesPattern(op.rop3);
+}
+
+inline int FloorInt(double v) {
+    return int(std::floor(std::clamp(v, -1e9, 1e9)));
+}
+inline int CeilInt(double v) {
+    return int(std::ceil(std::clamp(v, -1e9, 1e9)));
+}
+
+IRect DeviceBox(const Rect& r) {
+    return {FloorInt(r.x0), FloorInt(r.y0), CeilInt(r.x1), CeilInt(r.y1)};
+}
+
+// Pixel range [lo, hi] of x (centre x + 0.5) where lo <= alpha * (x + 0.5) + beta < hi
+// holds, widened by one pixel on each side; callers recheck each pixel.
+bool SolveRange(double alpha, double beta, double lo, double hi, int& xa, int& xb) {
+    if (std::fabs(alpha) < 1e-15) {
+        if (beta >= lo && beta < hi) return true; // every x
+        xa = 1;
+        xb = 0;
+        return false;
+    }
+    double t0 = (lo - beta) / alpha, t1 = (hi - beta) / alpha;
+    if (t0 > t1) std::swap(t0, t1);
+    xa = std::max(xa, FloorInt(t0 - 0.5) - 1);
+    xb = std::min(xb, CeilInt(t1 - 0.5) + 1);
+    return true;
+}
+
+} // namespace
+
+// Paints pixels with one paint through one raster operation.
+class RasterDevice::Painter {
+public:
+    Painter(PageRaster& raster, const Paint& paint, const RasterOp& op, const Matrix& pageToDevice)
+        : m_raster(raster), m_paint(Effective(paint, op)), m_op(op) {
+        if (m_paint.kind == Paint::Kind::Pattern && m_paint.pattern && m_paint.pattern->Valid()) {
+            Matrix toDev = m_paint.pattern->patternToPage.Then(pageToDevice);
+            m_patternOk = toDev.Invertible() && toDev.IsFinite();
+            m_patInv = toDev.Inverse();
+        } else {
+            m_solid = MakeRopConst(op.rop3, kBlack, paint.color);
+            m_skipAll = op.patternTransparent && paint.color.IsWhite();
+        }
+        m_sourceCopy = op.rop3 == 204 || (op.rop3 == 252 && paint.kind == Paint::Kind::Solid &&
+                                          paint.color == kBlack);
+        // A transparent white paint still masks the source.
+        if (op.patternTransparent && (paint.kind != Paint::Kind::Solid || paint.color.IsWhite()))
+            m_sourceCopy = false;
+    }
+
+    bool Usable() const {
+        if (m_paint.kind == Paint::Kind::None) return false;
+        if (m_paint.kind == Paint::Kind::Pattern) return m_patternOk;
+        return true;
+    }
+
+    Color PatternAt(int x, int y) const {
+        if (m_paint.kind != Paint::Kind::Pattern) return m_paint.color;
+        const Pattern& p = *m_paint.pattern;
+        double u = m_patInv.a * (x + 0.5) + m_patInv.c * (y + 0.5) + m_patInv.e;
+        double v = m_patInv.b * (x + 0.5) + m_patInv.d * (y + 0.5) + m_patInv.f;
+        if (!std::isfinite(u) || !std::isfinite(v)) return kWhite;
+        int64_t iu = int64_t(std::floor(std::fmod(u, double(p.width))));
+        int64_t iv = int64_t(std::floor(std::fmod(v, double(p.height))));
+        if (iu < 0) iu += p.width;
+        if (iv < 0) iv += p.height;
+        iu = std::clamp<int64_t>(iu, 0, p.width - 1);
+        iv = std::clamp<int64_t>(iv, 0, p.height - 1);
+        return p.At(int(iu), int(iv));
+    }
+
+    // S = black over [x0, x1) of row y.
+    void FillSpan(int y, int x0, int x1) {
+        uint8_t* row = m_raster.Row(y);
+        if (m_paint.kind == Paint::Kind::Solid) {
+            if (m_skipAll) return;
+            uint8_t* px = row + size_t(x0) * 3;
+            if (m_solid.constant) {
+                uint8_t c0 = m_solid.b[0], c1 = m_solid.b[1], c2 = m_solid.b[2];
+                if (c0 == c1 && c1 == c2) {
+                    std::memset(px, c0, size_t(x1 - x0) * 3);
+                } else {
+                    for (int x = x0; x < x1; ++x, px += 3) {
+                        px[0] = c0;
+                        px[1] = c1;
+                        px[2] = c2;
+                    }
+                }
+            } else {
+                for (int x = x0; x < x1; ++x, px += 3) ApplyConst(px, m_solid);
+            }
+            return;
+        }
+        for (int x = x0; x < x1; ++x) Put(row, x, y, kBlack);
+    }
+
+    // One pixel with source colour s.
+    void Put(uint8_t* row, int x, int y, Color s) {
+        uint8_t* px = row + size_t(x) * 3;
+        bool white = s.IsWhite();
+        if (white && m_op.sourceTransparent) return;
+        if (m_sourceCopy) {
+            px[0] = s.r;
+            px[1] = s.g;
+            px[2] = s.b;
+            return;
+        }
+        if (m_paint.kind == Paint::Kind::Solid) {
+            if (m_skipAll && !white) return;
+            // Images repeat colours: keep the last source's constants.
+            if (!m_haveLast || !(s == m_lastSource)) {
+                m_last = MakeRopConst(m_op.rop3, s, m_paint.color);
+                m_lastSource = s;
+                m_haveLast = true;
+            }
+            ApplyConst(px, m_last);
+            return;
+        }
+        Color d{px[0], px[1], px[2]};
+        Color p = PatternAt(x, y);
+        Color t = CombinePixel(m_op, d, s, p);
+        px[0] = t.r;
+        px[1] = t.g;
+        px[2] = t.b;
+    }
+
+    // A partly covered pixel (downscaled masks): blends towards the result.
+    void PutCoverage(uint8_t* row, int x, int y, int covered, int total) {
+        uint8_t* px = row + size_t(x) * 3;
+        Color d{px[0], px[1], px[2]};
+        Color p = PatternAt(x, y);
+        Color t = CombinePixel(m_op, d, kBlack, p);
+        auto mix = [&](uint8_t dv, uint8_t tv) {
+            return uint8_t((dv * (total - covered) + tv * covered + total / 2) / total);
+        };
+        px[0] = mix(d.r, t.r);
+        px[1] = mix(d.g, t.g);
+        px[2] = mix(d.b, t.b);
+    }
+
+private:
+    // A null paint has no effect only where the operation reads P; elsewhere
+    // its value does not matter.
+    static Paint Effective(const Paint& paint, const RasterOp& op) {
+        if (paint.kind == Paint::Kind::None && !RopUsesPattern(op.rop3))
+            return Paint::SolidColor(kBlack);
+        return paint;
+    }
+
+    PageRaster& m_raster;
+    Paint m_paint;
+    RasterOp m_op;
+    RopConst m_solid{};
+    bool m_skipAll = false;
+    bool m_patternOk = false;
+    bool m_sourceCopy = false;
+    Matrix m_patInv;
+    RopConst m_last{};
+    Color m_lastSource;
+    bool m_haveLast = false;
+};
+
+struct RasterDevice::ImageState {
+    ImageInfo info;
+    Matrix toDevice, inverse;
+    Paint paint;
+    RasterOp op;
+    std::vector<uint8_t> rgb; // decoded rows [bufStart, bufStart + bufCount)
+    int capacity = 0;         // rows the buffer holds
+    int bufStart = 0, bufCount = 0;
+    int received = 0;
+    int owned = 0; // rows below this are drawn
+    int margin = 1;
+    int nx = 1, ny = 1;
+    bool drawable = false;
+
+    const uint8_t* Row(int v) const {
+        return rgb.data() + size_t(v - bufStart) * size_t(info.width) * 3;
+    }
+};
+
+RasterDevice::RasterDevice(PageRaster& raster, const Matrix& pageToDevice, double pageWidth,
+                           double pageHeight, GlyphCache* glyphs)
+    : m_raster(raster), m_pageToDevice(pageToDevice), m_pageWidth(pageWidth),
+      m_pageHeight(pageHeight), m_glyphs(glyphs) {
+    m_pageRect = {0, 0, raster.Width(), raster.Height()};
+    m_clip = std::make_shared<SpanSet>(SpanSet::FromRect(m_pageRect));
+    m_paintBudget = uint64_t(kMaxPaintedPages * double(raster.Width()) * double(raster.Height()));
+}
+
+RasterDevice::~RasterDevice() = default;
+
+void RasterDevice::Note(const std::string& text) {
+    if (m_notes.size() < 20) m_notes.push_back(text);
+}
+
+bool RasterDevice::Budget(uint64_t pixels) {
+    m_painted += pixels;
+    if (m_painted <= m_paintBudget) return true;
+    if (!m_budgetNoted) {
+        m_budgetNoted = true;
+        Note("painting budget of the page exhausted; later drawing dropped");
+    }
+    return false;
+}
+
+void RasterDevice::PaintSpans(const SpanSet& shape, int dx, int dy, const Paint& paint,
+                              const RasterOp& op) {
+    Painter painter(m_raster, paint, op, m_pageToDevice);
+    if (!painter.Usable()) return;
+    IRect sb = shape.Bounds();
+    IRect box = IRect{sb.x0 + dx, sb.y0 + dy, sb.x1 + dx, sb.y1 + dy}.Intersect(m_clip->Bounds());
+    if (box.Empty()) return;
+    if (!Budget(uint64_t(box.x1 - box.x0) * uint64_t(box.y1 - box.y0))) return;
+    for (int y = box.y0; y < box.y1; ++y) {
+        int ns, nc;
+        const int32_t* s = shape.RowSpans(y - dy, ns);
+        if (!ns) continue;
+        const int32_t* c = m_clip->RowSpans(y, nc);
+        int i = 0, j = 0;
+        while (i < ns && j < nc) {
+            int lo = std::max(s[2 * i] + dx, c[2 * j]),
+                hi = std::min(s[2 * i + 1] + dx, c[2 * j + 1]);
+            if (lo < hi) painter.FillSpan(y, lo, hi);
+            if (s[2 * i + 1] + dx < c[2 * j + 1])
+                ++i;
+            else
+                ++j;
+        }
+    }
+}
+
+namespace {
+
+// Paints spans straight from the scan converter, cut by the clip.
+class ClippedSink : public SpanSink {
+public:
+    using Fill = void (*)(void*, int, int, int);
+    ClippedSink(const SpanSet& clip, void* ctx, Fill fill)
+        : m_clip(clip), m_ctx(ctx), m_fill(fill) {}
+    void Row(int y, const int32_t* s, int ns) override {
+        int nc;
+        const int32_t* c = m_clip.RowSpans(y, nc);
+        int i = 0, j = 0;
+        while (i < ns && j < nc) {
+            int lo = std::max(s[2 * i], c[2 * j]), hi = std::min(s[2 * i + 1], c[2 * j + 1]);
+            if (lo < hi) {
+                m_fill(m_ctx, y, lo, hi);
+                pixels += uint64_t(hi - lo);
+            }
+            if (s[2 * i + 1] < c[2 * j + 1])
+                ++i;
+            else
+                ++j;
+        }
+    }
+    uint64_t pixels = 0;
+
+private:
+    const SpanSet& m_clip;
+    void* m_ctx;
+    Fill m_fill;
+};
+
+} // namespace
+
+void RasterDevice::FillEdges(const EdgeList& edges, FillRule rule, const Paint& paint,
+                             const RasterOp& op) {
+    if (edges.Empty()) return;
+    Painter painter(m_raster, paint, op, m_pageToDevice);
+    if (!painter.Usable()) return;
+    if (m_painted > m_paintBudget) {
+        Budget(0);
+        return;
+    }
+    if (edges.Truncated()) Note("a path too complex to draw whole was cut short");
+    ClippedSink sink(*m_clip, &painter, [](void* ctx, int y, int x0, int x1) {
+        static_cast<Painter*>(ctx)->FillSpan(y, x0, x1);
+    });
+    ScanConvert(edges, rule, m_clip->Bounds(), sink);
+    Budget(sink.pixels);
+}
+
+void RasterDevice::FillPath(const Path& path, const Matrix& ctm, FillRule rule, const Paint& paint,
+                            const RasterOp& op) {
+    if (Invisible(paint, op) || path.Empty()) return;
+    Matrix m = ctm.Then(m_pageToDevice);
+    if (!m.IsFinite()) return;
+    EdgeList edges;
+    edges.AddPath(path, m);
+    FillEdges(edges, rule, paint, op);
+}
+
+void RasterDevice::StrokePath(const Path& path, const Matrix& ctm, const StrokeStyle& style,
+                              const Paint& paint, const RasterOp& op) {
+    if (Invisible(paint, op) || path.Empty()) return;
+    Matrix m = ctm.Then(m_pageToDevice);
+    if (!m.IsFinite()) return;
+    double scale = std::sqrt(std::fabs(m.Determinant()));
+    EdgeList edges;
+    if (!(style.width > 0) || style.width * scale < 1 || !m.Invertible()) {
+        // Thinner than a pixel: stroke one pixel wide in device space, so
+        // hairlines never vanish.
+        StrokeStyle s = style;
+        s.width = 1;
+        for (double& d : s.dash) d *= scale;
+        s.dashOffset *= scale;
+        StrokePolylines(FlattenPath(path, m, 0.2), s, Matrix{}, 0.2, edges);
+    } else {
+        double tol = 0.2 / std::max(m.MaxScale(), 1e-9);
+        StrokePolylines(FlattenPath(path, Matrix{}, tol), style, m, tol, edges);
+    }
+    FillEdges(edges, FillRule::NonZero, paint, op);
+}
+
+void RasterDevice::ClipPath(const Path& path, const Matrix& ctm, FillRule rule, ClipOp op,
+                            ClipRegion region) {
+    Matrix m = ctm.Then(m_pageToDevice);
+    auto shape = std::make_shared<SpanSet>();
+    if (m.IsFinite() && !path.Empty()) {
+        EdgeList edges;
+        edges.AddPath(path, m);
+        ScanConvert(edges, rule, m_pageRect, *shape);
+    }
+    // A clip too intricate to store becomes its bounding box: drawing too
+    // much beats exhausting memory.
+    auto bounded = [this](std::shared_ptr<SpanSet> s) {
+        if (!s->Overflowed()) return s;
+        Note("clip region too complex; its bounding box is used");
+        return std::make_shared<SpanSet>(SpanSet::FromRect(s->Bounds().Intersect(m_pageRect)));
+    };
+    shape = bounded(shape);
+    if (region == ClipRegion::Exterior)
+        shape = bounded(std::make_shared<SpanSet>(shape->ComplementWithin(m_pageRect)));
+    if (op == ClipOp::Intersect)
+        m_clip = bounded(std::make_shared<SpanSet>(m_clip->Intersect(*shape)));
+    else
+        m_clip = shape;
+}
+
+void RasterDevice::ResetClip() {
+    m_clip = std::make_shared<SpanSet>(SpanSet::FromRect(m_pageRect));
+}
+
+void RasterDevice::PushClip() {
+    if (int(m_clipStack.size()) >= kMaxClipDepth) {
+        ++m_clipOverflow;
+        return;
+    }
+    m_clipStack.push_back(m_clip);
+}
+
+void RasterDevice::PopClip() {
+    if (m_clipOverflow > 0) {
+        --m_clipOverflow;
+        return;
+    }
+    if (m_clipStack.empty()) return;
+    m_clip = m_clipStack.back();
+    m_clipStack.pop_back();
+}
+
+// --- images ---
+
+namespace {
+
+void DecodeRow(const ImageInfo& info, const uint8_t* src, uint8_t* out) {
+    int w = info.width, bits = info.bitsPerComponent;
+    auto sample = [&](size_t index) -> unsigned {
+        if (bits == 8) return src[index];
+        if (bits == 4) return (src[index / 2] >> ((index & 1) ? 0 : 4)) & 0xF;
+        return (src[index / 8] >> (7 - (index & 7))) & 1;
+    };
+    auto scale = [&](unsigned v) -> uint8_t {
+        if (bits == 8) return uint8_t(v);
+        if (bits == 4) return uint8_t(v * 17);
+        return v ? 255 : 0;
+    };
+    switch (info.format) {
+    case ImageInfo::Format::Gray:
+        for (int x = 0; x < w; ++x) {
+            uint8_t g = scale(sample(size_t(x)));
+            out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = g;
+        }
+        break;
+    case ImageInfo::Format::Rgb:
+        if (bits == 8) {
+            std::memcpy(out, src, size_t(w) * 3);
+        } else {
+            for (size_t i = 0; i < size_t(w) * 3; ++i) out[i] = scale(sample(i));
+        }
+        break;
+    case ImageInfo::Format::Indexed:
+        if (bits == 1) {
+            // Whole bytes of one colour are the rule in driver rasters.
+            Color c0 = info.palette.size() > 0 ? info.palette[0] : kBlack;
+            Color c1 = info.palette.size() > 1 ? info.palette[1] : kBlack;
+            for (int x = 0; x < w;) {
+                uint8_t b = src[x / 8];
+                int n = std::min(8, w - x);
+                if ((b == 0x00 || b == 0xFF) && (x & 7) == 0) {
+                    Color c = b ? c1 : c0;
+                    for (int i = 0; i < n; ++i, ++x) {
+                        out[3 * x] = c.r;
+                        out[3 * x + 1] = c.g;
+                        out[3 * x + 2] = c.b;
+                    }
+                    continue;
+                }
+                Color c = (b >> (7 - (x & 7))) & 1 ? c1 : c0;
+                out[3 * x] = c.r;
+                out[3 * x + 1] = c.g;
+                out[3 * x + 2] = c.b;
+                ++x;
+            }
+            break;
+        }
+        for (int x = 0; x < w; ++x) {
+            unsigned idx = sample(size_t(x));
+            Color c = idx < info.palette.size() ? info.palette[idx] : kBlack;
+            out[3 * x] = c.r;
+            out[3 * x + 1] = c.g;
+            out[3 * x + 2] = c.b;
+        }
+        break;
+    }
+}
+
+constexpr size_t kImageBufferBytes = 16u << 20;
+constexpr int kMaxSamples = 8;
+
+} // namespace
+
+void RasterDevice::BeginImage(const ImageInfo& info, const Matrix& imageToPage, const Paint& paint,
+                              const RasterOp& op) {
+    if (m_image) EndImage();
+    auto st = std::make_unique<ImageState>();
+    st->info = info;
+    st->paint = paint;
+    st->op = op;
+    st->toDevice = imageToPage.Then(m_pageToDevice);
+    st->drawable = info.Valid() && !Invisible(paint, op) && st->toDevice.IsFinite() &&
+                   st->toDevice.Invertible();
+    if (st->drawable) {
+        st->inverse = st->toDevice.Inverse();
+        const Matrix& iv = st->inverse;
+        // Source pixels crossed per device pixel along each device axis.
+        double lx = std::hypot(iv.a, iv.b), ly = std::hypot(iv.c, iv.d);
+        st->nx = std::clamp(int(std::ceil(lx - 0.01)), 1, kMaxSamples);
+        st->ny = std::clamp(int(std::ceil(ly - 0.01)), 1, kMaxSamples);
+        st->margin = std::clamp(int(std::ceil((std::fabs(iv.b) + std::fabs(iv.d)) / 2)) + 1, 1, 64);
+        size_t rowBytes = size_t(info.width) * 3;
+        size_t rows = std::max<size_t>(kImageBufferBytes / rowBytes, size_t(4 * st->margin + 8));
+        // The buffer grows with the rows that arrive: drivers announce
+        // images taller than what they send.
+        st->capacity = int(std::min<size_t>(rows, size_t(info.height)));
+        // Nothing of it can show: skip the work, still accept the rows.
+        Rect box = TransformRect({0, 0, double(info.width), double(info.height)}, st->toDevice);
+        if (DeviceBox(box).Intersect(m_clip->Bounds()).Empty()) st->drawable = false;
+    }
+    m_image = std::move(st);
+}
+
+void RasterDevice::ImageRows(const uint8_t* data, int rows) {
+    if (!m_image || !data || rows <= 0) return;
+    ImageState& st = *m_image;
+    size_t stride = st.info.Stride();
+    for (int r = 0; r < rows && st.received < st.info.height; ++r) {
+        if (!st.drawable) {
+            ++st.received;
+            continue;
+        }
+        if (st.bufCount == st.capacity) {
+            // Draw what is complete, keep the rows its neighbours still need.
+            int upTo = st.bufStart + st.bufCount - st.margin;
+            if (upTo > st.owned) {
+                RenderImageBand(st.owned, upTo);
+                st.owned = upTo;
+            }
+            int keepFrom = std::max(st.owned - st.margin, st.bufStart);
+            int drop = keepFrom - st.bufStart;
+            if (drop <= 0) drop = 1; // cannot happen with the margins above, but never stall
+            size_t rowBytes = size_t(st.info.width) * 3;
+            std::memmove(st.rgb.data(), st.rgb.data() + size_t(drop) * rowBytes,
+                         size_t(st.bufCount - drop) * rowBytes);
+            st.bufStart += drop;
+            st.bufCount -= drop;
+        }
+        size_t rowBytes = size_t(st.info.width) * 3;
+        if (st.rgb.size() < size_t(st.bufCount + 1) * rowBytes) {
+            size_t rowsNow = std::min<size_t>(size_t(st.capacity),
+                                              std::max<size_t>(16, size_t(st.bufCount) * 2));
+            st.rgb.resize(rowsNow * rowBytes);
+        }
+        DecodeRow(st.info, data + size_t(r) * stride,
+                  st.rgb.data() + size_t(st.bufCount) * rowBytes);
+        ++st.bufCount;
+        ++st.received;
+    }
+}
+
+void RasterDevice::EndImage() {
+    if (!m_image) return;
+    ImageState& st = *m_image;
+    if (st.drawable && st.received > st.owned) RenderImageBand(st.owned, st.received);
+    m_image.reset();
+}
+
+void RasterDevice::RenderImageBand(int v0, int v1) {
+    ImageState& st = *m_image;
+    Painter painter(m_raster, st.paint, st.op, m_pageToDevice);
+    if (!painter.Usable()) return;
+    const Matrix& iv = st.inverse;
+    int w = st.info.width;
+    Rect src{0, double(v0), double(w), double(v1)};
+    IRect box = DeviceBox(TransformRect(src, st.toDevice)).Intersect(m_clip->Bounds());
+    if (box.Empty()) return;
+    if (!Budget(uint64_t(box.x1 - box.x0) * uint64_t(box.y1 - box.y0))) return;
+    int lastRow = st.bufStart + st.bufCount - 1;
+    int n = st.nx * st.ny;
+    // Sub-sample offsets in source space, spread evenly over the pixel.
+    std::vector<Point> offs;
+    for (int j = 0; j < st.ny; ++j)
+        for (int i = 0; i < st.nx; ++i) {
+            double ox = (i + 0.5) / st.nx - 0.5, oy = (j + 0.5) / st.ny - 0.5;
+            offs.push_back({iv.a * ox + iv.c * oy, iv.b * ox + iv.d * oy});
+        }
+    if (std::fabs(iv.b) < 1e-12 && std::fabs(iv.c) < 1e-12) {
+        // Upright (possibly mirrored) images, by far the most common: the
+        // source columns of each device column are worked out once.
+        int bw = box.x1 - box.x0;
+        std::vector<int32_t> cols(size_t(bw) * size_t(st.nx));
+        std::vector<uint8_t> inside(static_cast<size_t>(bw));
+        for (int x = box.x0; x < box.x1; ++x) {
+            double u = iv.a * (x + 0.5) + iv.e;
+            inside[size_t(x - box.x0)] = u >= 0 && u < w;
+            for (int i = 0; i < st.nx; ++i)
+                cols[size_t(x - box.x0) * size_t(st.nx) + size_t(i)] =
+                    std::clamp(FloorInt(u + offs[size_t(i)].x), 0, w - 1) * 3;
+        }
+        std::vector<const uint8_t*> rows(size_t(st.ny));
+        int rowLo = std::max(st.bufStart, 0), rowHi = std::min(lastRow, st.received - 1);
+        for (int y = box.y0; y < box.y1; ++y) {
+            double v = iv.d * (y + 0.5) + iv.f;
+            if (!(v >= v0 && v < v1)) continue;
+            for (int j = 0; j < st.ny; ++j)
+                rows[size_t(j)] = st.Row(
+                    std::clamp(FloorInt(v + offs[size_t(j) * size_t(st.nx)].y), rowLo, rowHi));
+            int nc;
+            const int32_t* c = m_clip->RowSpans(y, nc);
+            uint8_t* row = m_raster.Row(y);
+            for (int k = 0; k < nc; ++k) {
+                int lo = std::max(box.x0, c[2 * k]), hi = std::min(box.x1, c[2 * k + 1]);
+                for (int x = lo; x < hi; ++x) {
+                    size_t xi = size_t(x - box.x0);
+                    if (!inside[xi]) continue;
+                    const int32_t* cx = &cols[xi * size_t(st.nx)];
+                    Color s;
+                    if (n == 1) {
+                        const uint8_t* p = rows[0] + cx[0];
+                        s = {p[0], p[1], p[2]};
+                    } else {
+                        unsigned sr = 0, sg = 0, sb = 0;
+                        for (int j = 0; j < st.ny; ++j) {
+                            const uint8_t* r = rows[size_t(j)];
+                            for (int i = 0; i < st.nx; ++i) {
+                                const uint8_t* p = r + cx[i];
+                                sr += p[0];
+                                sg += p[1];
+                                sb += p[2];
+                            }
+                        }
+                        s = {uint8_t((sr + n / 2) / n), uint8_t((sg + n / 2) / n),
+                             uint8_t((sb + n / 2) / n)};
+                    }
+                    painter.Put(row, x, y, s);
+                }
+            }
+        }
+        return;
+    }
+    if (std::fabs(iv.a) < 1e-12 && std::fabs(iv.d) < 1e-12) {
+        // Quarter turns (landscape pages): source rows follow device
+        // columns, source columns follow device rows.
+        int bw = box.x1 - box.x0;
+        std::vector<const uint8_t*> rowsAt(static_cast<size_t>(bw) * size_t(st.nx));
+        std::vector<uint8_t> inside(static_cast<size_t>(bw));
+        int rowLo = std::max(st.bufStart, 0), rowHi = std::min(lastRow, st.received - 1);
+        for (int x = box.x0; x < box.x1; ++x) {
+            double v = iv.b * (x + 0.5) + iv.f;
+            inside[size_t(x - box.x0)] = v >= v0 && v < v1;
+            for (int i = 0; i < st.nx; ++i)
+                rowsAt[size_t(x - box.x0) * size_t(st.nx) + size_t(i)] =
+                    st.Row(std::clamp(FloorInt(v + offs[size_t(i)].y), rowLo, rowHi));
+        }
+        std::vector<int32_t> cols(size_t(st.ny));
+        for (int y = box.y0; y < box.y1; ++y) {
+            double u = iv.c * (y + 0.5) + iv.e;
+            if (!(u >= 0 && u < w)) continue;
+            for (int j = 0; j < st.ny; ++j)
+                cols[size_t(j)] =
+                    std::clamp(FloorInt(u + offs[size_t(j) * size_t(st.nx)].x), 0, w - 1) * 3;
+            int nc;
+            const int32_t* c = m_clip->RowSpans(y, nc);
+            uint8_t* row = m_raster.Row(y);
+            for (int k = 0; k < nc; ++k) {
+                int lo = std::max(box.x0, c[2 * k]), hi = std::min(box.x1, c[2 * k + 1]);
+                for (int x = lo; x < hi; ++x) {
+                    size_t xi = size_t(x - box.x0);
+                    if (!inside[xi]) continue;
+                    const uint8_t* const* rx = &rowsAt[xi * size_t(st.nx)];
+                    unsigned sr = 0, sg = 0, sb = 0;
+                    for (int i = 0; i < st.nx; ++i)
+                        for (int j = 0; j < st.ny; ++j) {
+                            const uint8_t* p = rx[i] + cols[size_t(j)];
+                            sr += p[0];
+                            sg += p[1];
+                            sb += p[2];
+                        }
+                    Color s{uint8_t((sr + n / 2) / n), uint8_t((sg + n / 2) / n),
+                            uint8_t((sb + n / 2) / n)};
+                    painter.Put(row, x, y, s);
+                }
+            }
+        }
+        return;
+    }
+    for (int y = box.y0; y < box.y1; ++y) {
+        double yc = y + 0.5;
+        double ub = iv.c * yc + iv.e, vb = iv.d * yc + iv.f;
+        int xa = box.x0, xb = box.x1 - 1;
+        if (!SolveRange(iv.a, ub, 0, w, xa, xb)) continue;
+        if (!SolveRange(iv.b, vb, v0, v1, xa, xb)) continue;
+        xa = std::max(xa, box.x0);
+        xb = std::min(xb, box.x1 - 1);
+        if (xa > xb) continue;
+        int nc;
+        const int32_t* c = m_clip->RowSpans(y, nc);
+        uint8_t* row = m_raster.Row(y);
+        for (int k = 0; k < nc; ++k) {
+            int lo = std::max(xa, c[2 * k]), hi = std::min(xb + 1, c[2 * k + 1]);
+            for (int x = lo; x < hi; ++x) {
+                double xc = x + 0.5;
+                double u = iv.a * xc + ub, v = iv.b * xc + vb;
+                if (!(u >= 0 && u < w && v >= v0 && v < v1)) continue;
+                Color s;
+                if (n == 1) {
+                    const uint8_t* p =
+                        st.Row(std::clamp(int(v), st.bufStart, lastRow)) + size_t(int(u)) * 3;
+                    s = {p[0], p[1], p[2]};
+                } else {
+                    unsigned sr = 0, sg = 0, sb = 0;
+                    for (const Point& o : offs) {
+                        int su = std::clamp(int(std::floor(u + o.x)), 0, w - 1);
+                        int sv = std::clamp(int(std::floor(v + o.y)), st.bufStart, lastRow);
+                        sv = std::clamp(sv, 0, st.received - 1);
+                        const uint8_t* p = st.Row(sv) + size_t(su) * 3;
+                        sr += p[0];
+                        sg += p[1];
+                        sb += p[2];
+                    }
+                    s = {uint8_t((sr + n / 2) / n), uint8_t((sg + n / 2) / n),
+                         uint8_t((sb + n / 2) / n)};
+                }
+                painter.Put(row, x, y, s);
+            }
+        }
+    }
+}
+
+void RasterDevice::FillMask(const uint8_t* bits, int width, int height, size_t stride,
+                            const Matrix& maskToPage, const Paint& paint, const RasterOp& op) {
+    if (!bits || width <= 0 || height <= 0 || stride < size_t(width + 7) / 8) return;
+    Matrix m = maskToPage.Then(m_pageToDevice);
+    if (!m.IsFinite() || !m.Invertible()) return;
+    Painter painter(m_raster, paint, op, m_pageToDevice);
+    if (!painter.Usable()) return;
+    IRect box = DeviceBox(TransformRect({0, 0, double(width), double(height)}, m))
+                    .Intersect(m_clip->Bounds());
+    if (box.Empty()) return;
+    if (!Budget(uint64_t(box.x1 - box.x0) * uint64_t(box.y1 - box.y0))) return;
+    Matrix iv = m.Inverse();
+    int nx = std::clamp(int(std::ceil(std::hypot(iv.a, iv.b) - 0.01)), 1, kMaxSamples);
+    int ny = std::clamp(int(std::ceil(std::hypot(iv.c, iv.d) - 0.01)), 1, kMaxSamples);
+    int n = nx * ny;
+    std::vector<Point> offs;
+    for (int j = 0; j < ny; ++j)
+        for (int i = 0; i < nx; ++i) {
+            double ox = (i + 0.5) / nx - 0.5, oy = (j + 0.5) / ny - 0.5;
+            offs.push_back({iv.a * ox + iv.c * oy, iv.b * ox + iv.d * oy});
+        }
+    auto bit = [&](int u, int v) {
+        return (bits[size_t(v) * stride + size_t(u) / 8] >> (7 - (u & 7))) & 1;
+    };
+    for (int y = box.y0; y < box.y1; ++y) {
+        double yc = y + 0.5;
+        double ub = iv.c * yc + iv.e, vb = iv.d * yc + iv.f;
+        int xa = box.x0, xb = box.x1 - 1;
+        if (!SolveRange(iv.a, ub, 0, width, xa, xb)) continue;
+        if (!SolveRange(iv.b, vb, 0, height, xa, xb)) continue;
+        int nc;
+        const int32_t* c = m_clip->RowSpans(y, nc);
+        uint8_t* row = m_raster.Row(y);
+        for (int k = 0; k < nc; ++k) {
+            int lo = std::max(xa, c[2 * k]), hi = std::min(xb + 1, c[2 * k + 1]);
+            for (int x = lo; x < hi; ++x) {
+                double xc = x + 0.5;
+                double u = iv.a * xc + ub, v = iv.b * xc + vb;
+                if (!(u >= 0 && u < width && v >= 0 && v < height)) continue;
+                if (n == 1) {
+                    if (bit(int(u), int(v))) painter.Put(row, x, y, kBlack);
+                    continue;
+                }
+                int covered = 0;
+                for (const Point& o : offs) {
+                    int su = std::clamp(int(std::floor(u + o.x)), 0, width - 1);
+                    int sv = std::clamp(int(std::floor(v + o.y)), 0, height - 1);
+                    covered += bit(su, sv);
+                }
+                if (covered == n)
+                    painter.Put(row, x, y, kBlack);
+                else if (covered)
+                    painter.PutCoverage(row, x, y, covered, n);
+            }
+        }
+    }
+}
+
+void RasterDevice::FillGlyph(const FontFace& face, uint32_t glyph, const Matrix& glyphToPage,
+                             const Paint& paint, const RasterOp& op) {
+    if (Invisible(paint, op)) return;
+    Matrix m = glyphToPage.Then(m_pageToDevice);
+    if (!m.IsFinite() || !m.Invertible()) return;
+    double size = m.MaxScale();
+    if (size > 4096) {
+        Note("text too large to draw was skipped");
+        return;
+    }
+    if (size > 512 || !m_glyphs) {
+        // Big glyphs are rare and would crowd the cache: draw them directly.
+        GlyphCache local;
+        GlyphCache& cache = m_glyphs ? *m_glyphs : local;
+        auto outline = cache.Outline(face, glyph);
+        if (outline) FillPath(*outline, glyphToPage, FillRule::NonZero, paint, op);
+        return;
+    }
+    auto spans = m_glyphs->Get(face, glyph, m);
+    if (!spans || spans->Empty()) return;
+    PaintSpans(*spans, FloorInt(m.e), FloorInt(m.f), paint, op);
+}
+
+} // namespace tarvik

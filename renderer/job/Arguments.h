@@ -1,0 +1,24 @@
+// The ghostscript-style argument vector the caller passes.
+#pragma once
+
+#include <string>
+
+namespace tarvik {
+
+struct Arguments {
+    std::string device = "bmp16m";
+    std::string outputPattern;     // -sOutputFile=
+    int xdpi = 0, ydpi = 0;        // -rXxY (or -rN)
+    int widthPx = 0, heightPx = 0; // -gWxH
+    std::string input;             // the last argument that is not a switch
+    bool verbose = false;          // -dTARVIK_VERBOSE: diagnostics on stderr (debugging)
+    bool trace = false;            // -dTARVIK_TRACE: drawing calls on stdout, no page files
+};
+
+// Reads argv[1 .. argc-1] (argv[0] is the program name). Unknown switches
+// are ignored. Missing resolution and size default to 72 dpi and A4 at the
+// resolution. Returns false, with a reason, when no input or no output is
+// named, or a value is out of range.
+bool ParseArguments(int argc, char** argv, Arguments& out, std::string& error);
+
+} // namespace tarvik

@@ -1,0 +1,576 @@
+#include "Pcl5Interp.h"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+
+namespace tarvik::pcl5 {
+
+namespace {
+
+constexpr double kMm = 72.0 / 25.4;
+
+const PageSize kPageSizes[] = {
+    {1, 522, 756, false},              // Executive
+    {2, 612, 792, false},              // Letter
+    {3, 612, 1008, false},             // Legal
+    {6, 792, 1224, false},             // Ledger
+    {15, 396, 612, false},             // Statement
+    {16, 936, 1368, false},            // Super B
+    {25, 148 * kMm, 210 * kMm, true},  // A5
+    {26, 210 * kMm, 297 * kMm, true},  // A4
+    {27, 297 * kMm, 420 * kMm, true},  // A3
+    {45, 182 * kMm, 257 * kMm, true},  // JIS B5
+    {46, 257 * kMm, 364 * kMm, true},  // JIS B4
+    {71, 100 * kMm, 148 * kMm, true},  // Hagaki
+    {72, 200 * kMm, 148 * kMm, true},  // Oufuku-Hagaki
+    {73, 105 * kMm, 148 * kMm, true},  // A6
+    {74, 288, 432, false},             // 4 x 6 in
+    {75, 360, 576, false},             // 5 x 8 in
+    {78, 216, 360, false},             // 3 x 5 in
+    {80, 279, 540, false},             // Monarch envelope
+    {81, 297, 684, false},             // Commercial 10 envelope
+    {90, 110 * kMm, 220 * kMm, true},  // DL envelope
+    {91, 162 * kMm, 229 * kMm, true},  // C5 envelope
+    {92, 114 * kMm, 162 * kMm, true},  // C6 envelope
+    {100, 176 * kMm, 250 * kMm, true}, // B5 envelope
+};
+
+uint32_t Key(uint8_t x, uint8_t group, uint8_t letter) {
+    return (uint32_t(x) << 16) | (uint32_t(group) << 8) | letter;
+}
+
+} // namespace
+
+const PageSize* FindPageSize(int code) {
+    for (const PageSize& s : kPageSizes)
+        if (s.code == code) return &s;
+    return nullptr;
+}
+
+// The command table: every command this interpreter acts on. Anything not
+// listed is parsed (its data skipped) and ignored.
+struct CommandTable {
+    std::unordered_map<uint32_t, Interpreter::Handler> map;
+    CommandTable() {
+        using I = Interpreter;
+        auto add = [&](char x, char g, char l, Interpreter::Handler h) {
+            map[Key(uint8_t(x), uint8_t(g), uint8_t(l))] = h;
+        };
+        // Page control.
+        add('&', 'l', 'A', &I::PageSizeCmd);
+        add('&', 'l', 'O', &I::OrientationCmd);
+        add('&', 'l', 'H', &I::PaperSourceCmd);
+        add('&', 'l', 'E', &I::TopMarginCmd);
+        add('&', 'l', 'F', &I::TextLengthCmd);
+        add('&', 'a', 'L', &I::LeftMarginCmd);
+        add('&', 'a', 'M', &I::RightMarginCmd);
+        add('&', 'k', 'H', &I::HmiCmd);
+        add('&', 'l', 'C', &I::VmiCmd);
+        add('&', 'l', 'D', &I::LinesPerInchCmd);
+        add('&', 'u', 'D', &I::UnitOfMeasureCmd);
+        add('&', 'l', 'U', &I::LeftRegistrationCmd);
+        add('&', 'l', 'Z', &I::TopRegistrationCmd);
+        add('&', 'a', 'G', &I::DuplexSideCmd);
+        add('&', 'k', 'G', &I::LineTerminationCmd);
+        add('&', 'f', 'S', &I::PushPopCursorCmd);
+        add('&', 'p', 'X', &I::TransparentPrintCmd);
+        add('&', 'f', 'X', &I::MacroControlCmd);
+        add('&', 'l', 'X', &I::Ignore); // copies: every page is rendered once
+        // Cursor.
+        add('&', 'a', 'C', &I::ColumnCmd);
+        add('&', 'a', 'R', &I::RowCmd);
+        add('&', 'a', 'H', &I::HorizontalDecipointsCmd);
+        add('&', 'a', 'V', &I::VerticalDecipointsCmd);
+        add('*', 'p', 'X', &I::HorizontalUnitsCmd);
+        add('*', 'p', 'Y', &I::VerticalUnitsCmd);
+        // Raster graphics.
+        add('*', 't', 'R', &I::RasterResolutionCmd);
+        add('*', 'r', 'A', &I::RasterStartCmd);
+        add('*', 'r', 'B', &I::RasterEndCmd);
+        add('*', 'r', 'C', &I::RasterEndCmd);
+        add('*', 'b', 'M', &I::RasterCompressionCmd);
+        add('*', 'b', 'V', &I::RasterPlaneCmd);
+        add('*', 'b', 'W', &I::RasterRowCmd);
+        add('*', 'b', 'Y', &I::RasterYOffsetCmd);
+        add('*', 'r', 'S', &I::RasterWidthCmd);
+        add('*', 'r', 'T', &I::RasterHeightCmd);
+        add('*', 'r', 'F', &I::RasterPresentationCmd);
+        add('*', 't', 'H', &I::RasterDestWidthCmd);
+        add('*', 't', 'V', &I::RasterDestHeightCmd);
+        // Colour.
+        add('*', 'r', 'U', &I::SimpleColorCmd);
+        add('*', 'v', 'W', &I::ConfigureImageDataCmd);
+        add('*', 'v', 'A', &I::ComponentCmd);
+        add('*', 'v', 'B', &I::ComponentCmd);
+        add('*', 'v', 'C', &I::ComponentCmd);
+        add('*', 'v', 'I', &I::AssignIndexCmd);
+        add('*', 'v', 'S', &I::ForegroundCmd);
+        add('*', 'p', 'P', &I::PushPopPaletteCmd);
+        add('&', 'p', 'S', &I::SelectPaletteCmd);
+        add('&', 'p', 'I', &I::PaletteControlIdCmd);
+        add('&', 'p', 'C', &I::PaletteControlCmd);
+        add('*', 't', 'J', &I::RenderAlgorithmCmd);
+        // Print model and rectangles.
+        add('*', 'c', 'A', &I::RectWidthUnitsCmd);
+        add('*', 'c', 'B', &I::RectHeightUnitsCmd);
+        add('*', 'c', 'H', &I::RectWidthDecipointsCmd);
+        add('*', 'c', 'V', &I::RectHeightDecipointsCmd);
+        add('*', 'c', 'P', &I::FillRectCmd);
+        add('*', 'c', 'G', &I::PatternIdCmd);
+        add('*', 'v', 'T', &I::SelectPatternCmd);
+        add('*', 'v', 'N', &I::SourceTransparencyCmd);
+        add('*', 'v', 'O', &I::PatternTransparencyCmd);
+        add('*', 'l', 'O', &I::LogicalOperationCmd);
+        add('*', 'p', 'R', &I::PatternReferenceCmd);
+    }
+};
+
+Interpreter::Interpreter(JobContext& job) : m_job(job) {
+    ResetEnvironment();
+}
+
+void Interpreter::ResetEnvironment() {
+    // The user default environment: PJL's paper and orientation, else A4
+    // portrait (the sheet everything is printed on).
+    const PjlSettings& pjl = m_job.Pjl();
+    m_setup = PageSetup{};
+    m_size = FindPageSize(26);
+    if (pjl.paperWidthPt > 0 && pjl.paperHeightPt > 0) {
+        m_setup.widthPt = pjl.paperWidthPt;
+        m_setup.heightPt = pjl.paperHeightPt;
+        m_size = nullptr;
+        for (const PageSize& s : kPageSizes)
+            if (std::fabs(s.widthPt - pjl.paperWidthPt) < 2 &&
+                std::fabs(s.heightPt - pjl.paperHeightPt) < 2)
+                m_size = &s;
+    }
+    m_orientation = (pjl.orientation >= 0 && pjl.orientation <= 3) ? pjl.orientation : 0;
+    m_unit = 300;
+    m_registrationX = m_registrationY = 0;
+    m_lineTermination = 0;
+    m_cursorStack.clear();
+    m_definingMacro = false;
+    m_hpgl.Reset();
+
+    m_color = ColorState{};
+    m_paletteStack.clear();
+    m_paletteStore.clear();
+    m_activePaletteId = 0;
+    m_paletteControlId = 0;
+    m_component[0] = m_component[1] = m_component[2] = 0;
+    m_foreground = kBlack;
+
+    m_rectWidth = m_rectHeight = 0;
+    m_patternId = 0;
+    m_currentPattern = 0;
+    m_sourceTransparent = true;
+    m_patternTransparent = true;
+    m_rop = 252;
+    m_patternOrigin = {0, 0};
+
+    m_raster = Raster{};
+    ResetPageState();
+}
+
+void Interpreter::ResetPageState() {
+    // What a page size or orientation change resets: margins, text area,
+    // spacing and the cursor.
+    m_hmi = 720;
+    m_vmi = 1200;
+    m_topMargin = 3600;
+    m_leftMargin = 0;
+    m_rightMargin = -1;
+    m_textLength = LogicalLength() - m_topMargin - 3600;
+    m_x = 0;
+    m_y = 0.75 * m_vmi;
+}
+
+double Interpreter::LogicalWidth() const {
+    bool landscape = m_orientation & 1;
+    double w = landscape ? m_setup.heightPt : m_setup.widthPt;
+    // Offsets of 1/4 in (portrait) and 0.2 in (landscape); ISO sizes keep
+    // slightly less, 71 and 59 dots at 300 dpi.
+    bool metric = m_size ? m_size->metric : true;
+    double offsetDots = landscape ? (metric ? 59 : 60) : (metric ? 71 : 75);
+    double offset = offsetDots * 72.0 / 300.0;
+    return std::max(0.0, (w - 2 * offset)) * kUnitsPerPoint;
+}
+
+double Interpreter::LogicalLength() const {
+    bool landscape = m_orientation & 1;
+    return (landscape ? m_setup.widthPt : m_setup.heightPt) * kUnitsPerPoint;
+}
+
+Point Interpreter::ToPage(double xu, double yu) const {
+    bool landscape = m_orientation & 1;
+    double w = landscape ? m_setup.heightPt : m_setup.widthPt;
+    double offset = (w * kUnitsPerPoint - LogicalWidth()) / 2;
+    Point p{(offset + xu) / kUnitsPerPoint, (m_topMargin + yu) / kUnitsPerPoint};
+    if (m_registrationX != 0 || m_registrationY != 0) {
+        Point dx = SheetDirection(false), dy = SheetDirection(true);
+        p.x += (dx.x * m_registrationX + dy.x * m_registrationY) / kUnitsPerPoint;
+        p.y += (dx.y * m_registrationX + dy.y * m_registrationY) / kUnitsPerPoint;
+    }
+    return p;
+}
+
+Point Interpreter::SheetDirection(bool vertical) const {
+    // The device turns page space onto the portrait sheet; its inverse
+    // brings the sheet's axes back into page space.
+    switch (m_orientation) {
+    case 1:
+        return vertical ? Point{-1, 0} : Point{0, 1};
+    case 2:
+        return vertical ? Point{0, -1} : Point{-1, 0};
+    case 3:
+        return vertical ? Point{1, 0} : Point{0, -1};
+    default:
+        return vertical ? Point{0, 1} : Point{1, 0};
+    }
+}
+
+void Interpreter::SetX(double xu) {
+    if (!std::isfinite(xu)) return;
+    m_x = std::clamp(xu, 0.0, LogicalWidth());
+}
+
+void Interpreter::SetY(double yu) {
+    if (!std::isfinite(yu)) return;
+    // The cursor may not leave the logical page.
+    m_y = std::clamp(yu, -m_topMargin, LogicalLength() - m_topMargin);
+}
+
+Device* Interpreter::EnsurePage() {
+    if (m_stop) return nullptr;
+    if (!m_job.PageOpen()) {
+        PageSetup setup = m_setup;
+        setup.orientation = m_orientation;
+        m_job.BeginPage(setup);
+    }
+    m_pageMarked = true;
+    return m_job.Page();
+}
+
+void Interpreter::MarkPage() {
+    EnsurePage();
+}
+
+bool Interpreter::EjectPage(bool evenIfBlank) {
+    if (m_raster.active) EndRaster();
+    if (!m_pageMarked && !evenIfBlank) return true;
+    if (!m_job.PageOpen()) EnsurePage();
+    m_pageMarked = false;
+    if (!m_job.EndPage()) {
+        m_stop = true;
+        m_ok = false;
+        return false;
+    }
+    // A new page starts at the top of the text area.
+    m_y = 0.75 * m_vmi;
+    return true;
+}
+
+size_t Interpreter::Run(const uint8_t* data, size_t size, bool& ok) {
+    static const CommandTable table;
+    Parser parser(data, size);
+    m_parser = &parser;
+    if (m_job.StartInHpgl2()) parser.SetHpgl(true);
+    size_t consumed = size;
+    size_t textRun = 0;
+    for (;;) {
+        if (m_stop || m_job.Stopped()) {
+            m_ok = false;
+            consumed = parser.Position();
+            break;
+        }
+        Token t = parser.Next();
+        if (t.kind != TokenKind::Text && textRun) {
+            Text(textRun);
+            textRun = 0;
+        }
+        if (t.kind == TokenKind::End) {
+            consumed = size;
+            break;
+        }
+        if (t.kind == TokenKind::Uel) {
+            consumed = t.offset;
+            break;
+        }
+        if (!m_job.Tick()) {
+            m_ok = false;
+            consumed = parser.Position();
+            break;
+        }
+        if (t.kind == TokenKind::Text) {
+            if (!m_definingMacro && !parser.InHpgl()) ++textRun;
+            continue;
+        }
+        if (m_definingMacro) {
+            // Inside a macro definition nothing runs; only its end counts.
+            if (t.kind == TokenKind::Command && t.x == '&' && t.group == 'f' && t.letter == 'X' &&
+                t.value.Int() == 1)
+                m_definingMacro = false;
+            if (t.kind == TokenKind::Escape && t.byte == 'E') {
+                m_definingMacro = false;
+                Escape('E');
+            }
+            continue;
+        }
+        switch (t.kind) {
+        case TokenKind::Control:
+            Control(t.byte);
+            break;
+        case TokenKind::Escape:
+            Escape(t.byte);
+            break;
+        case TokenKind::HpglData:
+            m_hpgl.Feed(t.data, [this](Hpgl2Scan::Event e) {
+                if (e == Hpgl2Scan::Event::Mark)
+                    MarkPage();
+                else
+                    EjectPage(false);
+            });
+            break;
+        case TokenKind::Command: {
+            if (t.x == '%' && t.group == 0 && t.letter == 'B') m_hpgl.Restart();
+            if (parser.InHpgl()) break; // other escapes inside HP-GL/2 do nothing
+            auto it = table.map.find(Key(t.x, t.group, t.letter));
+            if (it != table.map.end()) (this->*(it->second))(t);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    if (parser.Truncated()) m_ok = false;
+    // The page in progress is printed as far as it got, as at the end of a job.
+    if (!m_stop) EjectPage(false);
+    m_parser = nullptr;
+    ok = m_ok;
+    return consumed;
+}
+
+void Interpreter::Escape(uint8_t c) {
+    switch (c) {
+    case 'E':
+        EjectPage(false);
+        ResetEnvironment();
+        break;
+    case '9':
+        m_leftMargin = 0;
+        m_rightMargin = -1;
+        break;
+    case '=':
+        SetY(m_y + m_vmi / 2);
+        break;
+    case 'Y':
+        DisplayFunctions();
+        break;
+    default:
+        break;
+    }
+}
+
+void Interpreter::Control(uint8_t c) {
+    switch (c) {
+    case 0x0d:
+        SetX(m_leftMargin);
+        if (m_lineTermination == 1 || m_lineTermination == 3) SetY(m_y + m_vmi);
+        break;
+    case 0x0a:
+        if (m_lineTermination == 2 || m_lineTermination == 3) SetX(m_leftMargin);
+        SetY(m_y + m_vmi);
+        break;
+    case 0x0c:
+        if (m_lineTermination == 2 || m_lineTermination == 3) SetX(m_leftMargin);
+        EjectPage(true);
+        break;
+    case 0x08:
+        SetX(m_x - m_hmi);
+        break;
+    case 0x09: {
+        double tab = m_hmi * 8;
+        if (tab > 0) SetX((std::floor((m_x - m_leftMargin) / tab) + 1) * tab + m_leftMargin);
+        break;
+    }
+    default:
+        break; // SO/SI pick fonts, which this interpreter does not draw yet
+    }
+}
+
+void Interpreter::Text(size_t count) {
+    // Text is not drawn yet, but it marks the page and moves the cursor.
+    MarkPage();
+    m_job.Unsupported("PCL 5 text");
+    SetX(m_x + m_hmi * double(count));
+}
+
+void Interpreter::DisplayFunctions() {
+    // Everything up to ESC Z is printed as characters, never executed.
+    size_t start = m_parser->Position();
+    // Tokens are read only to find ESC Z; data commands keep their byte counts
+    // so a binary block cannot fake the end.
+    for (;;) {
+        Token t = m_parser->Next();
+        if (t.kind == TokenKind::End || t.kind == TokenKind::Uel) {
+            if (t.kind == TokenKind::Uel) m_parser->Seek(t.offset);
+            break;
+        }
+        if (t.kind == TokenKind::Escape && t.byte == 'Z') break;
+        if (!m_job.Tick()) break;
+    }
+    if (m_parser->Position() > start) MarkPage();
+}
+
+void Interpreter::MacroControlCmd(const Token& t) {
+    if (t.value.Int() == 0)
+        m_definingMacro = true;
+    else if (t.value.Int() >= 2 && t.value.Int() <= 4)
+        m_job.Unsupported("PCL 5 macros");
+}
+
+// --- Page control -----------------------------------------------------------
+
+void Interpreter::PageSizeCmd(const Token& t) {
+    const PageSize* s = FindPageSize(t.value.Int());
+    if (!s) return; // unknown sizes (and custom ones) are ignored
+    EjectPage(false);
+    m_size = s;
+    m_setup.widthPt = s->widthPt;
+    m_setup.heightPt = s->heightPt;
+    ResetPageState();
+}
+
+void Interpreter::OrientationCmd(const Token& t) {
+    int o = t.value.Int();
+    if (o < 0 || o > 3 || t.value.number != o) return;
+    EjectPage(false);
+    m_orientation = o;
+    ResetPageState();
+}
+
+void Interpreter::PaperSourceCmd(const Token& t) {
+    // Any paper source, 0 included, prints the pending page.
+    (void)t;
+    EjectPage(false);
+}
+
+void Interpreter::DuplexSideCmd(const Token& t) {
+    if (t.value.Int() >= 0 && t.value.Int() <= 2) EjectPage(false);
+}
+
+void Interpreter::TopMarginCmd(const Token& t) {
+    double lines = t.value.number;
+    if (lines < 0) return;
+    double margin = lines * m_vmi;
+    if (margin > LogicalLength()) return;
+    m_topMargin = margin;
+    m_textLength = std::max(0.0, LogicalLength() - m_topMargin - 3600);
+}
+
+void Interpreter::TextLengthCmd(const Token& t) {
+    if (t.value.number < 0) return;
+    m_textLength = std::min(t.value.number * m_vmi, LogicalLength() - m_topMargin);
+}
+
+void Interpreter::LeftMarginCmd(const Token& t) {
+    double x = t.value.number * m_hmi;
+    if (x < 0 || x > LogicalWidth()) return;
+    m_leftMargin = x;
+    if (m_x < m_leftMargin) m_x = m_leftMargin;
+}
+
+void Interpreter::RightMarginCmd(const Token& t) {
+    double x = (t.value.number + 1) * m_hmi;
+    if (t.value.number < 0) return;
+    m_rightMargin = std::min(x, LogicalWidth());
+}
+
+void Interpreter::HmiCmd(const Token& t) {
+    double v = t.value.number;
+    if (v < 0 || v > 32767) return;
+    m_hmi = v * kUnitsPerInch / 120.0;
+}
+
+void Interpreter::VmiCmd(const Token& t) {
+    double v = t.value.number;
+    if (v < 0 || v > 32767) return;
+    m_vmi = v * kUnitsPerInch / 48.0;
+}
+
+void Interpreter::LinesPerInchCmd(const Token& t) {
+    int lpi = t.value.Int();
+    static const int kValid[] = {1, 2, 3, 4, 6, 8, 12, 16, 24, 48};
+    if (std::find(std::begin(kValid), std::end(kValid), lpi) == std::end(kValid)) return;
+    m_vmi = kUnitsPerInch / lpi;
+}
+
+void Interpreter::UnitOfMeasureCmd(const Token& t) {
+    int u = t.value.Int();
+    if (u < 96 || u > 7200 || 7200 % u != 0) return;
+    m_unit = u;
+}
+
+void Interpreter::LeftRegistrationCmd(const Token& t) {
+    m_registrationX = std::clamp(t.value.number, -32767.0, 32767.0) * 10; // decipoints
+}
+
+void Interpreter::TopRegistrationCmd(const Token& t) {
+    m_registrationY = std::clamp(t.value.number, -32767.0, 32767.0) * 10;
+}
+
+void Interpreter::LineTerminationCmd(const Token& t) {
+    if (t.value.Int() >= 0 && t.value.Int() <= 3) m_lineTermination = t.value.Int();
+}
+
+void Interpreter::PushPopCursorCmd(const Token& t) {
+    if (t.value.Int() == 0) {
+        if (m_cursorStack.size() < 20) m_cursorStack.push_back({m_x, m_y});
+    } else if (t.value.Int() == 1 && !m_cursorStack.empty()) {
+        SetX(m_cursorStack.back().x);
+        SetY(m_cursorStack.back().y);
+        m_cursorStack.pop_back();
+    }
+}
+
+void Interpreter::TransparentPrintCmd(const Token& t) {
+    if (!t.data.empty()) Text(t.data.size());
+}
+
+// --- Cursor -----------------------------------------------------------------
+
+namespace {
+double Target(const Value& v, double current, double scale) {
+    return v.sign ? current + v.number * scale : v.number * scale;
+}
+} // namespace
+
+void Interpreter::ColumnCmd(const Token& t) {
+    SetX(Target(t.value, m_x, m_hmi));
+}
+
+void Interpreter::RowCmd(const Token& t) {
+    // Row 0 has its baseline three quarters of a line below the top margin.
+    if (t.value.sign)
+        SetY(m_y + t.value.number * m_vmi);
+    else
+        SetY((t.value.number + 0.75) * m_vmi);
+}
+
+void Interpreter::HorizontalDecipointsCmd(const Token& t) {
+    SetX(Target(t.value, m_x, 10));
+}
+void Interpreter::VerticalDecipointsCmd(const Token& t) {
+    SetY(Target(t.value, m_y, 10));
+}
+
+void Interpreter::HorizontalUnitsCmd(const Token& t) {
+    SetX(Target(t.value, m_x, kUnitsPerInch / m_unit));
+}
+
+void Interpreter::VerticalUnitsCmd(const Token& t) {
+    SetY(Target(t.value, m_y, kUnitsPerInch / m_unit));
+}
+
+} // namespace tarvik::pcl5

@@ -1,0 +1,318 @@
+// The PCL 5 interpreter on whole command streams, rendered at 75 dpi on A4 so
+// that one pixel is 1/75 inch (4 dots of 300 dpi).
+#include "core/Job.h"
+#include "core/Raster.h"
+#include "pcl5/Pcl5.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace tarvik;
+
+namespace {
+
+struct Page {
+    int width = 0, height = 0;
+    std::vector<Color> px;
+    Color At(int x, int y) const { return px[size_t(y) * width + x]; }
+    bool Black(int x, int y) const { return At(x, y) == kBlack; }
+    bool White(int x, int y) const { return At(x, y) == kWhite; }
+    double DarkShare(int x0, int y0, int x1, int y1) const {
+        int n = 0, dark = 0;
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x) ++n, dark += At(x, y) == kBlack;
+        return n ? double(dark) / n : 0;
+    }
+};
+
+struct Result {
+    std::vector<Page> pages;
+    bool ok = false;
+    size_t consumed = 0;
+};
+
+Result Render(const std::string& job, int dpi = 75) {
+    Result r;
+    JobOptions o;
+    o.xdpi = o.ydpi = dpi;
+    o.widthPx = int(dpi * 8.27);
+    o.heightPx = int(dpi * 11.69);
+    o.onPage = [&](int, const PageRaster& raster) {
+        Page p;
+        p.width = raster.Width();
+        p.height = raster.Height();
+        for (int y = 0; y < p.height; ++y)
+            for (int x = 0; x < p.width; ++x) p.px.push_back(raster.At(x, y));
+        r.pages.push_back(std::move(p));
+    };
+    JobContext ctx(o);
+    r.consumed =
+        pcl5::Interpret(reinterpret_cast<const uint8_t*>(job.data()), job.size(), ctx, r.ok);
+    return r;
+}
+
+const std::string E = "\x1b";
+// Reset, top margin 0, cursor at the logical page's top-left corner.
+const std::string Top = E + "E" + E + "&l0E" + E + "*p0x0Y";
+
+std::string Bytes(std::initializer_list<int> v) {
+    std::string s;
+    for (int b : v) s += char(b);
+    return s;
+}
+
+std::string Row(const std::string& data) {
+    return E + "*b" + std::to_string(data.size()) + "W" + data;
+}
+
+} // namespace
+
+TEST(Pcl5Pages, FormFeedResetAndPageCommandsEject) {
+    std::string box = E + "*c30a30b0P";
+    EXPECT_EQ(Render(Top + box + "\x0c").pages.size(), 1u);
+    // A reset prints a marked page but not a blank one.
+    EXPECT_EQ(Render(Top + box + E + "E" + E + "E").pages.size(), 1u);
+    EXPECT_EQ(Render(E + "E" + E + "E").pages.size(), 0u);
+    // Page size and orientation print the page in progress first.
+    EXPECT_EQ(Render(Top + box + E + "&l26A" + box + E + "&l1O" + box).pages.size(), 3u);
+    EXPECT_EQ(Render(Top + E + "&l26A" + E + "&l0O" + box).pages.size(), 1u);
+    // Text marks the page even though it is not drawn yet.
+    EXPECT_EQ(Render(E + "EHello\r\n\x0c" + E + "E").pages.size(), 1u);
+    // Copies are not multiplied.
+    EXPECT_EQ(Render(Top + E + "&l3X" + box + "\x0c").pages.size(), 1u);
+}
+
+TEST(Pcl5Pages, TruncationUelAndSkippedBlocks) {
+    // A data command cut short: the page so far is kept, the stream is broken.
+    Result cut = Render(Top + E + "*c30a30b0P" + E + "*b100Wabc");
+    EXPECT_FALSE(cut.ok);
+    ASSERT_EQ(cut.pages.size(), 1u);
+    EXPECT_TRUE(cut.pages[0].Black(20, 2));
+
+    std::string job = Top + E + "*c30a30b0P\x0c";
+    Result uel = Render(job + E + "%-12345X@PJL EOJ\r\n");
+    EXPECT_TRUE(uel.ok);
+    EXPECT_EQ(uel.consumed, job.size());
+
+    // Macro bodies and fonts neither draw nor lose sync; display functions
+    // print their bytes rather than run them; HP-GL/2 drawing marks the page
+    // and PG ends it.
+    std::string skipped =
+        E + "&f1y0X" + E + "*c30a30b0P\x0c" + E + "&f1X" + E + ")s4W" + E + "E\x0c\x0c";
+    EXPECT_EQ(Render(E + "E" + skipped).pages.size(), 0u);
+    Result display = Render(E + "E" + E + "Y" + E + "*c30a30b0P\x0c" + E + "Z" + E + "E");
+    ASSERT_EQ(display.pages.size(), 1u);
+    EXPECT_TRUE(display.pages[0].White(20, 2));
+    EXPECT_EQ(
+        Render(E + "E" + E + "%0BIN;SP1;PD100,100;LBPG\x03;PG;" + E + "%0A" + E + "E").pages.size(),
+        1u);
+    EXPECT_EQ(Render(E + "E" + E + "%0BIN;PE<=?;SP1;" + E + "%0A" + E + "E").pages.size(), 1u);
+}
+
+TEST(Pcl5Placement, LogicalPageAndCursorUnits) {
+    // A4 portrait: the logical page starts 71 dots (17.75 px) in; 300 units
+    // are an inch (75 px).
+    Result r = Render(Top + E + "*c300a300b0P");
+    ASSERT_EQ(r.pages.size(), 1u);
+    const Page& p = r.pages[0];
+    EXPECT_TRUE(p.White(16, 10));
+    EXPECT_TRUE(p.Black(19, 1));
+    EXPECT_TRUE(p.Black(92, 73));
+    EXPECT_TRUE(p.White(94, 10));
+    EXPECT_TRUE(p.White(40, 76));
+
+    // Default top margin: half an inch.
+    Result margin = Render(E + "E" + E + "*p0x0Y" + E + "*c30a30b0P");
+    EXPECT_TRUE(margin.pages[0].White(20, 36));
+    EXPECT_TRUE(margin.pages[0].Black(20, 39));
+
+    // Decipoints, relative moves and another unit of measure all land on the
+    // same spot, one inch right and one down.
+    for (const std::string& move :
+         {E + "&a720h720V", E + "*p+300x+300Y", E + "&u600D" + E + "*p600x600Y",
+          E + "*p150x150Y" + E + "&a+360h+360V"}) {
+        Result m = Render(Top + move + E + "*c30a30b0P");
+        ASSERT_EQ(m.pages.size(), 1u) << move;
+        EXPECT_TRUE(m.pages[0].Black(95, 77)) << move;
+        EXPECT_TRUE(m.pages[0].White(91, 77)) << move;
+        EXPECT_TRUE(m.pages[0].White(95, 73)) << move;
+    }
+
+    // Landscape: the page is turned onto the portrait sheet; its top-left
+    // corner ends up at the sheet's bottom-left.
+    Result land = Render(E + "E" + E + "&l1O" + E + "&l0E" + E + "*p0x0Y" + E + "*c300a300b0P");
+    ASSERT_EQ(land.pages.size(), 1u);
+    EXPECT_TRUE(land.pages[0].Black(30, 876 - 30));
+    EXPECT_TRUE(land.pages[0].White(30, 30));
+
+    // Registration moves the whole logical page.
+    Result reg = Render(Top + E + "&l-180U" + E + "*c30a30b0P");
+    EXPECT_TRUE(reg.pages[0].Black(2, 2));
+}
+
+TEST(Pcl5Raster, EveryCompressionMethodGivesTheSameImage) {
+    // Four rows of 16 pixels.
+    std::vector<std::string> rows = {Bytes({0xff, 0x00}), Bytes({0xf0, 0x0f}), Bytes({0xf0, 0x0f}),
+                                     Bytes({0x00, 0x00})};
+    std::string head = Top + E + "*t75R" + E + "*r16S" + E + "*r1A";
+    std::vector<std::string> jobs;
+    std::string m0 = head + E + "*b0M";
+    for (auto& r : rows) m0 += Row(r);
+    jobs.push_back(m0);
+    jobs.push_back(head + E + "*b1M" + Row(Bytes({0, 0xff, 0, 0})) +
+                   Row(Bytes({0, 0xf0, 0, 0x0f})) + Row(Bytes({0, 0xf0, 0, 0x0f})) +
+                   Row(Bytes({1, 0})));
+    jobs.push_back(head + E + "*b2M" + Row(Bytes({1, 0xff, 0})) + Row(Bytes({1, 0xf0, 0x0f})) +
+                   Row(Bytes({1, 0xf0, 0x0f})) + Row(Bytes({0xff, 0})));
+    jobs.push_back(head + E + "*b3M" + Row(Bytes({0, 0xff})) + Row(Bytes({0x20, 0xf0, 0x0f})) +
+                   Row("") + Row(Bytes({0x20, 0, 0})));
+    jobs.push_back(head + E + "*b9M" + Row(Bytes({0, 0xff})) + Row(Bytes({1, 0xf0, 0x0f})) +
+                   Row("") + Row(Bytes({0x80, 0})));
+    std::string block = Bytes({0, 0, 2, 0xff, 0, 0, 0, 2, 0xf0, 0x0f, 5, 0, 1, 4, 0, 1});
+    jobs.push_back(head + E + "*b5M" + Row(block));
+    Page first;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        Result r = Render(jobs[i] + E + "*rB\x0c");
+        ASSERT_EQ(r.pages.size(), 1u) << i;
+        const Page& p = r.pages[0];
+        if (i == 0) {
+            first = p;
+            EXPECT_TRUE(p.Black(19, 0));
+            EXPECT_TRUE(p.Black(25, 0));
+            EXPECT_TRUE(p.White(29, 0));
+            EXPECT_TRUE(p.Black(19, 1));
+            EXPECT_TRUE(p.White(23, 2));
+            EXPECT_TRUE(p.Black(33, 2));
+            EXPECT_TRUE(p.White(19, 3));
+            continue;
+        }
+        EXPECT_EQ(p.px, first.px) << "method job " << i;
+    }
+}
+
+TEST(Pcl5Raster, MarginsOffsetsTransparencyAndCursor) {
+    std::string black = Bytes({0xff});
+    // *r1A starts at the cursor, *r0A at the logical page's left edge.
+    Result at = Render(Top + E + "*p300X" + E + "*t75R" + E + "*r1A" + Row(black) + E + "*rB");
+    EXPECT_TRUE(at.pages[0].Black(94, 0));
+    EXPECT_TRUE(at.pages[0].White(20, 0));
+    Result left = Render(Top + E + "*p300X" + E + "*t75R" + E + "*r0A" + Row(black) + E + "*rB");
+    EXPECT_TRUE(left.pages[0].Black(20, 0));
+
+    // *b#Y skips rows; a cursor move inside raster graphics moves the rows.
+    Result skip = Render(Top + E + "*t75R" + E + "*r1A" + Row(black) + E + "*b2Y" + Row(black) + E +
+                         "*p+40Y" + Row(black) + E + "*rB");
+    const Page& s = skip.pages[0];
+    EXPECT_TRUE(s.Black(20, 0));
+    EXPECT_TRUE(s.White(20, 1));
+    EXPECT_TRUE(s.White(20, 2));
+    EXPECT_TRUE(s.Black(20, 3));
+    EXPECT_TRUE(s.White(20, 4));
+    EXPECT_TRUE(s.Black(20, 14));
+
+    // Transparent (default) white pixels leave a black box alone; opaque ones
+    // paint white.
+    std::string box = E + "*c60a60b0P";
+    std::string holes = E + "*t75R" + E + "*r1A" + Row(Bytes({0x0f})) + E + "*rB";
+    EXPECT_TRUE(Render(Top + box + holes).pages[0].Black(19, 0));
+    Result opaque = Render(Top + box + E + "*v1N" + holes);
+    EXPECT_TRUE(opaque.pages[0].White(19, 0));
+    EXPECT_TRUE(opaque.pages[0].Black(24, 0));
+    EXPECT_TRUE(opaque.pages[0].Black(19, 5));
+
+    // Scaled raster: two source pixels over a two-inch destination.
+    Result scaled =
+        Render(Top + E + "*r2s1T" + E + "*t1440H" + E + "*r3A" + Row(Bytes({0x40})) + E + "*rB");
+    EXPECT_TRUE(scaled.pages[0].White(40, 20));
+    EXPECT_TRUE(scaled.pages[0].Black(130, 20));
+}
+
+TEST(Pcl5Raster, ColourPlanesCidAndPalettes) {
+    // Simple RGB colour: plane 1 is the red bit, plane 3 the blue one.
+    Result rgb = Render(Top + E + "*r3U" + E + "*t75R" + E + "*r1A" + E + "*b1V" + Bytes({0xf0}) +
+                        E + "*b1V" + Bytes({0x00}) + E + "*b1W" + Bytes({0x0f}) + E + "*rB");
+    EXPECT_EQ(rgb.pages[0].At(19, 0), (Color{255, 0, 0}));
+    EXPECT_EQ(rgb.pages[0].At(24, 0), (Color{0, 0, 255}));
+
+    // CMY planes: all three set is black, none is white (transparent).
+    Result cmy = Render(Top + E + "*r-3U" + E + "*t75R" + E + "*r1A" + E + "*b1V" + Bytes({0xf0}) +
+                        E + "*b1V" + Bytes({0xf0}) + E + "*b1W" + Bytes({0xff}) + E + "*rB");
+    EXPECT_EQ(cmy.pages[0].At(19, 0), kBlack);
+    EXPECT_EQ(cmy.pages[0].At(24, 0), (Color{255, 255, 0})); // yellow
+
+    // CID direct by pixel: 24-bit rows.
+    std::string cid = E + "*v6W" + Bytes({0, 3, 0, 8, 8, 8});
+    Result direct = Render(Top + cid + E + "*r2S" + E + "*t75R" + E + "*r1A" +
+                           Row(Bytes({10, 200, 30, 0, 0, 255})) + E + "*rB");
+    EXPECT_EQ(direct.pages[0].At(18, 0), (Color{10, 200, 30}));
+    EXPECT_EQ(direct.pages[0].At(19, 0), (Color{0, 0, 255}));
+
+    // CID indexed by pixel with a programmed entry; the foreground colour
+    // comes from the palette too.
+    std::string indexed = E + "*v6W" + Bytes({0, 1, 8, 8, 8, 8}) + E + "*v40a50b60c5I";
+    Result pal = Render(Top + indexed + E + "*r1S" + E + "*t75R" + E + "*r1A" + Row(Bytes({5})) +
+                        E + "*rB" + E + "*v5S" + E + "*p0x100Y" + E + "*c30a30b0P");
+    EXPECT_EQ(pal.pages[0].At(18, 0), (Color{40, 50, 60}));
+    EXPECT_EQ(pal.pages[0].At(20, 27), (Color{40, 50, 60}));
+
+    // Simple palettes cannot be changed; a pushed palette comes back on pop.
+    Result fixed = Render(Top + E + "*r3U" + E + "*v9a9b9c1I" + E + "*v1S" + E + "*c30a30b0P");
+    EXPECT_EQ(fixed.pages[0].At(20, 2), (Color{255, 0, 0}));
+    Result pushed = Render(Top + E + "*r3U" + E + "*p0P" + E + "*r1U" + E + "*p1P" + E + "*v4S" +
+                           E + "*c30a30b0P");
+    EXPECT_EQ(pushed.pages[0].At(20, 2), (Color{0, 0, 255}));
+
+    // Palettes kept by ID: a copy made before a change stays as it was, and
+    // the active palette keeps its changes when another one is selected.
+    std::string stored = Top + E + "*v6W" + Bytes({0, 1, 8, 8, 8, 8}) + E + "*v200a0b0c3I" + E +
+                         "&p7i6C" + E + "*v0a200b0c3I" + E + "&p7S" + E + "*v3S" + E +
+                         "*c30a30b0P" + E + "&p0S" + E + "*v3S" + E + "*p0x150Y" + E + "*c30a30b0P";
+    Result ids = Render(stored);
+    EXPECT_EQ(ids.pages[0].At(20, 2), (Color{200, 0, 0}));
+    EXPECT_EQ(ids.pages[0].At(20, 40), (Color{0, 200, 0}));
+}
+
+TEST(Pcl5Fills, EraseShadingHatchAndThinRules) {
+    std::string big = E + "*c600a600b";
+    Result erase = Render(Top + big + "0P" + E + "*c300a300b1P");
+    EXPECT_TRUE(erase.pages[0].White(30, 30));
+    EXPECT_TRUE(erase.pages[0].Black(150, 140));
+
+    Result shade = Render(Top + E + "*c45g" + big + "2P", 300);
+    double share = shade.pages[0].DarkShare(80, 10, 600, 500);
+    EXPECT_GT(share, 0.35);
+    EXPECT_LT(share, 0.55);
+    Result light = Render(Top + E + "*c5g" + big + "2P", 300);
+    EXPECT_LT(light.pages[0].DarkShare(80, 10, 600, 500), 0.15);
+
+    // Horizontal hatching: whole rows of ink with clear rows between.
+    Result hatch = Render(Top + E + "*c1g" + big + "3P", 300);
+    int inkRows = 0;
+    for (int y = 10; y < 500; ++y) inkRows += hatch.pages[0].DarkShare(80, y, 600, y + 1) > 0.99;
+    EXPECT_GT(inkRows, 20);
+    EXPECT_LT(inkRows, 200);
+
+    // A rule one 600-dpi dot wide still shows at 75 dpi.
+    Result rule = Render(Top + E + "&u600D" + E + "*p600X" + E + "*c1a600b0P");
+    int dark = 0;
+    for (int x = 85; x < 105; ++x) dark += rule.pages[0].Black(x, 40);
+    EXPECT_EQ(dark, 1);
+}
+
+TEST(Pcl5Limits, HostileValuesStayBounded) {
+    // Enormous sizes, offsets and counts neither crash nor hang.
+    std::string job = Top + E + "*r999999999S" + E + "*r1A" + Row(Bytes({0xff})) + E +
+                      "*b999999999Y" + Row(Bytes({0xff})) + E + "*rB" + E +
+                      "*p-99999999x99999999Y" + E + "*c9999999a9999999b0P" + E + "*t1R" + E +
+                      "*b5M" + E + "*r1A" +
+                      Row(Bytes({5, 0xff, 0xff, 5, 0xff, 0xff, 4, 0xff, 0xff})) + E + "*rB" + E +
+                      "*v6W" + Bytes({0, 0, 200, 8, 8, 8}) + E + "*v-6W" +
+                      Bytes({0, 0, 8, 8, 8, 8}) + E + "*v99999I" + E + "*v-99999S";
+    for (int i = 0; i < 400; ++i) job += E + "*p0P";
+    for (int i = 0; i < 400; ++i) job += E + "*p1P";
+    Result r = Render(job);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.pages.size(), 1u);
+}
