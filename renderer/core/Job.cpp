@@ -156,6 +156,13 @@ Device& JobContext::BeginPage(const PageSetup& requested) {
 bool JobContext::EndPage() {
     if (!m_device) return !m_stopped;
     m_device->EndImage();
+    if (m_pagesWritten >= m_options.limits.maxPages) {
+        // An interpreter that ignored Stopped(): no page beyond the limit.
+        m_device.reset();
+        m_shared->rasterDevice = nullptr;
+        m_stopped = true;
+        return false;
+    }
     int number = m_pagesWritten + 1;
     bool ok = true;
     if (m_options.trace) {

@@ -11,17 +11,6 @@
 
 #include <jpeglib.h>
 
-// The library is bound weakly: where the renderer is linked without it,
-// JPEG blocks are reported as unsupported instead of failing to load.
-#pragma weak jpeg_std_error
-#pragma weak jpeg_CreateDecompress
-#pragma weak jpeg_mem_src
-#pragma weak jpeg_read_header
-#pragma weak jpeg_start_decompress
-#pragma weak jpeg_read_scanlines
-#pragma weak jpeg_abort_decompress
-#pragma weak jpeg_destroy_decompress
-
 namespace tarvik::pclxl {
 
 namespace {
@@ -128,10 +117,6 @@ bool DecodeJpeg(const uint8_t* data, size_t size, int components, int maxWidth, 
                 std::string& error) {
     if (size < 4) {
         error = "JPEG: no image";
-        return false;
-    }
-    if (&jpeg_std_error == nullptr || &jpeg_CreateDecompress == nullptr) {
-        error = "JPEG: decoder not linked";
         return false;
     }
     auto d = std::make_unique<Decode>();
