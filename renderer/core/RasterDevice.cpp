@@ -163,6 +163,33 @@ public:
         px[2] = t.b;
     }
 
+    // Whether PutRun gives the same pixels as Put: true when the result
+    // depends only on the source and the page, not on the pixel position.
+    bool RunsOk() const { return m_sourceCopy || m_paint.kind == Paint::Kind::Solid; }
+
+    // Put over [x0, x1) of one row, all with source colour s (RunsOk only).
+    void PutRun(uint8_t* row, int x0, int x1, Color s) {
+        uint8_t* px = row + size_t(x0) * 3;
+        size_t len = size_t(x1 - x0);
+        bool white = s.IsWhite();
+        if (white && m_op.sourceTransparent) return;
+        if (m_sourceCopy) {
+            Fill(px, len, s.r, s.g, s.b);
+            return;
+        }
+        if (m_skipAll && !white) return;
+        if (!m_haveLast || !(s == m_lastSource)) {
+            m_last = MakeRopConst(m_op.rop3, s, m_paint.color);
+            m_lastSource = s;
+            m_haveLast = true;
+        }
+        if (m_last.constant) {
+            Fill(px, len, m_last.b[0], m_last.b[1], m_last.b[2]);
+        } else {
+            for (size_t i = 0; i < len; ++i, px += 3) ApplyConst(px, m_last);
+        }
+    }
+
     // A partly covered pixel (downscaled masks): blends towards the result.
     void PutCoverage(uint8_t* row, int x, int y, int covered, int total) {
         uint8_t* px = row + size_t(x) * 3;
@@ -178,6 +205,18 @@ public:
     }
 
 private:
+    static void Fill(uint8_t* px, size_t len, uint8_t c0, uint8_t c1, uint8_t c2) {
+        if (c0 == c1 && c1 == c2) {
+            std::memset(px, c0, len * 3);
+            return;
+        }
+        for (size_t i = 0; i < len; ++i, px += 3) {
+            px[0] = c0;
+            px[1] = c1;
+            px[2] = c2;
+        }
+    }
+
     // A null paint has no effect only where the operation reads P; elsewhere
     // its value does not matter.
     static Paint Effective(const Paint& paint, const RasterOp& op) {
@@ -579,6 +618,7 @@ void RasterDevice::RenderImageBand(int v0, int v1) {
         }
         std::vector<const uint8_t*> rows(size_t(st.ny));
         int rowLo = std::max(st.bufStart, 0), rowHi = std::min(lastRow, st.received - 1);
+        bool runs = n == 1 && painter.RunsOk() && m_fastImages;
         for (int y = box.y0; y < box.y1; ++y) {
             double v = iv.d * (y + 0.5) + iv.f;
             if (!(v >= v0 && v < v1)) continue;
@@ -588,6 +628,34 @@ void RasterDevice::RenderImageBand(int v0, int v1) {
             int nc;
             const int32_t* c = m_clip->RowSpans(y, nc);
             uint8_t* row = m_raster.Row(y);
+            if (runs) {
+                // One sample per pixel and a position-independent result:
+                // paint runs of equal source colour at once. Driver rasters
+                // are mostly long runs of white or black.
+                const uint8_t* sr = rows[0];
+                for (int k = 0; k < nc; ++k) {
+                    int lo = std::max(box.x0, c[2 * k]), hi = std::min(box.x1, c[2 * k + 1]);
+                    for (int x = lo; x < hi;) {
+                        size_t xi = size_t(x - box.x0);
+                        if (!inside[xi]) {
+                            ++x;
+                            continue;
+                        }
+                        const uint8_t* p = sr + cols[xi];
+                        int e = x + 1;
+                        for (; e < hi; ++e) {
+                            size_t xe = size_t(e - box.x0);
+                            if (!inside[xe]) break;
+                            if (cols[xe] == cols[xi]) continue;
+                            const uint8_t* q = sr + cols[xe];
+                            if (q[0] != p[0] || q[1] != p[1] || q[2] != p[2]) break;
+                        }
+                        painter.PutRun(row, x, e, {p[0], p[1], p[2]});
+                        x = e;
+                    }
+                }
+                continue;
+            }
             for (int k = 0; k < nc; ++k) {
                 int lo = std::max(box.x0, c[2 * k]), hi = std::min(box.x1, c[2 * k + 1]);
                 for (int x = lo; x < hi; ++x) {

@@ -73,6 +73,7 @@ private:
     uint64_t m_painted = 0;
     uint64_t m_paintBudget = 0;
     bool m_budgetNoted = false;
+    bool m_fastImages = true; // tests turn the run painter off to compare
     std::vector<std::string> m_notes;
 
     friend class RasterDeviceTestAccess;
