@@ -30,7 +30,10 @@ int main(int argc, char** argv) {
             for (const auto& entry : fs::directory_iterator(arg, ec))
                 if (entry.is_regular_file()) files.push_back(entry.path());
             std::sort(files.begin(), files.end());
-            for (const auto& f : files) { replayFile(f); ++count; }
+            for (const auto& f : files) {
+                replayFile(f);
+                ++count;
+            }
         } else if (fs::is_regular_file(arg, ec)) {
             replayFile(arg);
             ++count;

@@ -52,5 +52,6 @@ const CodecEntry kCodecTable[kFormatCount] = {
 // BMP, JPG, ICO, GIF, PNG, TIF, MNG, TGA, PCX, WBMP, WMF, JBG, the JPEG 2000
 // family (JP2, JPC, PGX, PNM, RAS; one reader may serve several rows), SKA,
 // RAW, PSD. Rows without a reader are passed over.
-const uint32_t kDetectionOrder[] = {1, 3, 5, 2, 4, 6, 17, 7, 8, 9, 10, 16, 11, 12, 13, 14, 15, 18, 19, 20};
+const uint32_t kDetectionOrder[] = {1,  3,  5,  2,  4,  6,  17, 7,  8,  9,
+                                    10, 16, 11, 12, 13, 14, 15, 18, 19, 20};
 const size_t kDetectionOrderLength = sizeof(kDetectionOrder) / sizeof(kDetectionOrder[0]);
