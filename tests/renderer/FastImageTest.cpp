@@ -1,0 +1,164 @@
+// The run painter for upright images must give exactly the pixels of the
+// per-pixel painter, for every format, scale, offset, operation and clip.
+#include "TestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace tarvik {
+
+class RasterDeviceTestAccess {
+public:
+    static void SetFastImages(RasterDevice& d, bool on) { d.m_fastImages = on; }
+};
+
+} // namespace tarvik
+
+using namespace tarvik;
+
+namespace {
+
+struct Case {
+    ImageInfo info;
+    std::vector<uint8_t> data;
+    Matrix place;
+    Paint paint;
+    RasterOp op;
+    bool clip = false;
+};
+
+// Rows with long runs, as driver rasters have, plus scattered single pixels.
+std::vector<uint8_t> RandomRows(std::mt19937& rng, const ImageInfo& info) {
+    std::vector<uint8_t> d(info.Stride() * size_t(info.height));
+    for (auto& b : d) {
+        unsigned r = rng() % 8;
+        b = r < 3 ? 0x00 : r < 6 ? 0xFF : uint8_t(rng());
+    }
+    return d;
+}
+
+void Draw(const Case& k, bool fast, PageRaster& out) {
+    GlyphCache glyphs;
+    RasterDevice dev(out, Matrix{}, out.Width(), out.Height(), &glyphs);
+    RasterDeviceTestAccess::SetFastImages(dev, fast);
+    // A busy page underneath, so operations that read D show it.
+    for (int y = 0; y < out.Height(); ++y)
+        for (int x = 0; x < out.Width(); ++x)
+            if ((x * 7 + y * 3) % 5 < 2) out.Set(x, y, Color{uint8_t(x * 9), uint8_t(y * 5), 77});
+    if (k.clip) {
+        dev.ClipPath(test::Rect(5, 3, 40, 30), {}, FillRule::NonZero, ClipOp::Intersect,
+                     ClipRegion::Interior);
+        dev.ClipPath(test::Rect(12, 9, 20, 15), {}, FillRule::NonZero, ClipOp::Intersect,
+                     ClipRegion::Exterior);
+    }
+    dev.BeginImage(k.info, k.place, k.paint, k.op);
+    // Rows in uneven batches, as the interpreters deliver them.
+    size_t stride = k.info.Stride();
+    for (int v = 0; v < k.info.height;) {
+        int n = std::min(k.info.height - v, 1 + v % 3);
+        dev.ImageRows(k.data.data() + size_t(v) * stride, n);
+        v += n;
+    }
+    dev.EndImage();
+}
+
+bool SamePixels(const Case& k, std::string& where) {
+    PageRaster a(56, 44), b(56, 44);
+    Draw(k, true, a);
+    Draw(k, false, b);
+    for (int y = 0; y < a.Height(); ++y)
+        for (int x = 0; x < a.Width(); ++x)
+            if (!(a.At(x, y) == b.At(x, y))) {
+                where = "pixel " + std::to_string(x) + "," + std::to_string(y);
+                return false;
+            }
+    return true;
+}
+
+TEST(FastImage, RunPainterMatchesPixelPainter) {
+    std::mt19937 rng(1234);
+    const uint8_t rops[] = {204, 252, 0, 255, 90, 102, 136, 184, 238, 240, 51, 226};
+    const double scales[][2] = {{1, 1}, {2, 2}, {3, 1}, {1.5, 2.5}, {1.25, 1}, {-2, 1}, {1, -3}};
+    const double offsets[][2] = {{0, 0}, {0.3, 0.7}, {2.5, 1.25}, {-4, -2}, {30, 20}};
+    auto pattern = std::make_shared<Pattern>();
+    pattern->width = 3;
+    pattern->height = 2;
+    pattern->pixels = {kBlack, kWhite, Color{200, 10, 30}, kWhite, kBlack, kWhite};
+    const Paint paints[] = {Paint::SolidColor(kBlack), Paint::SolidColor(kWhite),
+                            Paint::SolidColor(Color{30, 140, 220}), Paint::Tiled(pattern),
+                            Paint::Null()};
+    int cases = 0;
+    for (int format = 0; format < 4; ++format) {
+        Case k;
+        k.info.width = 11 + format * 7;
+        k.info.height = 9 + format;
+        switch (format) {
+        case 0: // driver rasters: 1-bit, white and black
+            k.info.format = ImageInfo::Format::Indexed;
+            k.info.bitsPerComponent = 1;
+            k.info.palette = {kWhite, kBlack};
+            break;
+        case 1: // coloured 1-bit palette
+            k.info.format = ImageInfo::Format::Indexed;
+            k.info.bitsPerComponent = 1;
+            k.info.palette = {Color{250, 240, 0}, Color{0, 0, 90}};
+            break;
+        case 2:
+            k.info.format = ImageInfo::Format::Gray;
+            k.info.bitsPerComponent = 8;
+            break;
+        default:
+            k.info.format = ImageInfo::Format::Rgb;
+            k.info.bitsPerComponent = 4;
+            k.info.rowStride = k.info.PackedRowBytes() + 3;
+            break;
+        }
+        k.data = RandomRows(rng, k.info);
+        for (const auto& sc : scales)
+            for (const auto& of : offsets)
+                for (uint8_t rop : rops)
+                    for (int t = 0; t < 4; ++t) {
+                        k.place = Matrix::Scale(sc[0], sc[1]).Then(Matrix::Translate(of[0], of[1]));
+                        if (sc[0] < 0) k.place = k.place.Then(Matrix::Translate(40, 0));
+                        if (sc[1] < 0) k.place = k.place.Then(Matrix::Translate(0, 40));
+                        k.paint = paints[(cases + t) % 5];
+                        k.op = {rop, (t & 1) != 0, (t & 2) != 0};
+                        k.clip = (cases % 3) == 0;
+                        std::string where;
+                        ASSERT_TRUE(SamePixels(k, where))
+                            << where << " format " << format << " scale " << sc[0] << "x" << sc[1]
+                            << " offset " << of[0] << "," << of[1] << " rop " << int(rop)
+                            << " transparency " << t;
+                        ++cases;
+                    }
+    }
+    EXPECT_GT(cases, 1000);
+}
+
+// Source transparency over a coloured page: white source pixels leave the
+// page alone, black ones are painted, at a 2x up-scale.
+TEST(FastImage, TransparentRasterKeepsThePageUnderWhite) {
+    test::Canvas c(16, 4);
+    c.device.FillPath(test::Rect(0, 0, 16, 4), {}, FillRule::NonZero,
+                      Paint::SolidColor(Color{0, 200, 0}), {240});
+    ImageInfo info;
+    info.format = ImageInfo::Format::Indexed;
+    info.bitsPerComponent = 1;
+    info.width = 8;
+    info.height = 2;
+    info.palette = {kWhite, kBlack};
+    const uint8_t rows[] = {0xF0, 0x0F};
+    c.device.BeginImage(info, Matrix::Scale(2, 2), Paint::SolidColor(kBlack), {204, true, false});
+    c.device.ImageRows(rows, 2);
+    c.device.EndImage();
+    EXPECT_EQ(c.raster.At(0, 0), kBlack);
+    EXPECT_EQ(c.raster.At(7, 1), kBlack);
+    EXPECT_EQ(c.raster.At(8, 0), (Color{0, 200, 0}));
+    EXPECT_EQ(c.raster.At(0, 2), (Color{0, 200, 0}));
+    EXPECT_EQ(c.raster.At(15, 3), kBlack);
+}
+
+} // namespace
