@@ -57,13 +57,7 @@ bool CRaster::Rescale(uint32_t newWidth, uint32_t newHeight, int mode, CRaster* 
     const float yScale = float(double(height) / double(newHeight));
 
     CRaster temp(kFormatNone);
-    temp.CopySettings(*this);
-    temp.Create(newWidth, newHeight, BitsPerPixel(), settings.formatCode);
-    temp.LoadPalette(Palette(), 256);
-    if (!temp.pixelBlock) {
-        SetLastError(temp.LastError());
-        return false;
-    }
+    if (!StartGeometryResult(temp, newWidth, newHeight)) return false;
     if (alphaPlane && pixelBlock && !temp.CreateAlphaPlane(0)) return false;
 
     if (mode == 1) {
@@ -216,13 +210,7 @@ bool CRaster::TurnQuarter(bool clockwise, CRaster* destination) {
     const uint32_t width = Width();   // W
     const uint32_t height = Height(); // H
     CRaster temp(kFormatNone);
-    temp.CopySettings(*this);
-    temp.Create(height, width, BitsPerPixel(), settings.formatCode);
-    temp.LoadPalette(Palette(), 256);
-    if (!temp.pixelBlock) {
-        SetLastError(temp.LastError());
-        return false;
-    }
+    if (!StartGeometryResult(temp, height, width)) return false;
     const size_t planeSize = size_t(width) * height;
     if (alphaPlane && !temp.CreateAlphaPlane(0)) return false;
     if (selectionPlane) {
@@ -359,13 +347,7 @@ bool CRaster::RotateBy(float angle, CRaster* destination) {
     const uint32_t newHeight = toSize(newH);
 
     CRaster temp(kFormatNone);
-    temp.CopySettings(*this);
-    temp.Create(newWidth, newHeight, BitsPerPixel(), settings.formatCode);
-    temp.LoadPalette(Palette(), 256);
-    if (!temp.pixelBlock) {
-        SetLastError(temp.LastError());
-        return false;
-    }
+    if (!StartGeometryResult(temp, newWidth, newHeight)) return false;
     if (alphaPlane && !temp.CreateAlphaPlane(0)) return false;
 
     const int64_t xFirst = int64_t(minX), xLast = int64_t(maxX);

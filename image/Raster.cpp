@@ -703,6 +703,17 @@ bool CRaster::CopyPlanesFrom(const CRaster& source) {
     return ok;
 }
 
+bool CRaster::StartGeometryResult(CRaster& temp, uint32_t width, uint32_t height) {
+    temp.CopySettings(*this);
+    temp.Create(width, height, BitsPerPixel(), settings.formatCode);
+    temp.LoadPalette(Palette(), 256);
+    if (!temp.pixelBlock) {
+        SetLastError(temp.LastError());
+        return false;
+    }
+    return true;
+}
+
 bool CRaster::FinishTransform(CRaster& temp, CRaster* destination) {
     CRaster* target = destination ? destination : this;
     if (!target->TakeOver(temp, true)) return false;

@@ -248,6 +248,10 @@ protected:
     // the resolution of dpiX/dpiY back into the header, which Create leaves at
     // a fresh object's values.
     bool FinishTransform(CRaster& temp, CRaster* destination);
+    // Starts a geometry transform: `temp` gets this image's settings, a pixel
+    // block of the new size at this depth and this image's palette. On failure
+    // the temporary's message is copied here and false returned.
+    bool StartGeometryResult(CRaster& temp, uint32_t width, uint32_t height);
     bool TurnQuarter(bool clockwise, CRaster* destination);
     // Releases the frame list.
     void ReleaseFrames();
