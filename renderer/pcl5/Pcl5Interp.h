@@ -238,6 +238,9 @@ private:
         int imageHeight = 0;
         bool imageOpen = false;
         int plane = 0;
+        // Method 3 rows that turned out to be PackBits (decided once per
+        // raster from its first row): -1 undecided, 0 delta rows, 1 PackBits.
+        int deltaIsPackBits = -1;
         ColorState color;
         std::vector<std::vector<uint8_t>> seeds;
         std::vector<uint8_t> row; // composed row for the device

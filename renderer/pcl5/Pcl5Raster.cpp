@@ -42,7 +42,10 @@ void Interpreter::RasterResolutionCmd(const Token& t) {
 
 void Interpreter::RasterCompressionCmd(const Token& t) {
     int m = t.value.Int();
-    if (m >= 0 && m <= 9) m_raster.compression = m;
+    if (m >= 0 && m <= 9 && m != m_raster.compression) {
+        m_raster.compression = m;
+        m_raster.deltaIsPackBits = -1;
+    }
 }
 
 void Interpreter::RasterWidthCmd(const Token& t) {
@@ -116,6 +119,7 @@ void Interpreter::StartRaster(int mode) {
     r.rowsInImage = 0;
     r.imageOpen = false;
     r.plane = 0;
+    r.deltaIsPackBits = -1;
     r.seeds.assign(size_t(RasterPlanes()), std::vector<uint8_t>(PlaneBytes(), 0));
 }
 
@@ -166,7 +170,17 @@ void Interpreter::TransferPlane(const Token& t, bool lastPlane) {
         return;
     }
     if (r.plane < planes) {
-        if (!DecodeRow(r.compression, t.data, r.seeds[size_t(r.plane)])) {
+        int method = r.compression;
+        if (method == int(Compression::DeltaRow)) {
+            // A driver that announces delta rows but sends PackBits rows of
+            // exactly the declared width would otherwise print noise; only a
+            // declared source width makes the test meaningful.
+            if (r.deltaIsPackBits < 0 && !t.data.empty())
+                r.deltaIsPackBits = r.sourceWidth > 0 && PlaneBytes() >= 32 &&
+                                    IsExactPackBitsRow(t.data, PlaneBytes());
+            if (r.deltaIsPackBits == 1) method = int(Compression::PackBits);
+        }
+        if (!DecodeRow(method, t.data, r.seeds[size_t(r.plane)])) {
             // Unknown method: the transfer is ignored, but it still ends a row.
             if (!lastPlane) {
                 ++r.plane;

@@ -117,6 +117,23 @@ void DecodeReplacementDelta(std::span<const uint8_t> data, std::span<uint8_t> se
     }
 }
 
+bool IsExactPackBitsRow(std::span<const uint8_t> data, size_t rowBytes) {
+    size_t out = 0;
+    size_t i = 0;
+    while (i < data.size()) {
+        int8_t c = static_cast<int8_t>(data[i++]);
+        if (c >= 0) {
+            i += size_t(c) + 1;
+            out += size_t(c) + 1;
+        } else if (c != -128) {
+            i += 1;
+            out += size_t(1 - c);
+        }
+        if (out > rowBytes) return false;
+    }
+    return i == data.size() && out == rowBytes;
+}
+
 bool DecodeRow(int method, std::span<const uint8_t> data, std::span<uint8_t> seed) {
     switch (method) {
     case 0:

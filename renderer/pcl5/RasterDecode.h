@@ -30,6 +30,12 @@ void DecodePackBits(std::span<const uint8_t> data, std::span<uint8_t> seed);
 void DecodeDeltaRow(std::span<const uint8_t> data, std::span<uint8_t> seed);
 void DecodeReplacementDelta(std::span<const uint8_t> data, std::span<uint8_t> seed);
 
+// True when data, read as method 2, is a complete run of whole PackBits
+// records that expands to exactly rowBytes bytes. Some drivers announce method 3
+// and then send PackBits rows; a delta row practically never has this shape
+// once rows are wider than a few bytes.
+bool IsExactPackBitsRow(std::span<const uint8_t> data, size_t rowBytes);
+
 // Method 5: one block carries several rows, each led by a command byte and a
 // 16-bit count. emit is called with the seed after every row the block
 // produces; it returns false to stop early (e.g. the raster is full). Returns the

@@ -192,6 +192,34 @@ TEST(Pcl5Raster, EveryCompressionMethodGivesTheSameImage) {
     }
 }
 
+TEST(Pcl5Raster, AnnouncedDeltaRowsThatArePackBits) {
+    // 320-pixel rows (40 bytes). A driver announces method 3 but sends PackBits
+    // rows that expand to exactly the declared width: drawn as PackBits.
+    std::string head = Top + E + "*t75R" + E + "*r320S" + E + "*r1A" + E + "*b3M";
+    std::string packed = head + Row(Bytes({0x00, 0xff, 0xda, 0x00})) + // ff, 39 x 00
+                         Row(Bytes({0xda, 0x00, 0x00, 0x0f}));          // 39 x 00, 0f
+    Result r = Render(packed + E + "*rB\x0c");
+    ASSERT_EQ(r.pages.size(), 1u);
+    const Page& p = r.pages[0];
+    // The logical page starts 71/4 = 17.75 pixels in at 75 dpi.
+    EXPECT_TRUE(p.Black(18, 0));
+    EXPECT_TRUE(p.Black(25, 0));
+    EXPECT_TRUE(p.White(26, 0));
+    EXPECT_EQ(p.DarkShare(26, 0, 340, 1), 0.0);
+    EXPECT_EQ(p.DarkShare(0, 1, 330, 2), 0.0);
+    EXPECT_EQ(p.DarkShare(330, 1, 342, 2), 4.0 / 12);
+
+    // Genuine delta rows on the same width keep patching the seed row.
+    std::string delta = head + Row(Bytes({0x00, 0xff})) + Row(Bytes({0x01, 0x0f}));
+    r = Render(delta + E + "*rB\x0c");
+    ASSERT_EQ(r.pages.size(), 1u);
+    const Page& q = r.pages[0];
+    EXPECT_TRUE(q.Black(18, 0));
+    EXPECT_TRUE(q.Black(18, 1)); // kept from the seed
+    EXPECT_TRUE(q.Black(31, 1)); // second byte, low half
+    EXPECT_TRUE(q.White(27, 1));
+}
+
 TEST(Pcl5Raster, MarginsOffsetsTransparencyAndCursor) {
     std::string black = Bytes({0xff});
     // *r1A starts at the cursor, *r0A at the logical page's left edge.
