@@ -9,4 +9,13 @@ size_t Interpret(const uint8_t* data, size_t size, JobContext& job, bool& ok) {
     return interpreter.Run(data, size, ok);
 }
 
+bool InterpretOnPage(const uint8_t* data, size_t size, JobContext& job, const HostPage& host) {
+    if (!job.PageOpen()) return false;
+    Interpreter interpreter(job);
+    interpreter.AttachToHostPage(host);
+    bool ok = true;
+    interpreter.Run(data, size, ok);
+    return ok;
+}
+
 } // namespace tarvik::pcl5

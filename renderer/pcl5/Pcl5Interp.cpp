@@ -173,6 +173,37 @@ void Interpreter::ResetEnvironment() {
     ResetPageState();
 }
 
+void Interpreter::AttachToHostPage(const HostPage& host) {
+    m_onHostPage = true;
+    m_host = host;
+    ApplyHostPage();
+}
+
+void Interpreter::ApplyHostPage() {
+    m_setup = m_host.setup;
+    m_orientation = (m_host.setup.orientation >= 0 && m_host.setup.orientation <= 3)
+                        ? m_host.setup.orientation
+                        : 0;
+    m_size = nullptr;
+    for (const PageSize& s : kPageSizes)
+        if (std::fabs(s.widthPt - m_setup.widthPt) < 2 &&
+            std::fabs(s.heightPt - m_setup.heightPt) < 2)
+            m_size = &s;
+    ResetPageState();
+    int u = int(std::lround(m_host.unitsPerInch));
+    m_unit = (u >= 96 && u <= 7200 && 7200 % u == 0) ? u : 300;
+    m_topMargin = 1200; // 1/6 inch at the top and the bottom
+    m_textLength = std::max(0.0, LogicalLength() - 2 * 1200);
+    if (m_host.cursorValid && std::isfinite(m_host.cursor.x) && std::isfinite(m_host.cursor.y)) {
+        Point origin = ToPage(0, 0);
+        SetX((m_host.cursor.x - origin.x) * kUnitsPerPoint);
+        SetY((m_host.cursor.y - origin.y) * kUnitsPerPoint);
+    } else {
+        m_x = 0;
+        m_y = 0.75 * m_vmi;
+    }
+}
+
 void Interpreter::ResetPageState() {
     // What a page size or orientation change resets: margins, text area,
     // spacing and the cursor.
@@ -243,6 +274,7 @@ void Interpreter::SetY(double yu) {
 
 Device* Interpreter::EnsurePage() {
     if (m_stop) return nullptr;
+    if (m_onHostPage && !m_job.PageOpen()) return nullptr;
     if (!m_job.PageOpen()) {
         PageSetup setup = m_setup;
         setup.orientation = m_orientation;
@@ -258,6 +290,12 @@ void Interpreter::MarkPage() {
 
 bool Interpreter::EjectPage(bool evenIfBlank) {
     if (m_raster.active) EndRaster();
+    if (m_onHostPage) {
+        // The host owns the page: a form feed only brings the cursor home.
+        m_x = 0;
+        m_y = 0;
+        return true;
+    }
     if (!m_pageMarked && !evenIfBlank) return true;
     if (!m_job.PageOpen()) EnsurePage();
     m_pageMarked = false;
@@ -356,6 +394,7 @@ void Interpreter::Escape(uint8_t c) {
     case 'E':
         EjectPage(false);
         ResetEnvironment();
+        if (m_onHostPage) ApplyHostPage();
         break;
     case '9':
         m_leftMargin = 0;
@@ -433,6 +472,7 @@ void Interpreter::MacroControlCmd(const Token& t) {
 // --- Page control -----------------------------------------------------------
 
 void Interpreter::PageSizeCmd(const Token& t) {
+    if (m_onHostPage) return; // the host owns the page
     const PageSize* s = FindPageSize(t.value.Int());
     if (!s) return; // unknown sizes (and custom ones) are ignored
     EjectPage(false);
@@ -443,6 +483,7 @@ void Interpreter::PageSizeCmd(const Token& t) {
 }
 
 void Interpreter::OrientationCmd(const Token& t) {
+    if (m_onHostPage) return; // the host owns the page
     int o = t.value.Int();
     if (o < 0 || o > 3 || t.value.number != o) return;
     EjectPage(false);
@@ -451,12 +492,14 @@ void Interpreter::OrientationCmd(const Token& t) {
 }
 
 void Interpreter::PaperSourceCmd(const Token& t) {
+    if (m_onHostPage) return; // the host owns the page
     // Any paper source, 0 included, prints the pending page.
     (void)t;
     EjectPage(false);
 }
 
 void Interpreter::DuplexSideCmd(const Token& t) {
+    if (m_onHostPage) return; // the host owns the page
     if (t.value.Int() >= 0 && t.value.Int() <= 2) EjectPage(false);
 }
 

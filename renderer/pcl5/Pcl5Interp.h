@@ -5,6 +5,7 @@
 #pragma once
 
 #include "Hpgl2Scan.h"
+#include "Pcl5.h"
 #include "Pcl5Parser.h"
 
 #include "core/Device.h"
@@ -56,6 +57,8 @@ public:
     explicit Interpreter(JobContext& job);
     // Runs to the end or a UEL; returns bytes consumed.
     size_t Run(const uint8_t* data, size_t size, bool& ok);
+    // Draws on the host's open page from now on (see InterpretOnPage).
+    void AttachToHostPage(const HostPage& host);
 
     using Handler = void (Interpreter::*)(const Token&);
 
@@ -65,6 +68,7 @@ private:
     // Page cycle.
     void ResetEnvironment();
     void ResetPageState();
+    void ApplyHostPage();
     Device* EnsurePage();
     bool EjectPage(bool evenIfBlank);
     void MarkPage();
@@ -191,6 +195,9 @@ private:
     double m_x = 0, m_y = 0; // cursor, units
     std::vector<Point> m_cursorStack;
     bool m_pageMarked = false;
+    // Inside another language's page: no page starts, ends or size changes.
+    bool m_onHostPage = false;
+    HostPage m_host;
     int m_pagesInJob = 0;
 
     // Macros are parsed and stored only so far as to keep the stream in step.

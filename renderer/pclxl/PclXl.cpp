@@ -4,6 +4,7 @@
 
 #include "PxlFont.h"
 #include "PxlInterp.h"
+#include "pcl5/Pcl5.h"
 
 #include <algorithm>
 #include <cmath>
@@ -186,6 +187,7 @@ size_t Interpreter::Run(const uint8_t* data, size_t size, bool& ok) {
     Reader r(data, size, header.binding == StreamHeader::Binding::HighByteFirst);
     r.Seek(start + header.length);
     Flow f = Execute(r, 0);
+    if (!m_passThrough.empty()) FlushPassThrough();
     if (m_image.open) EndImage();
     bool pageLeftOpen = m_pageOpen;
     if (m_pageOpen) EndPage(); // the page in progress is kept as far as it got
@@ -289,6 +291,7 @@ Interpreter::Flow Interpreter::Execute(Reader& r, int depth) {
 }
 
 Interpreter::Flow Interpreter::Operator(uint8_t op, Reader& r, int depth) {
+    if (op != kPassThrough && !m_passThrough.empty()) FlushPassThrough();
     m_op = op;
     ++m_opCount;
     const OperatorInfo& info = OperatorTable(op);
@@ -670,12 +673,16 @@ Interpreter::Flow Interpreter::Operator(uint8_t op, Reader& r, int depth) {
         ScanLineRel(r);
         break;
     case kPassThrough: {
-        // PCL 5 snippets inside a PCL XL page are not rendered yet; their data
-        // is skipped so the stream stays in sync.
+        // Chunks are stitched first: a PCL command may straddle two of them.
         const uint8_t* d;
         uint32_t n;
-        Embedded(r, d, n);
-        Unsupported("PCL XL PassThrough");
+        if (!Embedded(r, d, n) || n == 0) break;
+        if (m_passThrough.size() + n > m_limits.maxRecordBytes) {
+            Warn("PassThrough data too large, dropped");
+            m_passThrough.clear();
+            break;
+        }
+        m_passThrough.insert(m_passThrough.end(), d, d + n);
         break;
     }
     default:
@@ -818,6 +825,28 @@ bool Interpreter::EndPage() {
     bool ok = m_job.EndPage();
     if (!ok) m_stopped = true;
     return ok;
+}
+
+void Interpreter::FlushPassThrough() {
+    std::vector<uint8_t> data;
+    data.swap(m_passThrough);
+    Device* dev = Dev();
+    if (!m_pageOpen || !dev) {
+        Warn("IllegalOperatorSequence (PassThrough outside a page)");
+        return;
+    }
+    pcl5::HostPage host;
+    host.setup = m_setup;
+    host.setup.orientation = m_orientation;
+    host.unitsPerInch = m_unitsX;
+    host.cursorValid = m_gs.hasCursor;
+    if (m_gs.hasCursor) host.cursor = m_gs.ctm.Apply(m_gs.cursor);
+    // PCL draws inside the page's full clip and leaves XL's state as it was.
+    dev->PushClip();
+    dev->ResetClip();
+    if (!pcl5::InterpretOnPage(data.data(), data.size(), m_job, host))
+        Warn("PassThrough: the PCL 5 data broke off");
+    dev->PopClip();
 }
 
 void Interpreter::PushGS() {

@@ -195,6 +195,10 @@ private:
     bool m_pageOpen = false;
     int m_orientation = 0;
     PageSetup m_setup;
+    // PCL 5 data of consecutive PassThrough operators, run on the page as one
+    // block when the next other operator (or the page's end) comes.
+    std::vector<uint8_t> m_passThrough;
+    void FlushPassThrough();
 
     GraphicsState m_gs;
     std::vector<GraphicsState> m_gsStack;

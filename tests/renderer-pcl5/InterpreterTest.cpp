@@ -197,7 +197,7 @@ TEST(Pcl5Raster, AnnouncedDeltaRowsThatArePackBits) {
     // rows that expand to exactly the declared width: drawn as PackBits.
     std::string head = Top + E + "*t75R" + E + "*r320S" + E + "*r1A" + E + "*b3M";
     std::string packed = head + Row(Bytes({0x00, 0xff, 0xda, 0x00})) + // ff, 39 x 00
-                         Row(Bytes({0xda, 0x00, 0x00, 0x0f}));          // 39 x 00, 0f
+                         Row(Bytes({0xda, 0x00, 0x00, 0x0f}));         // 39 x 00, 0f
     Result r = Render(packed + E + "*rB\x0c");
     ASSERT_EQ(r.pages.size(), 1u);
     const Page& p = r.pages[0];

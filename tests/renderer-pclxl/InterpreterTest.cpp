@@ -366,6 +366,34 @@ TEST(PxlStream, PassThroughAndDitherDataStayInSync) {
     EXPECT_TRUE(r.Has("FillPath")) << r.trace;
 }
 
+TEST(PxlStream, PassThroughDrawsPcl5AtTheCursorOnTheSamePage) {
+    // 300 units per inch: the PCL unit follows, and the PCL cursor starts at
+    // XL's cursor (100, 200) = (24, 48) points.
+    Writer w;
+    w.Header().BeginSession(300).OpenData().BeginPage();
+    w.U16Xy(100, 200).A(aPoint).Op(kSetCursor);
+    // A 60 x 30 unit black rectangle, split over two chunks mid-command, then
+    // page commands and a form feed that must not start a page.
+    std::string a = "\x1b*c60a3", b = "0b0P\x1b&l1O\x0c\x1b*c10a10b0P";
+    w.Op(kPassThrough).Data(std::vector<uint8_t>(a.begin(), a.end()));
+    w.Op(kPassThrough).Data(std::vector<uint8_t>(b.begin(), b.end()));
+    w.U16Box(0, 0, 10, 10).A(aBoundingBox).Op(kRectangle);
+    pxltest::Result r = pxltest::Trace(Finish(w));
+    EXPECT_TRUE(r.ok) << r.trace;
+    EXPECT_EQ(r.pages, 1);
+    EXPECT_EQ(r.Count("BeginPage"), 1u) << r.trace;
+    // PCL rectangles snap to whole device pixels (72 dpi on the trace device).
+    EXPECT_TRUE(r.Has("M 24 48 L 38 48 L 38 55 L 24 55 Z")) << r.trace;
+    // After the form feed the cursor is at PCL's origin: the logical page's
+    // left edge (71 dots of 300 dpi on A4) and the 1/6 in top margin.
+    EXPECT_TRUE(r.Has("M 17 12 L 19 12 L 19 14 L 17 14 Z")) << r.trace;
+    // XL's own drawing goes on after the PCL block, in XL's state.
+    EXPECT_TRUE(r.Has("M 0 0 L 0 2.4 L 2.4 2.4 L 2.4 0 Z")) << r.trace;
+    // PCL runs inside a clip of its own that is given back afterwards.
+    EXPECT_LT(r.trace.find("PushClip"), r.trace.find("M 24 48")) << r.trace;
+    EXPECT_LT(r.trace.find("PopClip"), r.trace.find("M 0 0 L")) << r.trace;
+}
+
 TEST(PxlState, ColorSpaceChangeKeepsANullPen) {
     // Brush colours turn black in the new space; a null pen stays null, as
     // drivers that set it once expect.
