@@ -4,6 +4,7 @@
 
 #include "PxlFont.h"
 #include "PxlInterp.h"
+#include "PxlVendorRaster.h"
 #include "pcl5/Pcl5.h"
 
 #include <algorithm>
@@ -353,23 +354,50 @@ Interpreter::Flow Interpreter::Operator(uint8_t op, Reader& r, int depth) {
     case kEndUserDefinedLineCaps:
         break;
     case kVendorUnique: {
-        // Vendor payloads (FastRaster and the like) are not drawn. Their data
-        // follows the operator either as an embedded block, which the token
-        // loop skips, or raw with its length in VUDataLength.
-        Unsupported("PCL XL vendor-unique operator");
+        // The payload follows either as an embedded block or raw with its
+        // length in VUDataLength; that length alone says where the next
+        // operator starts. Raster strips are drawn, other payloads skipped.
+        double sel = Num(aVUExtension, 0);
+        const uint32_t ext = sel >= 0 && sel <= 4294967295.0 ? uint32_t(sel) : 0;
         size_t at = r.Pos();
         while (!r.AtEnd() && IsWhiteSpace(r.Peek())) r.Skip(1);
         bool embedded =
             !r.AtEnd() && (r.Peek() == kTagDataLength || r.Peek() == kTagDataLengthByte);
         r.Seek(at);
-        if (const Value* len = Get(aVUDataLength); len && !embedded) {
-            double n = len->Num(0);
-            if (n < 0 || n > double(r.Remaining())) {
-                m_broken = true;
-                Warn("MissingData (vendor data)");
-                break;
+        const uint8_t* data = nullptr;
+        size_t size = 0;
+        bool cut = false;
+        if (embedded) {
+            // Left to the token loop unless it is a strip.
+            if (ext == kVendorRasterStrip) {
+                uint32_t n = 0;
+                std::string err;
+                if (r.ReadEmbedded(data, n, err)) {
+                    size = n;
+                } else {
+                    data = nullptr;
+                    cut = true;
+                }
             }
-            r.Skip(size_t(n));
+        } else if (const Value* len = Get(aVUDataLength)) {
+            double n = len->Num(0);
+            cut = !(n >= 0) || n > double(r.Remaining());
+            // A cut strip still draws the rows it has.
+            data = r.Here();
+            size = cut ? (n > 0 ? r.Remaining() : 0) : size_t(n);
+            r.Skip(size);
+        }
+        if (ext == kVendorRasterStrip) {
+            if (data)
+                VendorStrip(data, size);
+            else if (!cut)
+                Warn("MissingData (vendor raster strip)");
+        } else if (ext != kVendorRasterBegin) {
+            Unsupported("PCL XL vendor-unique operator");
+        }
+        if (cut) {
+            m_broken = true;
+            Warn("MissingData (vendor data)");
         }
         break;
     }

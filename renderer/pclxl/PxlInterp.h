@@ -151,6 +151,10 @@ private:
                                                  double newH);
     void DropPatterns(int persistence);
 
+    // Vendor raster strips carried by VendorUnique (PxlVendorRaster.cpp):
+    // decodes one strip payload (header and rows) and draws it.
+    void VendorStrip(const uint8_t* data, size_t size);
+
     // Fonts and text (PxlText.cpp)
     void BeginFontHeader();
     void ReadFontHeader(Reader& r);
