@@ -74,6 +74,7 @@ const MediaSize* FindMedia(std::string_view name) {
 struct JobContext::Shared {
     GlyphCache glyphs;
     std::unique_ptr<PageRaster> raster; // reused from page to page
+    PixelBuffer imageRows;              // likewise, the device's image rows
     RasterDevice* rasterDevice = nullptr;
 };
 
@@ -145,9 +146,9 @@ Device& JobContext::BeginPage(const PageSetup& requested) {
     if (!raster)
         raster = std::make_unique<PageRaster>(m_options.widthPx, m_options.heightPx);
     else
-        for (int y = 0; y < raster->Height(); ++y)
-            std::fill(raster->Row(y), raster->Row(y) + size_t(raster->Width()) * 3, uint8_t(255));
-    auto dev = std::make_unique<RasterDevice>(*raster, pageToDevice, w, h, &m_shared->glyphs);
+        raster->Clear();
+    auto dev = std::make_unique<RasterDevice>(*raster, pageToDevice, w, h, &m_shared->glyphs,
+                                              &m_shared->imageRows);
     m_shared->rasterDevice = dev.get();
     m_device = std::move(dev);
     return *m_device;

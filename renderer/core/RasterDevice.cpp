@@ -3,15 +3,20 @@
 #include "core/Stroke.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace tarvik {
 
 namespace {
 
 // T = (D & a) | (~D & b) per channel: any ROP3 with S and P fixed is a
-// bitwise choice between two constants, which makes span fills cheap.
+// bitwise choice between two constants, which makes span fills cheap. The
+// channels are in the raster's byte order (B, G, R).
 struct RopConst {
     uint8_t a[3], b[3];
     bool constant; // T does not depend on D
@@ -19,7 +24,7 @@ struct RopConst {
 
 RopConst MakeRopConst(uint8_t rop, Color s, Color p) {
     RopConst r{};
-    uint8_t sc[3] = {s.r, s.g, s.b}, pc[3] = {p.r, p.g, p.b};
+    uint8_t sc[3] = {s.b, s.g, s.r}, pc[3] = {p.b, p.g, p.r};
     r.constant = true;
     for (int i = 0; i < 3; ++i) {
         r.a[i] = ApplyRop3(rop, 0xFF, sc[i], pc[i]);
@@ -139,9 +144,9 @@ public:
         bool white = s.IsWhite();
         if (white && m_op.sourceTransparent) return;
         if (m_sourceCopy) {
-            px[0] = s.r;
+            px[0] = s.b;
             px[1] = s.g;
-            px[2] = s.b;
+            px[2] = s.r;
             return;
         }
         if (m_paint.kind == Paint::Kind::Solid) {
@@ -155,17 +160,24 @@ public:
             ApplyConst(px, m_last);
             return;
         }
-        Color d{px[0], px[1], px[2]};
+        Color d{px[2], px[1], px[0]};
         Color p = PatternAt(x, y);
         Color t = CombinePixel(m_op, d, s, p);
-        px[0] = t.r;
+        px[0] = t.b;
         px[1] = t.g;
-        px[2] = t.b;
+        px[2] = t.r;
     }
 
     // Whether PutRun gives the same pixels as Put: true when the result
     // depends only on the source and the page, not on the pixel position.
     bool RunsOk() const { return m_sourceCopy || m_paint.kind == Paint::Kind::Solid; }
+
+    // Whether PutRun with source colour s changes anything.
+    bool Paints(Color s) const {
+        bool white = s.IsWhite();
+        if (white && m_op.sourceTransparent) return false;
+        return m_sourceCopy || !(m_skipAll && !white);
+    }
 
     // Put over [x0, x1) of one row, all with source colour s (RunsOk only).
     void PutRun(uint8_t* row, int x0, int x1, Color s) {
@@ -174,7 +186,7 @@ public:
         bool white = s.IsWhite();
         if (white && m_op.sourceTransparent) return;
         if (m_sourceCopy) {
-            Fill(px, len, s.r, s.g, s.b);
+            Fill(px, len, s.b, s.g, s.r);
             return;
         }
         if (m_skipAll && !white) return;
@@ -193,15 +205,15 @@ public:
     // A partly covered pixel (downscaled masks): blends towards the result.
     void PutCoverage(uint8_t* row, int x, int y, int covered, int total) {
         uint8_t* px = row + size_t(x) * 3;
-        Color d{px[0], px[1], px[2]};
+        Color d{px[2], px[1], px[0]};
         Color p = PatternAt(x, y);
         Color t = CombinePixel(m_op, d, kBlack, p);
         auto mix = [&](uint8_t dv, uint8_t tv) {
             return uint8_t((dv * (total - covered) + tv * covered + total / 2) / total);
         };
-        px[0] = mix(d.r, t.r);
+        px[0] = mix(d.b, t.b);
         px[1] = mix(d.g, t.g);
-        px[2] = mix(d.b, t.b);
+        px[2] = mix(d.r, t.r);
     }
 
 private:
@@ -243,24 +255,29 @@ struct RasterDevice::ImageState {
     Matrix toDevice, inverse;
     Paint paint;
     RasterOp op;
-    std::vector<uint8_t> rgb; // decoded rows [bufStart, bufStart + bufCount)
-    int capacity = 0;         // rows the buffer holds
+    PixelBuffer* rgb = nullptr; // decoded rows [bufStart, bufStart + bufCount)
+    int capacity = 0;           // rows the buffer may hold
     int bufStart = 0, bufCount = 0;
     int received = 0;
     int owned = 0; // rows below this are drawn
     int margin = 1;
     int nx = 1, ny = 1;
     bool drawable = false;
+    // 1-bit rows: the 24 decoded bytes of every source byte, when built.
+    std::vector<uint8_t> byteTable;
+    // Averaging nx * ny samples: (sum + n / 2) / n for every channel sum.
+    std::vector<uint8_t> average;
 
     const uint8_t* Row(int v) const {
-        return rgb.data() + size_t(v - bufStart) * size_t(info.width) * 3;
+        return rgb->Data() + size_t(v - bufStart) * size_t(info.width) * 3;
     }
 };
 
 RasterDevice::RasterDevice(PageRaster& raster, const Matrix& pageToDevice, double pageWidth,
-                           double pageHeight, GlyphCache* glyphs)
+                           double pageHeight, GlyphCache* glyphs, PixelBuffer* imageRows)
     : m_raster(raster), m_pageToDevice(pageToDevice), m_pageWidth(pageWidth),
-      m_pageHeight(pageHeight), m_glyphs(glyphs) {
+      m_pageHeight(pageHeight), m_glyphs(glyphs),
+      m_imageRows(imageRows ? imageRows : &m_ownImageRows) {
     m_pageRect = {0, 0, raster.Width(), raster.Height()};
     m_clip = std::make_shared<SpanSet>(SpanSet::FromRect(m_pageRect));
     m_paintBudget = uint64_t(kMaxPaintedPages * double(raster.Width()) * double(raster.Height()));
@@ -442,6 +459,44 @@ void RasterDevice::PopClip() {
 
 namespace {
 
+// The two colours of a 1-bit row, for the formats that have them.
+bool TwoColours(const ImageInfo& info, Color& c0, Color& c1) {
+    if (info.bitsPerComponent != 1) return false;
+    if (info.format == ImageInfo::Format::Gray) {
+        c0 = kBlack;
+        c1 = kWhite;
+        return true;
+    }
+    if (info.format != ImageInfo::Format::Indexed) return false;
+    c0 = info.palette.size() > 0 ? info.palette[0] : kBlack;
+    c1 = info.palette.size() > 1 ? info.palette[1] : kBlack;
+    return true;
+}
+
+std::vector<uint8_t> MakeByteTable(Color c0, Color c1) {
+    std::vector<uint8_t> t(256 * 24);
+    for (int b = 0; b < 256; ++b)
+        for (int i = 0; i < 8; ++i) {
+            Color c = (b >> (7 - i)) & 1 ? c1 : c0;
+            uint8_t* o = &t[size_t(b) * 24 + size_t(i) * 3];
+            o[0] = c.r;
+            o[1] = c.g;
+            o[2] = c.b;
+        }
+    return t;
+}
+
+// A 1-bit row through the table: a copy per source byte instead of eight
+// pixel decisions.
+void DecodeRowByTable(const ImageInfo& info, const uint8_t* table, const uint8_t* src,
+                      uint8_t* out) {
+    int w = info.width, whole = w / 8;
+    for (int i = 0; i < whole; ++i)
+        std::memcpy(out + size_t(i) * 24, table + size_t(src[i]) * 24, 24);
+    if (int rest = w - whole * 8)
+        std::memcpy(out + size_t(whole) * 24, table + size_t(src[whole]) * 24, size_t(rest) * 3);
+}
+
 void DecodeRow(const ImageInfo& info, const uint8_t* src, uint8_t* out) {
     int w = info.width, bits = info.bitsPerComponent;
     auto sample = [&](size_t index) -> unsigned {
@@ -504,7 +559,38 @@ void DecodeRow(const ImageInfo& info, const uint8_t* src, uint8_t* out) {
     }
 }
 
-constexpr size_t kImageBufferBytes = 16u << 20;
+// Pixels from p on (at most m, m >= 1) equal to the first one. A run ends
+// where a byte differs from the byte one pixel further on, so the row is
+// compared many bytes at a time whatever its colours.
+size_t RunLength(const uint8_t* p, size_t m) {
+    size_t limit = (m - 1) * 3, k = 0;
+#ifdef __SSE2__
+    // Long runs of white are the bulk of a page: 32 bytes per step.
+    for (; k + 32 <= limit; k += 32) {
+        __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k + 3));
+        __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k + 16));
+        __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k + 19));
+        unsigned eq = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a0, b0))) |
+                      unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a1, b1))) << 16;
+        if (eq != 0xFFFFFFFFu) return (k + size_t(std::countr_one(eq))) / 3 + 1;
+    }
+#endif
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; k + 8 <= limit; k += 8) {
+            uint64_t a, b;
+            std::memcpy(&a, p + k, 8);
+            std::memcpy(&b, p + k + 3, 8);
+            if (a != b) return (k + size_t(std::countr_zero(a ^ b)) / 8) / 3 + 1;
+        }
+    }
+    while (k < limit && p[k] == p[k + 3]) ++k;
+    return k / 3 + 1;
+}
+
+// Rows decoded ahead of painting. A few hundred full-width rows amortise the
+// per-band set-up; more only costs memory.
+constexpr size_t kImageBufferBytes = 4u << 20;
 constexpr int kMaxSamples = 8;
 
 } // namespace
@@ -516,6 +602,7 @@ void RasterDevice::BeginImage(const ImageInfo& info, const Matrix& imageToPage, 
     st->info = info;
     st->paint = paint;
     st->op = op;
+    st->rgb = m_imageRows;
     st->toDevice = imageToPage.Then(m_pageToDevice);
     st->drawable = info.Valid() && !Invisible(paint, op) && st->toDevice.IsFinite() &&
                    st->toDevice.Invertible();
@@ -532,6 +619,8 @@ void RasterDevice::BeginImage(const ImageInfo& info, const Matrix& imageToPage, 
         // The buffer grows with the rows that arrive: drivers announce
         // images taller than what they send.
         st->capacity = int(std::min<size_t>(rows, size_t(info.height)));
+        Color c0, c1;
+        if (m_fastImages && TwoColours(info, c0, c1)) st->byteTable = MakeByteTable(c0, c1);
         // Nothing of it can show: skip the work, still accept the rows.
         Rect box = TransformRect({0, 0, double(info.width), double(info.height)}, st->toDevice);
         if (DeviceBox(box).Intersect(m_clip->Bounds()).Empty()) st->drawable = false;
@@ -559,19 +648,22 @@ void RasterDevice::ImageRows(const uint8_t* data, int rows) {
             int drop = keepFrom - st.bufStart;
             if (drop <= 0) drop = 1; // cannot happen with the margins above, but never stall
             size_t rowBytes = size_t(st.info.width) * 3;
-            std::memmove(st.rgb.data(), st.rgb.data() + size_t(drop) * rowBytes,
+            std::memmove(st.rgb->Data(), st.rgb->Data() + size_t(drop) * rowBytes,
                          size_t(st.bufCount - drop) * rowBytes);
             st.bufStart += drop;
             st.bufCount -= drop;
         }
         size_t rowBytes = size_t(st.info.width) * 3;
-        if (st.rgb.size() < size_t(st.bufCount + 1) * rowBytes) {
+        if (st.rgb->Size() < size_t(st.bufCount + 1) * rowBytes) {
             size_t rowsNow = std::min<size_t>(size_t(st.capacity),
                                               std::max<size_t>(16, size_t(st.bufCount) * 2));
-            st.rgb.resize(rowsNow * rowBytes);
+            st.rgb->Grow(rowsNow * rowBytes);
         }
-        DecodeRow(st.info, data + size_t(r) * stride,
-                  st.rgb.data() + size_t(st.bufCount) * rowBytes);
+        uint8_t* out = st.rgb->Data() + size_t(st.bufCount) * rowBytes;
+        if (!st.byteTable.empty())
+            DecodeRowByTable(st.info, st.byteTable.data(), data + size_t(r) * stride, out);
+        else
+            DecodeRow(st.info, data + size_t(r) * stride, out);
         ++st.bufCount;
         ++st.received;
     }
@@ -618,7 +710,44 @@ void RasterDevice::RenderImageBand(int v0, int v1) {
         }
         std::vector<const uint8_t*> rows(size_t(st.ny));
         int rowLo = std::max(st.bufStart, 0), rowHi = std::min(lastRow, st.received - 1);
-        bool runs = n == 1 && painter.RunsOk() && m_fastImages;
+        bool runs = painter.RunsOk() && m_fastImages;
+        // Not mirrored, and every device column between the first and the
+        // last that show the image shows it: the samples then move through
+        // the source rows in order, so runs of one colour can be found in
+        // the source rows themselves.
+        int inLo = box.x1, inHi = box.x0;
+        if (runs) {
+            for (int x = box.x0; x < box.x1; ++x)
+                if (inside[size_t(x - box.x0)]) {
+                    inLo = std::min(inLo, x);
+                    inHi = x + 1;
+                }
+            size_t from = size_t(std::max(inLo - box.x0, 0)) * size_t(st.nx);
+            size_t to = size_t(std::max(inHi - box.x0, 0)) * size_t(st.nx);
+            for (int x = inLo; x < inHi; ++x)
+                if (!inside[size_t(x - box.x0)]) inHi = inLo;
+            for (size_t i = from + 1; i < to && inLo < inHi; ++i)
+                if (cols[i] < cols[i - 1]) inHi = inLo;
+        }
+        bool ordered = inLo < inHi;
+        // For one sample per pixel: the first device column at or after each
+        // source column of [uLo, uHi].
+        int uLo = 0;
+        std::vector<int> firstAt;
+        if (ordered && n == 1) {
+            uLo = cols[size_t(inLo - box.x0)] / 3;
+            int uHi = cols[size_t(inHi - 1 - box.x0)] / 3;
+            firstAt.assign(size_t(uHi - uLo + 2), inHi);
+            for (int x = inHi - 1; x >= inLo; --x)
+                firstAt[size_t(cols[size_t(x - box.x0)] / 3 - uLo)] = x;
+            for (size_t k = firstAt.size() - 1; k-- > 0;)
+                firstAt[k] = std::min(firstAt[k], firstAt[k + 1]);
+        }
+        if (runs && n > 1 && st.average.size() != size_t(255 * n + 1)) {
+            st.average.resize(size_t(255 * n + 1));
+            for (size_t sum = 0; sum < st.average.size(); ++sum)
+                st.average[sum] = uint8_t((sum + size_t(n / 2)) / size_t(n));
+        }
         for (int y = box.y0; y < box.y1; ++y) {
             double v = iv.d * (y + 0.5) + iv.f;
             if (!(v >= v0 && v < v1)) continue;
@@ -627,8 +756,34 @@ void RasterDevice::RenderImageBand(int v0, int v1) {
                     std::clamp(FloorInt(v + offs[size_t(j) * size_t(st.nx)].y), rowLo, rowHi));
             int nc;
             const int32_t* c = m_clip->RowSpans(y, nc);
-            uint8_t* row = m_raster.Row(y);
-            if (runs) {
+            // Runs fetch the page row only when they paint: rows nothing
+            // lands on stay untouched.
+            uint8_t* row = runs ? nullptr : m_raster.Row(y);
+            auto putRun = [&](int x0, int x1, Color s) {
+                if (!painter.Paints(s)) return;
+                if (!row) row = m_raster.Row(y);
+                painter.PutRun(row, x0, x1, s);
+            };
+            if (ordered && n == 1) {
+                // A run of the source row covers the device columns up to
+                // the first one that samples past it.
+                const uint8_t* sr = rows[0];
+                for (int k = 0; k < nc; ++k) {
+                    int lo = std::max(inLo, c[2 * k]), hi = std::min(inHi, c[2 * k + 1]);
+                    if (lo >= hi) continue;
+                    int uEnd = cols[size_t(hi - 1 - box.x0)] / 3;
+                    for (int x = lo; x < hi;) {
+                        int u = cols[size_t(x - box.x0)] / 3;
+                        const uint8_t* p = sr + size_t(u) * 3;
+                        int past = u + int(RunLength(p, size_t(uEnd - u + 1)));
+                        int e = past > uEnd ? hi : firstAt[size_t(past - uLo)];
+                        putRun(x, e, {p[0], p[1], p[2]});
+                        x = e;
+                    }
+                }
+                continue;
+            }
+            if (runs && n == 1) {
                 // One sample per pixel and a position-independent result:
                 // paint runs of equal source colour at once. Driver rasters
                 // are mostly long runs of white or black.
@@ -650,9 +805,81 @@ void RasterDevice::RenderImageBand(int v0, int v1) {
                             const uint8_t* q = sr + cols[xe];
                             if (q[0] != p[0] || q[1] != p[1] || q[2] != p[2]) break;
                         }
-                        painter.PutRun(row, x, e, {p[0], p[1], p[2]});
+                        putRun(x, e, {p[0], p[1], p[2]});
                         x = e;
                     }
+                }
+                continue;
+            }
+            if (runs) {
+                // Scaled down: average each pixel's samples, then paint runs
+                // of equal averages at once.
+                const uint8_t* avg = st.average.data();
+                for (int k = 0; k < nc; ++k) {
+                    int lo = std::max(box.x0, c[2 * k]), hi = std::min(box.x1, c[2 * k + 1]);
+                    int runStart = lo, nextTry = lo;
+                    Color run{};
+                    for (int x = lo; x < hi; ++x) {
+                        size_t xi = size_t(x - box.x0);
+                        if (!inside[xi]) {
+                            if (x > runStart) putRun(runStart, x, run);
+                            runStart = x + 1;
+                            continue;
+                        }
+                        const int32_t* cx = &cols[xi * size_t(st.nx)];
+                        if (ordered && x >= nextTry && x >= inLo && x < std::min(hi, inHi) - 1) {
+                            // Where every sample row holds one colour from
+                            // here on, the pixels that sample only there
+                            // average to that colour: skip them at once.
+                            int last = std::min(hi, inHi) - 1;
+                            int uEnd =
+                                cols[size_t(last - box.x0) * size_t(st.nx) + size_t(st.nx - 1)];
+                            const uint8_t* p = rows[0] + cx[0];
+                            size_t len = RunLength(p, size_t(uEnd - cx[0]) / 3 + 1);
+                            for (int j = 1; j < st.ny && len > 0; ++j) {
+                                const uint8_t* q = rows[size_t(j)] + cx[0];
+                                if (q[0] != p[0] || q[1] != p[1] || q[2] != p[2])
+                                    len = 0;
+                                else
+                                    len = std::min(len, RunLength(q, len));
+                            }
+                            int32_t endByte = cx[0] + int32_t(len) * 3;
+                            int e = x;
+                            while (e <= last &&
+                                   cols[size_t(e - box.x0) * size_t(st.nx) + size_t(st.nx - 1)] <
+                                       endByte)
+                                ++e;
+                            // Busy stretches: look again a little later.
+                            if (e <= x + 1) nextTry = x + 8;
+                            if (e > x + 1) {
+                                Color s{p[0], p[1], p[2]};
+                                if (x > runStart && !(s == run)) {
+                                    putRun(runStart, x, run);
+                                    runStart = x;
+                                }
+                                run = s;
+                                x = e - 1;
+                                continue;
+                            }
+                        }
+                        unsigned sr = 0, sg = 0, sb = 0;
+                        for (int j = 0; j < st.ny; ++j) {
+                            const uint8_t* r = rows[size_t(j)];
+                            for (int i = 0; i < st.nx; ++i) {
+                                const uint8_t* p = r + cx[i];
+                                sr += p[0];
+                                sg += p[1];
+                                sb += p[2];
+                            }
+                        }
+                        Color s{avg[sr], avg[sg], avg[sb]};
+                        if (x > runStart && !(s == run)) {
+                            putRun(runStart, x, run);
+                            runStart = x;
+                        }
+                        run = s;
+                    }
+                    if (hi > runStart) putRun(runStart, hi, run);
                 }
                 continue;
             }
@@ -799,6 +1026,48 @@ void RasterDevice::FillMask(const uint8_t* bits, int width, int height, size_t s
     auto bit = [&](int u, int v) {
         return (bits[size_t(v) * stride + size_t(u) / 8] >> (7 - (u & 7))) & 1;
     };
+    if (n == 1 && iv.b == 0 && iv.c == 0 && painter.RunsOk() && m_fastImages) {
+        // Upright and not scaled down, as bitmap glyphs are: the source
+        // column of each device column is the same on every row, and runs of
+        // set bits are painted at once.
+        std::vector<int> ucol(size_t(box.x1 - box.x0));
+        double ub0 = iv.c * (box.y0 + 0.5) + iv.e;
+        for (int x = box.x0; x < box.x1; ++x) {
+            double u = iv.a * (x + 0.5) + ub0;
+            ucol[size_t(x - box.x0)] = u >= 0 && u < width ? int(u) : -1;
+        }
+        for (int y = box.y0; y < box.y1; ++y) {
+            double yc = y + 0.5;
+            double ub = iv.c * yc + iv.e, vb = iv.d * yc + iv.f;
+            int xa = box.x0, xb = box.x1 - 1;
+            if (!SolveRange(iv.a, ub, 0, width, xa, xb)) continue;
+            if (!SolveRange(iv.b, vb, 0, height, xa, xb)) continue;
+            if (!(vb >= 0 && vb < height)) continue;
+            const uint8_t* src = bits + size_t(int(vb)) * stride;
+            auto set = [&](int x) {
+                int u = ucol[size_t(x - box.x0)];
+                return u >= 0 && ((src[size_t(u) / 8] >> (7 - (u & 7))) & 1);
+            };
+            int nc;
+            const int32_t* c = m_clip->RowSpans(y, nc);
+            uint8_t* row = nullptr;
+            for (int k = 0; k < nc; ++k) {
+                int lo = std::max(xa, c[2 * k]), hi = std::min(xb + 1, c[2 * k + 1]);
+                for (int x = lo; x < hi;) {
+                    if (!set(x)) {
+                        ++x;
+                        continue;
+                    }
+                    int e = x + 1;
+                    while (e < hi && set(e)) ++e;
+                    if (!row) row = m_raster.Row(y);
+                    painter.PutRun(row, x, e, kBlack);
+                    x = e;
+                }
+            }
+        }
+        return;
+    }
     for (int y = box.y0; y < box.y1; ++y) {
         double yc = y + 0.5;
         double ub = iv.c * yc + iv.e, vb = iv.d * yc + iv.f;

@@ -16,9 +16,11 @@ class RasterDevice : public Device {
 public:
     // pageToDevice maps page space (points) onto raster pixels; pageWidth and
     // pageHeight are the page's size in page space. The raster is the whole
-    // sheet; whatever falls outside it is clipped.
+    // sheet; whatever falls outside it is clipped. imageRows, when given, is
+    // the buffer for decoded image rows, kept by the caller from page to page
+    // so that every image does not allocate afresh.
     RasterDevice(PageRaster& raster, const Matrix& pageToDevice, double pageWidth,
-                 double pageHeight, GlyphCache* glyphs);
+                 double pageHeight, GlyphCache* glyphs, PixelBuffer* imageRows = nullptr);
     ~RasterDevice() override;
 
     double PageWidth() const override { return m_pageWidth; }
@@ -69,6 +71,8 @@ private:
     std::shared_ptr<const SpanSet> m_clip;
     std::vector<std::shared_ptr<const SpanSet>> m_clipStack;
     int m_clipOverflow = 0;
+    PixelBuffer m_ownImageRows;
+    PixelBuffer* m_imageRows;
     std::unique_ptr<ImageState> m_image;
     uint64_t m_painted = 0;
     uint64_t m_paintBudget = 0;
