@@ -327,6 +327,20 @@ void RasterDevice::PaintSpans(const SpanSet& shape, int dx, int dy, const Paint&
 
 namespace {
 
+// Channel sums of the source pixels that one device pixel covers.
+struct ChannelSum {
+    unsigned r = 0, g = 0, b = 0;
+    void Add(const uint8_t* p) {
+        r += p[0];
+        g += p[1];
+        b += p[2];
+    }
+    Color Mean(int n) const {
+        unsigned u = unsigned(n);
+        return {uint8_t((r + u / 2) / u), uint8_t((g + u / 2) / u), uint8_t((b + u / 2) / u)};
+    }
+};
+
 // Paints spans straight from the scan converter, cut by the clip.
 class ClippedSink : public SpanSink {
 public:
@@ -862,17 +876,12 @@ void RasterDevice::RenderImageBand(int v0, int v1) {
                                 continue;
                             }
                         }
-                        unsigned sr = 0, sg = 0, sb = 0;
+                        ChannelSum sum;
                         for (int j = 0; j < st.ny; ++j) {
                             const uint8_t* r = rows[size_t(j)];
-                            for (int i = 0; i < st.nx; ++i) {
-                                const uint8_t* p = r + cx[i];
-                                sr += p[0];
-                                sg += p[1];
-                                sb += p[2];
-                            }
+                            for (int i = 0; i < st.nx; ++i) sum.Add(r + cx[i]);
                         }
-                        Color s{avg[sr], avg[sg], avg[sb]};
+                        Color s{avg[sum.r], avg[sum.g], avg[sum.b]};
                         if (x > runStart && !(s == run)) {
                             putRun(runStart, x, run);
                             runStart = x;
@@ -894,18 +903,12 @@ void RasterDevice::RenderImageBand(int v0, int v1) {
                         const uint8_t* p = rows[0] + cx[0];
                         s = {p[0], p[1], p[2]};
                     } else {
-                        unsigned sr = 0, sg = 0, sb = 0;
+                        ChannelSum sum;
                         for (int j = 0; j < st.ny; ++j) {
                             const uint8_t* r = rows[size_t(j)];
-                            for (int i = 0; i < st.nx; ++i) {
-                                const uint8_t* p = r + cx[i];
-                                sr += p[0];
-                                sg += p[1];
-                                sb += p[2];
-                            }
+                            for (int i = 0; i < st.nx; ++i) sum.Add(r + cx[i]);
                         }
-                        s = {uint8_t((sr + n / 2) / n), uint8_t((sg + n / 2) / n),
-                             uint8_t((sb + n / 2) / n)};
+                        s = sum.Mean(n);
                     }
                     painter.Put(row, x, y, s);
                 }
@@ -943,16 +946,10 @@ void RasterDevice::RenderImageBand(int v0, int v1) {
                     size_t xi = size_t(x - box.x0);
                     if (!inside[xi]) continue;
                     const uint8_t* const* rx = &rowsAt[xi * size_t(st.nx)];
-                    unsigned sr = 0, sg = 0, sb = 0;
+                    ChannelSum sum;
                     for (int i = 0; i < st.nx; ++i)
-                        for (int j = 0; j < st.ny; ++j) {
-                            const uint8_t* p = rx[i] + cols[size_t(j)];
-                            sr += p[0];
-                            sg += p[1];
-                            sb += p[2];
-                        }
-                    Color s{uint8_t((sr + n / 2) / n), uint8_t((sg + n / 2) / n),
-                            uint8_t((sb + n / 2) / n)};
+                        for (int j = 0; j < st.ny; ++j) sum.Add(rx[i] + cols[size_t(j)]);
+                    Color s = sum.Mean(n);
                     painter.Put(row, x, y, s);
                 }
             }
@@ -983,18 +980,14 @@ void RasterDevice::RenderImageBand(int v0, int v1) {
                         st.Row(std::clamp(int(v), st.bufStart, lastRow)) + size_t(int(u)) * 3;
                     s = {p[0], p[1], p[2]};
                 } else {
-                    unsigned sr = 0, sg = 0, sb = 0;
+                    ChannelSum sum;
                     for (const Point& o : offs) {
                         int su = std::clamp(int(std::floor(u + o.x)), 0, w - 1);
                         int sv = std::clamp(int(std::floor(v + o.y)), st.bufStart, lastRow);
                         sv = std::clamp(sv, 0, st.received - 1);
-                        const uint8_t* p = st.Row(sv) + size_t(su) * 3;
-                        sr += p[0];
-                        sg += p[1];
-                        sb += p[2];
+                        sum.Add(st.Row(sv) + size_t(su) * 3);
                     }
-                    s = {uint8_t((sr + n / 2) / n), uint8_t((sg + n / 2) / n),
-                         uint8_t((sb + n / 2) / n)};
+                    s = sum.Mean(n);
                 }
                 painter.Put(row, x, y, s);
             }
