@@ -433,7 +433,7 @@ Interpreter::Flow Interpreter::Operator(uint8_t op, Reader& r, int depth) {
         RemoveFont();
         break;
     case kSetCharAttributes:
-        m_gs.writingMode = int(Num(aWritingMode, 0));
+        m_gs.writingMode = SafeInt(Num(aWritingMode, 0));
         break;
     case kSetDefaultGS: {
         Matrix keep = DefaultCtm();
@@ -504,7 +504,7 @@ Interpreter::Flow Interpreter::Operator(uint8_t op, Reader& r, int depth) {
         m_gs.charBold = std::clamp(Num(aCharBoldValue, 0), 0.0, 1.0);
         break;
     case kSetCharSubMode:
-        m_gs.charSubMode = int(Num(aCharSubModeArray, 0));
+        m_gs.charSubMode = SafeInt(Num(aCharSubModeArray, 0));
         break;
     case kSetColorSpace:
         SetColorSpace();
@@ -547,7 +547,7 @@ Interpreter::Flow Interpreter::Operator(uint8_t op, Reader& r, int depth) {
         SetLineDash();
         break;
     case kSetLineCap: {
-        int v = int(Num(aLineCapStyle, 0));
+        int v = SafeInt(Num(aLineCapStyle, 0));
         m_gs.stroke.cap = v == 1   ? LineCap::Round
                           : v == 2 ? LineCap::Square
                           : v == 3 ? LineCap::Triangle
@@ -555,7 +555,7 @@ Interpreter::Flow Interpreter::Operator(uint8_t op, Reader& r, int depth) {
         break;
     }
     case kSetLineJoin: {
-        int v = int(Num(aLineJoinStyle, 0));
+        int v = SafeInt(Num(aLineJoinStyle, 0));
         m_gs.stroke.join = v == 1   ? LineJoin::Round
                            : v == 2 ? LineJoin::Bevel
                            : v == 3 ? LineJoin::None
@@ -591,7 +591,7 @@ Interpreter::Flow Interpreter::Operator(uint8_t op, Reader& r, int depth) {
             else
                 Warn("IllegalAttributeValue PageScale");
         } else if (const Value* u = Get(aUnitsPerMeasure)) {
-            int measure = int(Num(aMeasure, 0));
+            int measure = SafeInt(Num(aMeasure, 0));
             double nx = UnitsPerInch(measure, u->X()), ny = UnitsPerInch(measure, u->Y());
             if (nx > 0 && ny > 0)
                 SetCtm(Matrix::Scale(m_unitsX / nx, m_unitsY / ny).Then(m_gs.ctm));
@@ -604,7 +604,7 @@ Interpreter::Flow Interpreter::Operator(uint8_t op, Reader& r, int depth) {
         m_gs.rop.sourceTransparent = Num(aTxMode, 0) == 1;
         break;
     case kSetROP:
-        m_gs.rop.rop3 = static_cast<uint8_t>(Num(aROP3, 252));
+        m_gs.rop.rop3 = static_cast<uint8_t>(std::clamp(SafeInt(Num(aROP3, 252)), 0, 255));
         break;
     case kCloseSubPath:
         m_gs.path.Close();
@@ -727,7 +727,7 @@ void Interpreter::BeginSession() {
     m_inSession = true;
     m_sawSession = true;
     const Value* u = Get(aUnitsPerMeasure);
-    int measure = int(Num(aMeasure, 0));
+    int measure = SafeInt(Num(aMeasure, 0));
     double ux = u ? u->X() : 300, uy = u ? u->Y() : 300;
     if (!u) Warn("MissingAttribute UnitsPerMeasure");
     if (!(ux > 0) || !(uy > 0) || ux > 65535 || uy > 65535) {
@@ -793,7 +793,7 @@ void Interpreter::BeginPage() {
         setup.widthPt = pjl.paperWidthPt;
         setup.heightPt = pjl.paperHeightPt;
     }
-    int orientation = int(Num(aOrientation, 4));
+    int orientation = SafeInt(Num(aOrientation, 4));
     if (orientation == 4) orientation = pjl.orientation >= 0 ? pjl.orientation : 0;
     if (orientation < 0 || orientation > 3) {
         Warn("IllegalOrientation");
@@ -810,7 +810,7 @@ void Interpreter::BeginPage() {
             } else {
                 Warn("IllegalMediaSize " + name);
             }
-        } else if (MediaForEnum(int(ms->Num(0)), n)) {
+        } else if (MediaForEnum(SafeInt(ms->Num(0)), n)) {
             setup.widthPt = n.w;
             setup.heightPt = n.h;
         } else if (ms->Num(0) != 96) {
@@ -818,7 +818,7 @@ void Interpreter::BeginPage() {
         }
         if (Get(aCustomMediaSize)) Warn("IllegalAttributeCombination");
     } else if (const Value* cs = Get(aCustomMediaSize)) {
-        int units = int(Num(aCustomMediaSizeUnits, 0));
+        int units = SafeInt(Num(aCustomMediaSizeUnits, 0));
         double perPt = 72.0 / UnitsPerInch(units, 1.0);
         double w = cs->X() * perPt, h = cs->Y() * perPt;
         // Up to about 1.3 m on a side; anything else is no paper.
@@ -900,7 +900,7 @@ void Interpreter::PopGS() {
 // Colour
 
 void Interpreter::SetColorSpace() {
-    int cs = int(Num(aColorSpace, 2));
+    int cs = SafeInt(Num(aColorSpace, 2));
     if (cs == 7) {
         cs = 1; // a vendor's gray variant
     } else if (cs != 1 && cs != 2 && cs != 6) {
@@ -965,10 +965,10 @@ void Interpreter::SetSource(bool brush) {
         const Value* origin = Get(aPatternOrigin);
         const Value* nds = Get(aNewDestinationSize);
         auto pat =
-            SelectPattern(int(id->Num(0)), origin ? Point{origin->X(), origin->Y()} : Point{},
+            SelectPattern(SafeInt(id->Num(0)), origin ? Point{origin->X(), origin->Y()} : Point{},
                           origin != nullptr, nds ? nds->X() : 0, nds ? nds->Y() : 0);
         if (!pat) {
-            Warn("RasterPatternUndefined " + std::to_string(int(id->Num(0))));
+            Warn("RasterPatternUndefined " + std::to_string(SafeInt(id->Num(0))));
             return;
         }
         src.paint = Paint::Tiled(pat);

@@ -81,7 +81,7 @@ void Interpreter::BeginImage() {
     m_image.open = false;
     const Value *w, *h;
     if (!Require(aSourceWidth, w) || !Require(aSourceHeight, h)) return;
-    int width = int(w->Num(0)), height = int(h->Num(0));
+    int width = SafeInt(w->Num(0)), height = SafeInt(h->Num(0));
     if (width <= 0 || height <= 0 || width > m_limits.maxImageDimension ||
         height > m_limits.maxImageDimension ||
         uint64_t(width) * uint64_t(height) > m_limits.maxImagePixels) {
@@ -89,7 +89,7 @@ void Interpreter::BeginImage() {
         return;
     }
     ImageInfo info;
-    if (!ImageFormat(int(Num(aColorMapping, 0)), int(Num(aColorDepth, 2)), info)) return;
+    if (!ImageFormat(SafeInt(Num(aColorMapping, 0)), SafeInt(Num(aColorDepth, 2)), info)) return;
     info.width = width;
     info.height = height;
     double dw = width, dh = height, dx = 0, dy = 0;
@@ -140,10 +140,10 @@ void Interpreter::ReadImage(Reader& r) {
         return;
     }
     if (!have) return;
-    int start = int(Num(aStartLine, m_image.nextLine));
-    int rows = int(Num(aBlockHeight, 0));
-    int mode = int(Num(aCompressMode, 0));
-    int pad = int(Num(aPadBytesMultiple, 4));
+    int start = SafeInt(Num(aStartLine, m_image.nextLine));
+    int rows = SafeInt(Num(aBlockHeight, 0));
+    int mode = SafeInt(Num(aCompressMode, 0));
+    int pad = SafeInt(Num(aPadBytesMultiple, 4));
     if (start != m_image.nextLine) Warn("IllegalAttributeValue StartLine");
     if (mode < 0 || mode > 3) {
         Warn("IllegalAttributeValue CompressMode");
@@ -196,7 +196,7 @@ void Interpreter::BeginRastPattern() {
     const Value *w, *h, *id;
     if (!Require(aSourceWidth, w) || !Require(aSourceHeight, h) || !Require(aPatternDefineID, id))
         return;
-    int width = int(w->Num(0)), height = int(h->Num(0));
+    int width = SafeInt(w->Num(0)), height = SafeInt(h->Num(0));
     int maxDim = m_limits.maxPatternDimension;
     if (width <= 0 || height <= 0 || width > maxDim || height > maxDim) {
         Warn("IllegalAttributeValue (pattern size)");
@@ -208,7 +208,7 @@ void Interpreter::BeginRastPattern() {
         return;
     }
     ImageInfo info;
-    if (!ImageFormat(int(Num(aColorMapping, 0)), int(Num(aColorDepth, 2)), info)) return;
+    if (!ImageFormat(SafeInt(Num(aColorMapping, 0)), SafeInt(Num(aColorDepth, 2)), info)) return;
     info.width = width;
     info.height = height;
     m_image = {};
@@ -216,8 +216,8 @@ void Interpreter::BeginRastPattern() {
     m_image.pattern = true;
     m_image.info = info;
     m_image.components = info.format == ImageInfo::Format::Rgb ? 3 : 1;
-    m_image.patternId = int(id->Num(0));
-    m_image.persistence = std::clamp(int(Num(aPatternPersistence, 0)), 0, 2);
+    m_image.patternId = SafeInt(id->Num(0));
+    m_image.persistence = std::clamp(SafeInt(Num(aPatternPersistence, 0)), 0, 2);
     if (const Value* ds = Get(aDestinationSize)) {
         m_image.destW = ds->X();
         m_image.destH = ds->Y();
@@ -318,7 +318,7 @@ void Interpreter::ScanLineRel(Reader& r) {
     if (!Embedded(r, d, n)) return;
     if (!m_inScan) Warn("IllegalOperatorSequence (no BeginScan)");
     Device* dev = Dev();
-    size_t lines = size_t(Num(aNumberOfScanLines, 1));
+    size_t lines = size_t(std::clamp(SafeInt(Num(aNumberOfScanLines, 1)), 0, 1 << 30));
     bool big = m_dataBigEndian;
     size_t pos = 0;
     auto need = [&](size_t k) { return n - pos >= k; };

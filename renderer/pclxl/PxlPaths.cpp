@@ -1,6 +1,7 @@
 // Path construction, clipping and painting.
 #include "PxlInterp.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tarvik::pclxl {
@@ -36,13 +37,13 @@ bool Interpreter::ReadPoints(Reader& r, std::vector<Point>& pts) {
     const uint8_t* d;
     uint32_t n;
     if (!Embedded(r, d, n)) return false;
-    int t = int(type->Num(0));
+    int t = SafeInt(type->Num(0));
     if (t < 0 || t > 3) {
         Warn("IllegalAttributeValue PointType");
         return false;
     }
     size_t esize = t < 2 ? 1 : 2;
-    size_t want = size_t(std::max(0.0, count->Num(0)));
+    size_t want = size_t(std::max(0, SafeInt(count->Num(0))));
     if (want * 2 * esize > n) {
         Warn("MissingData (points)");
         want = n / (2 * esize);

@@ -2,6 +2,7 @@
 #include "PxlFont.h"
 #include "PxlInterp.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tarvik::pclxl {
@@ -109,7 +110,7 @@ void Interpreter::ReadChar(Reader& r) {
     }
     size_t before = m_charFont->bytes;
     std::string err;
-    if (!AddCharacter(*m_charFont, uint16_t(code->Num(0)), d, n, err)) Warn(err);
+    if (!AddCharacter(*m_charFont, uint16_t(SafeInt(code->Num(0))), d, n, err)) Warn(err);
     m_downloadBytes += m_charFont->bytes - before;
 }
 
@@ -147,7 +148,7 @@ void Interpreter::SetFont() {
     }
     GraphicsState& gs = m_gs;
     gs.charSize = size;
-    gs.symbolSet = int(Num(aSymbolSet, 629));
+    gs.symbolSet = SafeInt(Num(aSymbolSet, 629));
     gs.font.reset();
     gs.residentFace.reset();
     gs.fontSet = false;
@@ -215,7 +216,7 @@ void Interpreter::Text(bool toPath) {
     Matrix dir = Direction(gs.ctm);
     double userPerPtX = std::hypot(toUser.a, toUser.b);
     for (uint32_t i = 0; i < text->count; ++i) {
-        uint32_t code = uint32_t(text->Num(i));
+        uint32_t code = uint32_t(std::max(0, SafeInt(text->Num(i))));
         Point origin = gs.cursor;
         double advance = 0;
         if (bitmap) {

@@ -1,5 +1,6 @@
 #include "PxlTokens.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tarvik::pclxl {
@@ -66,7 +67,7 @@ std::string Value::Text() const {
     if (shape != Shape::Array) return s;
     s.reserve(count);
     for (uint32_t i = 0; i < count; ++i)
-        s.push_back(static_cast<char>(static_cast<uint8_t>(Num(i))));
+        s.push_back(static_cast<char>(static_cast<uint8_t>(SafeInt(Num(i)))));
     return s;
 }
 

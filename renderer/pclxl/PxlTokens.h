@@ -9,6 +9,14 @@
 
 namespace tarvik::pclxl {
 
+// A stream number as an int for switches and counts: real32 and uint32 values
+// may lie outside int's range (converting those is undefined), and NaN is 0.
+inline int SafeInt(double v) {
+    if (!(v >= -2147483648.0)) return v != v ? 0 : -2147483647 - 1;
+    if (v > 2147483647.0) return 2147483647;
+    return int(v);
+}
+
 // Tag byte ranges of the binary binding.
 enum Tag : uint8_t {
     kTagUByte = 0xC0,
