@@ -12,6 +12,8 @@
 // "Converting..", "Converting...", "Succeed", "Failed" and "Aborted".
 #pragma once
 
+#include "RowReport.h"
+
 #include <string>
 
 namespace varnel {
@@ -41,6 +43,12 @@ public:
     // How long "Converting." stays before "Converting.." replaces it. The window
     // uses 200 ms so the change can be seen; the command line uses 0.
     virtual int StatusPauseMs() const { return 200; }
+
+    // Optional: views that explain a run override these. The row's outcome,
+    // called once after its final status was written.
+    virtual void RowFinished(int /*row*/, const RowReport& /*report*/) {}
+    // Page k (from 1) of n of the row is being converted.
+    virtual void SetPageProgress(int /*row*/, int /*page*/, int /*pages*/) {}
 };
 
 } // namespace varnel
