@@ -88,11 +88,18 @@ protected:
         return r;
     }
 
+    // Files of a page folder, less the renderer's lock and report files.
+    static std::size_t PageCount(const std::string& folder) {
+        std::size_t n = 0;
+        for (const std::string& name : ListFolder(folder)) n += name[0] != '.';
+        return n;
+    }
+
     void WaitForPages(std::size_t pages) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (std::chrono::steady_clock::now() < deadline) {
             std::vector<std::string> folders = ListFolder(temp);
-            if (!folders.empty() && ListFolder(temp + folders[0]).size() >= pages) return;
+            if (!folders.empty() && PageCount(temp + folders[0]) >= pages) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         ADD_FAILURE() << "the render never started";
