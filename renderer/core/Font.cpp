@@ -179,10 +179,9 @@ int FontFace::UnitsPerEm() const {
 namespace {
 
 const char* const kFontDirs[] = {
-    "/usr/share/fonts/opentype/urw-base35/",
-    "/usr/share/fonts/truetype/liberation2/",
-    "/usr/share/fonts/truetype/liberation/",
-    "/usr/share/fonts/type1/urw-base35/",
+    "/usr/share/fonts/opentype/urw-base35/", "/usr/share/fonts/truetype/liberation2/",
+    "/usr/share/fonts/truetype/liberation/", "/usr/share/fonts/type1/urw-base35/",
+    "/usr/share/fonts/truetype/dejavu/",
 };
 
 // Four files per family: regular, bold, italic, bold italic.
