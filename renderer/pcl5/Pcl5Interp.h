@@ -7,6 +7,7 @@
 #include "Hpgl2Scan.h"
 #include "Pcl5.h"
 #include "Pcl5Parser.h"
+#include "Pcl5SoftFont.h"
 
 #include "core/Device.h"
 #include "core/Job.h"
@@ -173,6 +174,20 @@ private:
     Paint FillPaint(int type, int id) const;
     RasterOp CurrentOp() const;
 
+    // Downloaded fonts and symbol sets (Pcl5SoftFontCmds.cpp).
+    void FontIdCmd(const Token& t);
+    void CharCodeCmd(const Token& t);
+    void FontControlCmd(const Token& t);
+    void FontHeaderCmd(const Token& t);
+    void CharDataCmd(const Token& t);
+    void SymbolSetIdCmd(const Token& t);
+    void DefineSymbolSetCmd(const Token& t);
+    void SymbolSetControlCmd(const Token& t);
+    void AlphanumericIdCmd(const Token& t);
+    void ResetSoftFonts();
+    void SelectFontById(int id, bool secondary);
+    void CopyCurrentFont(int toId);
+
     JobContext& m_job;
     Parser* m_parser = nullptr;
     bool m_ok = true;
@@ -224,6 +239,8 @@ private:
     bool m_patternTransparent = true;
     uint8_t m_rop = 252;
     Point m_patternOrigin{0, 0};
+
+    SoftFontCmdState m_soft;
 
     // Raster graphics.
     struct Raster {
