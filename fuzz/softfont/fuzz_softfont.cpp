@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     for (const auto& [id, font] : store.Fonts()) {
-        auto face = font->Face(store);
+        auto face = font->Face();
         if (!face) continue;
         for (uint32_t g = 0; g < face->GlyphCount() && g < 512; ++g) {
             Path p;

@@ -21,7 +21,101 @@ bool ComplementFits(uint64_t complement, uint64_t requirements) {
     return (complement & requirements & ~uint64_t(7)) == 0;
 }
 
-std::shared_ptr<FontFace> SoftFont::Face(SoftFontStore& store) {
+SoftFont::SoftFont(SoftFontHeader header, std::shared_ptr<SoftFaceKeeper> keeper)
+    : m_header(std::move(header)), m_keeper(std::move(keeper)) {
+    const SoftFontHeader& h = m_header;
+    fonts::FontTraits& t = m_traits;
+    t.symbolSet = h.symbolSet;
+    t.proportional = h.spacing == 1;
+    t.style = h.styleWord;
+    t.weight = h.strokeWeight;
+    t.typeface = h.typeface;
+    t.orientation = h.orientation;
+    t.scalable = h.Scalable();
+    // Font types 10 and 11 index their characters by symbol (MSL, Unicode)
+    // and print any set their complement covers.
+    t.bound = h.fontType < 10;
+    if (h.IsBitmap()) {
+        const double dpi =
+            h.format == 16 && h.bitmapResolution > 0 ? h.bitmapResolution : h.xResolution;
+        t.pitch = h.pitch > 0 ? dpi * 4 / h.pitch : 10;
+        t.height = h.height / 4 / dpi * 72;
+        // Header underline position: dots from the baseline, negative below.
+        t.underlineDistance = -h.underlinePosition * 72 / dpi;
+        t.underlineThickness = h.underlineThickness * 72 / dpi;
+    } else {
+        const double em = h.scaleFactor > 0 ? h.scaleFactor : 1;
+        t.pitch = h.pitch > 0 ? 6 * em / h.pitch : 10; // cpi at 12 points
+        t.height = 0;
+        t.underlineDistance = -h.masterUnderlinePosition / em;
+        t.underlineThickness = h.masterUnderlineThickness / em;
+    }
+}
+
+std::string SoftFont::Name() const {
+    return m_header.name.empty() ? "downloaded font" : "downloaded font \"" + m_header.name + "\"";
+}
+
+bool SoftFont::Supports(int symbolSet) const {
+    if (m_traits.bound) return symbolSet == m_traits.symbolSet;
+    if (!m_header.hasComplement || !m_store) return true;
+    // Only a symbol set the host defined tells us what it requires.
+    const UserSymbolSet* set = m_store->FindSymbolSet(symbolSet);
+    return !set || ComplementFits(m_header.complement, set->requirements);
+}
+
+bool SoftFont::Lookup(uint32_t code, uint32_t unicode, fonts::Glyph& out) const {
+    out = fonts::Glyph{};
+    if (m_header.IsIntellifont()) {
+        // Drawn in the nearest resident face until Intellifont outlines are
+        // rasterised here.
+        if (!m_substitute || unicode == fonts::kNoUnicode) return false;
+        uint32_t g = m_substitute->GlyphForUnicode(unicode);
+        if (!g && unicode != ' ') return false;
+        out.kind = fonts::Glyph::Kind::Outline;
+        out.face = m_substitute.get();
+        out.index = g;
+        out.advance = m_substitute->Advance(g);
+        return true;
+    }
+    // Unbound fonts hold their characters under the symbol's own value.
+    uint32_t key = m_traits.bound ? code : unicode;
+    auto it = m_byCode.find(key);
+    if (it == m_byCode.end() && m_header.galleyCharacter >= 0)
+        it = m_byCode.find(uint32_t(m_header.galleyCharacter));
+    if (it == m_byCode.end()) return false;
+    const SoftGlyph& g = *it->second;
+    if (g.format == 4) {
+        const double dpi = m_header.format == 16 && m_header.bitmapResolution > 0
+                               ? m_header.bitmapResolution
+                               : m_header.xResolution;
+        out.kind = fonts::Glyph::Kind::Bitmap;
+        out.resolution = int(dpi);
+        // Fixed-pitch fonts advance by the pitch, proportional ones by the
+        // character's own delta X.
+        out.advance =
+            (m_traits.proportional || m_header.pitch <= 0 ? g.deltaX : m_header.pitch) / 4.0;
+        out.bits = g.bits.empty() ? nullptr : g.bits.data();
+        out.width = g.width;
+        out.height = g.height;
+        out.stride = (size_t(g.width) + 7) / 8;
+        out.left = g.leftOffset;
+        out.top = g.topOffset;
+        return true;
+    }
+    if (g.format == 15) {
+        std::shared_ptr<FontFace> face = Face();
+        if (!face) return false;
+        out.kind = fonts::Glyph::Kind::Outline;
+        out.face = face.get();
+        out.index = g.glyphId;
+        out.advance = face->Advance(g.glyphId);
+        return true;
+    }
+    return false;
+}
+
+std::shared_ptr<FontFace> SoftFont::Face() const {
     if (!m_header.IsTrueType()) return nullptr;
     if (!m_faceStale) return m_face;
     m_faceStale = false;
@@ -33,23 +127,22 @@ std::shared_ptr<FontFace> SoftFont::Face(SoftFontStore& store) {
         hash = HashBytes(g->glyf, hash);
     }
     std::vector<uint8_t> sfnt = BuildSoftSfnt(m_header, m_byId, warning);
-    m_face = sfnt.empty() ? nullptr : store.FaceFor(hash, std::move(sfnt));
-    m_faceFailed = !m_face;
+    m_face = sfnt.empty() || !m_keeper ? nullptr : m_keeper->FaceFor(hash, std::move(sfnt));
     return m_face;
 }
 
-std::shared_ptr<FontFace> SoftFontStore::FaceFor(uint64_t hash, std::vector<uint8_t> sfnt) {
-    for (const KeptFace& k : m_faces)
+std::shared_ptr<FontFace> SoftFaceKeeper::FaceFor(uint64_t hash, std::vector<uint8_t> sfnt) {
+    for (const Kept& k : m_faces)
         if (k.hash == hash && k.bytes == sfnt.size()) return k.face;
     size_t bytes = sfnt.size();
     std::shared_ptr<FontFace> face = FontFace::FromMemory(std::move(sfnt));
     if (!face) return nullptr;
     m_faces.push_back({hash, bytes, face});
-    m_faceBytes += bytes;
+    m_bytes += bytes;
     // Fonts in use hold their faces themselves; this list only bridges a
     // delete and an identical re-download.
-    while (m_faceBytes > kFaceKeepBytes && m_faces.size() > 1) {
-        m_faceBytes -= m_faces.front().bytes;
+    while (m_bytes > kKeepBytes && m_faces.size() > 1) {
+        m_bytes -= m_faces.front().bytes;
         m_faces.pop_front();
     }
     return face;
@@ -63,9 +156,11 @@ bool SoftFontStore::AddFont(int id, SoftFontHeader header, std::string& warning)
                   std::to_string(id) + " refused";
         return false;
     }
-    auto font = std::make_shared<SoftFont>(std::move(header));
+    auto font = std::make_shared<SoftFont>(std::move(header), m_keeper);
     font->m_bytes = cost;
+    font->SetSymbolSets(this);
     m_bytes += cost;
+    m_selectable.Add(id, font);
     m_fonts[id] = std::move(font);
     ++m_generation;
     return true;
@@ -86,7 +181,16 @@ bool SoftFontStore::Remove(int id) {
     if (it == m_fonts.end()) return false;
     m_bytes -= it->second->m_bytes;
     m_fonts.erase(it);
+    m_selectable.Remove(id);
     ++m_generation;
+    return true;
+}
+
+bool SoftFontStore::SetPermanent(int id, bool permanent) {
+    SoftFont* font = Find(id);
+    if (!font) return false;
+    font->permanent = permanent;
+    m_selectable.SetPermanent(id, permanent);
     return true;
 }
 
@@ -94,6 +198,7 @@ void SoftFontStore::RemoveAll(bool temporaryOnly) {
     for (auto it = m_fonts.begin(); it != m_fonts.end();) {
         if (!temporaryOnly || !it->second->permanent) {
             m_bytes -= it->second->m_bytes;
+            m_selectable.Remove(it->first);
             it = m_fonts.erase(it);
         } else {
             ++it;
@@ -115,6 +220,7 @@ bool SoftFontStore::Copy(int fromId, int toId) {
     copy->m_faceStale = true;
     copy->m_face.reset();
     m_bytes += copy->m_bytes;
+    m_selectable.Add(toId, copy);
     m_fonts[toId] = std::move(copy);
     ++m_generation;
     return true;

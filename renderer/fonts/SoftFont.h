@@ -2,6 +2,8 @@
 // with its characters, and the store that holds them within a memory budget.
 #pragma once
 
+#include "FontStore.h"
+#include "PclFont.h"
 #include "SoftFontFormat.h"
 #include "TrueTypeSoft.h"
 
@@ -18,12 +20,41 @@ namespace tarvik {
 
 class SoftFontStore;
 
-class SoftFont {
+// Built TrueType faces kept for identical re-downloads.
+class SoftFaceKeeper {
 public:
-    explicit SoftFont(SoftFontHeader header) : m_header(std::move(header)) {}
+    static constexpr size_t kKeepBytes = 8u << 20;
+    // A face for these sfnt bytes: an identical one built before is reused,
+    // so its rendered glyphs stay cached.
+    std::shared_ptr<FontFace> FaceFor(uint64_t hash, std::vector<uint8_t> sfnt);
+
+private:
+    struct Kept {
+        uint64_t hash;
+        size_t bytes;
+        std::shared_ptr<FontFace> face;
+    };
+    std::deque<Kept> m_faces;
+    size_t m_bytes = 0;
+};
+
+class SoftFont : public fonts::PclFont {
+public:
+    SoftFont(SoftFontHeader header, std::shared_ptr<SoftFaceKeeper> keeper);
 
     const SoftFontHeader& Header() const { return m_header; }
     bool permanent = false;
+
+    // PclFont.
+    const fonts::FontTraits& Traits() const override { return m_traits; }
+    bool Supports(int symbolSet) const override;
+    bool Lookup(uint32_t code, uint32_t unicode, fonts::Glyph& out) const override;
+    std::string Name() const override;
+    // Fonts the renderer cannot draw itself (Intellifont) print their
+    // characters in this resident face.
+    void SetSubstitute(std::shared_ptr<FontFace> face) { m_substitute = std::move(face); }
+    // Symbol sets the host defined, for unbound fonts' complement check.
+    void SetSymbolSets(const SoftFontStore* store) { m_store = store; }
 
     // The character for a code (bitmap and TrueType fonts), nullptr if none.
     const SoftGlyph* Glyph(uint32_t code) const {
@@ -33,18 +64,21 @@ public:
     size_t GlyphCount() const { return m_byCode.size(); }
     // The outline face of a TrueType font with every character so far, built
     // again only when characters changed; nullptr when it cannot be built.
-    std::shared_ptr<FontFace> Face(SoftFontStore& store);
+    std::shared_ptr<FontFace> Face() const;
 
     size_t MemoryBytes() const { return m_bytes; }
 
 private:
     friend class SoftFontStore;
     SoftFontHeader m_header;
+    fonts::FontTraits m_traits;
     std::unordered_map<uint32_t, std::shared_ptr<const SoftGlyph>> m_byCode;
     SoftGlyphsById m_byId;
-    std::shared_ptr<FontFace> m_face;
-    bool m_faceStale = true;
-    bool m_faceFailed = false;
+    std::shared_ptr<SoftFaceKeeper> m_keeper;
+    std::shared_ptr<FontFace> m_substitute;
+    const SoftFontStore* m_store = nullptr;
+    mutable std::shared_ptr<FontFace> m_face;
+    mutable bool m_faceStale = true;
     size_t m_bytes = 0;
 };
 
@@ -59,12 +93,13 @@ bool ComplementFits(uint64_t complement, uint64_t requirements);
 class SoftFontStore {
 public:
     static constexpr size_t kBudgetBytes = 40u << 20;
-    // Built TrueType faces kept for identical re-downloads.
-    static constexpr size_t kFaceKeepBytes = 8u << 20;
 
     // Replaces any font of that ID. False (warning set) when over budget.
     bool AddFont(int id, SoftFontHeader header, std::string& warning);
     SoftFont* Find(int id) const;
+    bool SetPermanent(int id, bool permanent);
+    // The fonts as font selection sees them.
+    const fonts::FontStore& Selectable() const { return m_selectable; }
     std::shared_ptr<SoftFont> Shared(int id) const;
     bool Remove(int id);
     void RemoveAll(bool temporaryOnly);
@@ -93,21 +128,12 @@ public:
     }
     void Unname(const std::string& name) { m_names.erase(name); }
 
-    // A face for these sfnt bytes: an identical one built before is reused,
-    // so its rendered glyphs stay cached.
-    std::shared_ptr<FontFace> FaceFor(uint64_t hash, std::vector<uint8_t> sfnt);
-
 private:
     std::map<int, std::shared_ptr<SoftFont>> m_fonts;
+    fonts::FontStore m_selectable;
+    std::shared_ptr<SoftFaceKeeper> m_keeper = std::make_shared<SoftFaceKeeper>();
     std::map<int, UserSymbolSet> m_symbolSets;
     std::map<std::string, int> m_names;
-    struct KeptFace {
-        uint64_t hash;
-        size_t bytes;
-        std::shared_ptr<FontFace> face;
-    };
-    std::deque<KeptFace> m_faces;
-    size_t m_faceBytes = 0;
     size_t m_bytes = 0;
     uint64_t m_generation = 1;
 };

@@ -41,7 +41,7 @@ void Interpreter::FontControlCmd(const Token& t) {
     }
     case 4:
     case 5:
-        if (SoftFont* f = store.Find(m_soft.fontId)) f->permanent = t.value.Int() == 5;
+        store.SetPermanent(m_soft.fontId, t.value.Int() == 5);
         break;
     case 6:
         CopyCurrentFont(m_soft.fontId);
@@ -63,9 +63,20 @@ void Interpreter::FontHeaderCmd(const Token& t) {
     bool ok = ParseSoftFontHeader(t.data, header, warning);
     if (!warning.empty()) m_job.Warning("font " + std::to_string(m_soft.fontId) + ": " + warning);
     if (!ok) return;
-    if (header.IsIntellifont())
+    const bool intellifont = header.IsIntellifont();
+    const int typeface = header.typeface, weight = header.strokeWeight,
+              posture = header.styleWord & 3;
+    if (!store.AddFont(m_soft.fontId, std::move(header), warning)) {
+        m_job.Warning(warning);
+        return;
+    }
+    if (intellifont) {
+        // Intellifont outlines are not rasterised: the characters print in
+        // the nearest resident face.
         m_job.Unsupported("PCL 5 Intellifont soft fonts (drawn in a resident face)");
-    if (!store.AddFont(m_soft.fontId, std::move(header), warning)) m_job.Warning(warning);
+        store.Find(m_soft.fontId)
+            ->SetSubstitute(m_job.Fonts().ByTypeface(typeface, weight > 0, posture != 0).face);
+    }
 }
 
 void Interpreter::CharDataCmd(const Token& t) {

@@ -65,7 +65,7 @@ TEST(SoftFont, TrueTypeDownloadRebuildsTheFacesOutlines) {
         EXPECT_EQ(font->Header().format, 15);
         // 191 codes and the composite parts under code 65535.
         EXPECT_EQ(font->GlyphCount(), 192u) << block;
-        auto face = font->Face(run.Store());
+        auto face = font->Face();
         ASSERT_TRUE(face);
         for (char32_t c : std::u32string_view(U"Ag&\u00e9\u00df")) {
             const SoftGlyph* g = font->Glyph(c);
@@ -93,4 +93,158 @@ TEST(SoftFont, TrueTypeDownloadRebuildsTheFacesOutlines) {
     EXPECT_FALSE(run.Store().Find(3)->Glyph('B'));
     EXPECT_TRUE(run.Store().Find(3)->Glyph('C'));
     EXPECT_EQ(run.job->WarningCount(), 1);
+}
+
+// Class 2 rows decode to exactly the bits class 1 sends for the same glyphs.
+TEST(SoftFont, CompressedAndPlainBitmapCharactersAgree) {
+    if (!HaveSans()) GTEST_SKIP() << kSans << " not installed";
+    softfontwriter::BitmapOptions plain{20, 600, 10, false}, packed{20, 600, 10, true};
+    JobRun run;
+    run.Feed(softfontwriter::BitmapFont(kSans, 1, plain) +
+             softfontwriter::BitmapFont(kSans, 2, packed));
+    SoftFont *a = run.Store().Find(1), *b = run.Store().Find(2);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a->Header().xResolution, 600);
+    int compared = 0;
+    for (uint32_t c = 33; c < 256; ++c) {
+        const SoftGlyph *ga = a->Glyph(c), *gb = b->Glyph(c);
+        ASSERT_EQ(!ga, !gb) << c;
+        if (!ga) continue;
+        EXPECT_EQ(ga->glyphClass, 1);
+        EXPECT_EQ(gb->glyphClass, 2);
+        ASSERT_EQ(ga->width, gb->width);
+        ASSERT_EQ(ga->height, gb->height);
+        EXPECT_EQ(ga->bits, gb->bits) << "code " << c;
+        ++compared;
+    }
+    EXPECT_GT(compared, 180);
+    EXPECT_EQ(run.job->WarningCount(), 0);
+}
+
+// Fonts and symbol sets outlive a reset and a new job only when permanent;
+// deleting a font, a character, or all fonts takes exactly what was asked.
+TEST(SoftFont, ManagementCommands) {
+    if (!HaveSans()) GTEST_SKIP() << kSans << " not installed";
+    softfontwriter::BitmapOptions o{0, 300, 8, false};
+    const std::string font = softfontwriter::BitmapFont(kSans, 0, o);
+    const std::string header = font.substr(font.find(E + ")s"));
+    auto as = [&](int id) { return E + "*c" + std::to_string(id) + "D" + header; };
+    // A user symbol set (B and A for codes 65 and 66), defined twice.
+    std::string set = {0, 18, 0, 0, 3, 1, 0, 65, 0, 66, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0x42, 0, 0x41};
+    auto defineSet = [&](int id) {
+        return E + "*c" + std::to_string(id) + "R" + E + "(f" + std::to_string(set.size()) + "W" +
+               set;
+    };
+    JobRun run;
+    run.Feed(as(10) + E + "*c5F" + as(11) + as(12) + E + "*c12d65e3F" + E + "*c11d2F" +
+             defineSet(341) + E + "*c5S" + defineSet(342) + as(14) + E + "E" + as(13));
+    SoftFontStore& store = run.Store();
+    EXPECT_TRUE(store.Find(10));
+    EXPECT_FALSE(store.Find(11));
+    EXPECT_FALSE(store.Find(12));
+    EXPECT_FALSE(store.Find(14));
+    ASSERT_TRUE(store.Find(13));
+    EXPECT_TRUE(store.Find(13)->Glyph('A'));
+    ASSERT_TRUE(store.FindSymbolSet(341));
+    EXPECT_FALSE(store.FindSymbolSet(342));
+    EXPECT_EQ(store.FindSymbolSet(341)->Lookup('A'), 0x42);
+    EXPECT_EQ(store.FindSymbolSet(341)->Lookup('C'), 0xFFFF);
+
+    run.Feed(as(12) + E + "*c12d65e3F");
+    ASSERT_TRUE(store.Find(12));
+    EXPECT_FALSE(store.Find(12)->Glyph('A'));
+    EXPECT_TRUE(store.Find(12)->Glyph('B'));
+    // A later job keeps the permanent font only.
+    run.Feed("");
+    EXPECT_EQ(store.FontCount(), 1u);
+    EXPECT_TRUE(store.Find(10));
+
+    // A named font: created through its name, found by it, deleted with all.
+    run.Feed(E + "&n5W" + std::string(1, '\0') + "Logo" + header);
+    int named = store.IdForName("Logo");
+    EXPECT_GT(named, 32767);
+    EXPECT_TRUE(store.Find(named));
+    run.Feed(E + "*c0F");
+    EXPECT_EQ(store.FontCount(), 0u);
+    EXPECT_EQ(run.job->WarningCount(), 0);
+}
+
+namespace {
+
+std::string Cmd(const std::string& prefix, size_t value, const std::string& letter,
+                const std::string& data = {}) {
+    return E + prefix + std::to_string(value) + letter + data;
+}
+std::string BitmapHeader() {
+    std::string h(64, '\0');
+    h[1] = 64;
+    h[3] = 1;
+    h[7] = 20;  // baseline
+    h[11] = 30; // cell height
+    h[36] = 0, h[37] = 32, h[38] = 0, h[39] = 127;
+    return Cmd(")s", h.size(), "W", h);
+}
+// A class 2 character of w x h dots, all black, in a few bytes.
+std::string BlackCharacter(int w, int h) {
+    std::string c = {4,       0, 14, 2, 0, 0, 0, 0, 0, 0, char(w >> 8), char(w), char(h >> 8),
+                     char(h), 0, 40};
+    for (int y = 0; y < h; y += 256) {
+        c += char(255);
+        c += char(0);
+        for (int left = w; left > 0; left -= 255) {
+            c += char(std::min(left, 255));
+            if (left > 255) c += char(0);
+        }
+    }
+    return Cmd("(s", c.size(), "W", c);
+}
+
+} // namespace
+
+// Bad downloads cost a warning each and never more memory than the store's
+// budget; the fonts that are sound still arrive.
+TEST(SoftFont, BadDownloadsAreRefusedWithinBoundedMemory) {
+    JobRun run;
+    std::string job;
+    job += Cmd("*c", 1, "D") + Cmd(")s", 10, "W", std::string(10, '\0')); // short header
+    job += Cmd("*c", 2, "D") + BitmapHeader() + Cmd("*c", 65, "E") +      // 65535 x 65535
+           Cmd("(s", 16, "W", std::string{4, 0, 14, 1, 0, 0, 0, 0, 0, 0, -1, -1, -1, -1, 0, 4});
+    // A compressed row running past the width: 8 dots wide, runs of 5 + 9.
+    job +=
+        Cmd("*c", 66, "E") +
+        Cmd("(s", 19, "W", std::string{4, 0, 14, 2, 0, 0, 0, 0, 0, 0, 0, 8, 0, 1, 0, 32, 0, 5, 9});
+    // A TrueType header whose head table lies about where it is.
+    std::string tt(72, '\0');
+    tt[1] = 72, tt[2] = 15, tt[3] = 2, tt[64] = 8; // scale factor 2048
+    std::string gt = {0,   1,   0, 0, 0, 1, 0, 0, 0,    0, 0, 0, 'h', 'e',
+                      'a', 'd', 0, 0, 0, 0, 0, 0, 0x10, 0, 0, 0, 0,   54};
+    tt += std::string{'G', 'T', 0, char(gt.size())} + gt + std::string{-1, -1, 0, 0, 0, 0};
+    job += Cmd("*c", 3, "D") + Cmd(")s", tt.size(), "W", tt);
+    // A glyph for a font that does not exist, a continuation with nothing to continue.
+    job += Cmd("*c", 4, "D") + Cmd("*c", 65, "E") + BlackCharacter(8, 8) +
+           Cmd("(s", 4, "W", std::string{4, 1, 0, 0});
+    run.Feed(job);
+    EXPECT_FALSE(run.Store().Find(1));
+    ASSERT_TRUE(run.Store().Find(2));
+    EXPECT_FALSE(run.Store().Find(2)->Glyph(65));
+    EXPECT_FALSE(run.Store().Find(2)->Glyph(66));
+    EXPECT_FALSE(run.Store().Find(3));
+    EXPECT_EQ(run.job->WarningCount(), 6);
+
+    // Thousands of fonts, then big characters a few bytes each expand into:
+    // the budget holds and the job goes on.
+    job.clear();
+    for (int id = 0; id < 4000; ++id) job += Cmd("*c", size_t(id), "D") + BitmapHeader();
+    for (int code = 32; code < 127; ++code)
+        job += Cmd("*c", size_t(code), "E") + BlackCharacter(4000, 4000);
+    job += Cmd("*c", 3999, "D") + Cmd("*c", 7, "F") + "\f";
+    run.Feed(job);
+    EXPECT_EQ(run.Store().FontCount(), 4000u);
+    EXPECT_LE(run.Store().MemoryBytes(), SoftFontStore::kBudgetBytes);
+    EXPECT_GT(run.Store().Find(3999)->GlyphCount(), 5u);
+    EXPECT_LT(run.Store().Find(3999)->GlyphCount(), 40u);
+    run.Feed(Cmd("*c", 0, "F") + Cmd("*c", 1, "D") + BitmapHeader() + Cmd("*c", 65, "E") +
+             BlackCharacter(8, 8));
+    ASSERT_TRUE(run.Store().Find(1));
+    EXPECT_TRUE(run.Store().Find(1)->Glyph(65));
 }
