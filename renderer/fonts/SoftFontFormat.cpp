@@ -256,7 +256,7 @@ bool DecodeCompressedBitmap(std::span<const uint8_t> data, int width, int height
             black = !black;
         }
         for (int r = 0; r <= repeat && y < height; ++r, ++y)
-            std::memcpy(bits.data() + size_t(y) * stride, row.data(), stride);
+            if (stride) std::memcpy(bits.data() + size_t(y) * stride, row.data(), stride);
     }
     return true;
 }
@@ -359,7 +359,8 @@ SoftGlyphAssembler::Result SoftGlyphAssembler::Finish(std::string& warning) {
         const size_t stride = (size_t(g.width) + 7) / 8, total = stride * size_t(g.height);
         if (g.glyphClass == 1) {
             g.bits.assign(total, 0);
-            std::memcpy(g.bits.data(), m_pending.data(), std::min(total, m_pending.size()));
+            if (size_t n = std::min(total, m_pending.size()))
+                std::memcpy(g.bits.data(), m_pending.data(), n);
             if (m_pending.size() >= total) m_open = false;
         } else if (!DecodeCompressedBitmap(m_pending, g.width, g.height, g.bits, warning)) {
             Reset();

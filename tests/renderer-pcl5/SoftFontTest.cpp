@@ -81,6 +81,37 @@ TEST(SoftFont, TrueTypeDownloadRebuildsTheFacesOutlines) {
         }
         EXPECT_EQ(run.job->WarningCount(), 0);
     }
+    // An identical re-download keeps the built face (and so its rendered
+    // glyphs); a character sent again with other data gets its own outline.
+    {
+        const std::string download = softfontwriter::TrueTypeFont(kSans, 3);
+        JobRun run;
+        run.Feed(download);
+        uint64_t first = run.Store().Find(3)->Face()->Id();
+        run.Feed(download);
+        EXPECT_EQ(run.Store().Find(3)->Face()->Id(), first);
+        // 'O''s glyph data sent again as glyph ID of 'X' under code 'X'.
+        SoftFont* font = run.Store().Find(3);
+        const uint16_t x = font->Glyph('X')->glyphId;
+        std::string o = download.substr(download.find(E + "*c79E"));
+        o = o.substr(0, o.find(E + "*c", 2));
+        std::string block = o.substr(o.find('W') + 1);
+        block[6] = char(x >> 8), block[7] = char(x);
+        unsigned sum = 0;
+        for (size_t i = 4; i + 1 < block.size(); ++i) sum += uint8_t(block[i]);
+        block.back() = char((256 - sum % 256) % 256);
+        run.Feed(download + E + "*c88E" + E + "(s" + std::to_string(block.size()) + "W" + block);
+        font = run.Store().Find(3);
+        ASSERT_EQ(font->Glyph('X')->glyphId, x);
+        auto face = font->Face();
+        EXPECT_NE(face->Id(), first);
+        // The same outline, placed by X's side bearing.
+        Rect now = Outline(*face, x).Bounds(),
+             want = Outline(*face, font->Glyph('O')->glyphId).Bounds();
+        EXPECT_NEAR(now.x1 - now.x0, want.x1 - want.x0, 1e-9);
+        EXPECT_NEAR(now.y0, want.y0, 1e-9);
+        EXPECT_EQ(run.job->WarningCount(), 0);
+    }
     // One flipped byte in the glyph data of 'B' (code 66).
     std::string job = softfontwriter::TrueTypeFont(kSans, 3);
     size_t at = job.find(E + "*c66E");
