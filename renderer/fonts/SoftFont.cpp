@@ -160,7 +160,7 @@ bool SoftFontStore::AddFont(int id, SoftFontHeader header, std::string& warning)
     font->m_bytes = cost;
     font->SetSymbolSets(this);
     m_bytes += cost;
-    m_selectable.Add(id, font);
+    m_selectable.Add(id, font, false);
     m_fonts[id] = std::move(font);
     ++m_generation;
     return true;
@@ -228,44 +228,56 @@ bool SoftFontStore::Copy(int fromId, int toId) {
 
 bool SoftFontStore::SetGlyph(int id, uint32_t code, std::shared_ptr<const SoftGlyph> glyph,
                              std::string& warning) {
-    SoftFont* font = Find(id);
-    if (!font) {
+    auto it = m_fonts.find(id);
+    if (it == m_fonts.end()) {
         warning = "character for font " + std::to_string(id) + ", which does not exist";
         return false;
     }
-    auto old = font->m_byCode.find(code);
-    if (old != font->m_byCode.end()) {
+    SoftFont* font = it->second.get();
+    if (glyph && glyph->format == 15 && !font->m_header.IsTrueType()) {
+        warning = "TrueType character for a font that is not TrueType";
+        return false;
+    }
+    if (glyph && glyph->format == 4 && !font->m_header.IsBitmap()) {
+        warning = "bitmap character for a font that is not a bitmap font";
+        return false;
+    }
+    // The old character goes whatever becomes of the new one.
+    if (auto old = font->m_byCode.find(code); old != font->m_byCode.end()) {
         size_t cost = GlyphCost(*old->second);
         font->m_bytes -= cost;
         m_bytes -= cost;
         font->m_byCode.erase(old);
     }
+    bool stored = true;
     if (glyph) {
-        if (glyph->format == 15 && !font->m_header.IsTrueType()) {
-            warning = "TrueType character for a font that is not TrueType";
-            return false;
-        }
-        if (glyph->format == 4 && !font->m_header.IsBitmap()) {
-            warning = "bitmap character for a font that is not a bitmap font";
-            return false;
-        }
         size_t cost = GlyphCost(*glyph);
-        if (m_bytes + cost > kBudgetBytes) {
+        // TrueType glyphs are also kept by glyph ID (composites use them
+        // whatever code they came with): that copy is charged as well.
+        const bool byId = glyph->format == 15;
+        if (m_bytes + (byId ? 2 * cost : cost) > kBudgetBytes) {
             warning = "downloaded fonts exceed " + std::to_string(kBudgetBytes >> 20) +
                       " MiB; character refused";
-            return false;
+            stored = false;
+        } else {
+            font->m_bytes += cost;
+            m_bytes += cost;
+            if (byId) {
+                auto& slot = font->m_byId[glyph->glyphId];
+                if (!slot || slot->contentHash != glyph->contentHash) font->m_faceStale = true;
+                size_t was = slot ? GlyphCost(*slot) : 0;
+                font->m_bytes += cost - was;
+                m_bytes += cost - was;
+                slot = glyph;
+            }
+            font->m_byCode[code] = std::move(glyph);
         }
-        font->m_bytes += cost;
-        m_bytes += cost;
-        if (glyph->format == 15) {
-            auto& slot = font->m_byId[glyph->glyphId];
-            if (!slot || slot->contentHash != glyph->contentHash) font->m_faceStale = true;
-            slot = glyph;
-        }
-        font->m_byCode[code] = std::move(glyph);
     }
+    // Selected fonts keep looked-up glyphs (pointers into the characters):
+    // a changed character must make selection look again.
+    m_selectable.Add(id, it->second, font->permanent);
     ++m_generation;
-    return true;
+    return stored;
 }
 
 void SoftFontStore::AddSymbolSet(UserSymbolSet set) {

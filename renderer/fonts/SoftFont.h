@@ -89,10 +89,12 @@ bool ComplementFits(uint64_t complement, uint64_t requirements);
 // All downloaded fonts and user symbol sets of a job. Fonts and characters
 // cost their decoded size against one budget; what would exceed it is
 // refused with a warning, so a job downloading thousands of fonts stays
-// within a fixed amount of memory.
+// within a fixed amount of memory. A TrueType font's face holds no more than
+// its charged tables and glyphs, and the face keeper a few MiB more, so
+// downloads take at most about twice the budget plus the keeper.
 class SoftFontStore {
 public:
-    static constexpr size_t kBudgetBytes = 40u << 20;
+    static constexpr size_t kBudgetBytes = 24u << 20;
 
     // Replaces any font of that ID. False (warning set) when over budget.
     bool AddFont(int id, SoftFontHeader header, std::string& warning);

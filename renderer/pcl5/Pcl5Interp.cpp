@@ -124,7 +124,7 @@ struct CommandTable {
         add('*', 'l', 'O', &I::LogicalOperationCmd);
         add('*', 'p', 'R', &I::PatternReferenceCmd);
         // Downloaded fonts and symbol sets.
-        add('*', 'c', 'D', &I::FontIdCmd);
+        add('*', 'c', 'D', &I::DownloadFontIdCmd);
         add('*', 'c', 'E', &I::CharCodeCmd);
         add('*', 'c', 'F', &I::FontControlCmd);
         add(')', 's', 'W', &I::FontHeaderCmd);

@@ -175,7 +175,7 @@ private:
     RasterOp CurrentOp() const;
 
     // Downloaded fonts and symbol sets (Pcl5SoftFontCmds.cpp).
-    void FontIdCmd(const Token& t);
+    void DownloadFontIdCmd(const Token& t);
     void CharCodeCmd(const Token& t);
     void FontControlCmd(const Token& t);
     void FontHeaderCmd(const Token& t);

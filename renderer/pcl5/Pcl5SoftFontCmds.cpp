@@ -14,7 +14,7 @@ void Interpreter::ResetSoftFonts() {
     m_soft.assemblingFont = -1;
 }
 
-void Interpreter::FontIdCmd(const Token& t) {
+void Interpreter::DownloadFontIdCmd(const Token& t) {
     m_soft.fontId = t.value.Clamped(0, 32767);
 }
 
