@@ -100,8 +100,10 @@ struct GlyphPlacement {
     // Maps text space (points, origin at the glyph origin on the baseline, x
     // along the baseline, y DOWN) to page space.
     Matrix textToPage;
-    double heightPt = 12;  // the em size of scalable fonts
-    double cellHeight = 0; // box characters: the line's height (0 = heightPt)
+    double heightPt = 12; // the em size of scalable fonts
+    // Box characters: the cell they fill, in points (0 = from the size).
+    double cellWidth = 0;
+    double cellHeight = 0;
 };
 
 // Draws one glyph; the caller advances. Usable by any language that prints

@@ -178,7 +178,11 @@ std::shared_ptr<SoftFont> SoftFontStore::Shared(int id) const {
 
 bool SoftFontStore::Remove(int id) {
     auto it = m_fonts.find(id);
-    if (it == m_fonts.end()) return false;
+    if (it == m_fonts.end()) {
+        if (!m_selectable.Remove(id)) return false; // a resident font's ID
+        ++m_generation;
+        return true;
+    }
     m_bytes -= it->second->m_bytes;
     m_fonts.erase(it);
     m_selectable.Remove(id);
@@ -187,18 +191,18 @@ bool SoftFontStore::Remove(int id) {
 }
 
 bool SoftFontStore::SetPermanent(int id, bool permanent) {
-    SoftFont* font = Find(id);
-    if (!font) return false;
-    font->permanent = permanent;
-    m_selectable.SetPermanent(id, permanent);
-    return true;
+    if (SoftFont* font = Find(id)) font->permanent = permanent;
+    return m_selectable.SetPermanent(id, permanent);
 }
 
 void SoftFontStore::RemoveAll(bool temporaryOnly) {
+    if (temporaryOnly)
+        m_selectable.RemoveTemporary();
+    else
+        m_selectable.RemoveAll();
     for (auto it = m_fonts.begin(); it != m_fonts.end();) {
         if (!temporaryOnly || !it->second->permanent) {
             m_bytes -= it->second->m_bytes;
-            m_selectable.Remove(it->first);
             it = m_fonts.erase(it);
         } else {
             ++it;
@@ -207,20 +211,26 @@ void SoftFontStore::RemoveAll(bool temporaryOnly) {
     ++m_generation;
 }
 
-bool SoftFontStore::Copy(int fromId, int toId) {
-    auto src = Shared(fromId);
-    if (!src || fromId == toId) return false;
-    if (m_bytes + src->m_bytes > kBudgetBytes) return false;
+bool SoftFontStore::CopyFont(const std::shared_ptr<fonts::PclFont>& font, int toId) {
+    if (!font) return false;
+    auto* soft = dynamic_cast<const SoftFont*>(font.get());
+    if (!soft) {
+        Remove(toId);
+        m_selectable.Add(toId, font, false);
+        ++m_generation;
+        return true;
+    }
+    if (m_bytes + soft->m_bytes > kBudgetBytes) return false;
+    auto copy = std::make_shared<SoftFont>(*soft);
     Remove(toId);
-    auto copy = std::make_shared<SoftFont>(*src);
     copy->permanent = false;
     // The header's table views point into its own byte copy: parse again.
     std::string w;
-    ParseSoftFontHeader(src->m_header.bytes, copy->m_header, w);
+    ParseSoftFontHeader(soft->m_header.bytes, copy->m_header, w);
     copy->m_faceStale = true;
     copy->m_face.reset();
     m_bytes += copy->m_bytes;
-    m_selectable.Add(toId, copy);
+    m_selectable.Add(toId, copy, false);
     m_fonts[toId] = std::move(copy);
     ++m_generation;
     return true;

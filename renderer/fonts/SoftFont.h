@@ -105,8 +105,9 @@ public:
     std::shared_ptr<SoftFont> Shared(int id) const;
     bool Remove(int id);
     void RemoveAll(bool temporaryOnly);
-    // Copies a font to a new ID (a resident font cannot be copied).
-    bool Copy(int fromId, int toId);
+    // Gives a copy of a font (downloaded or resident) a new ID; the copy
+    // is temporary.
+    bool CopyFont(const std::shared_ptr<fonts::PclFont>& font, int toId);
     // Stores a character; nullptr glyph deletes it.
     bool SetGlyph(int id, uint32_t code, std::shared_ptr<const SoftGlyph> glyph,
                   std::string& warning);
@@ -132,6 +133,8 @@ public:
 
 private:
     std::map<int, std::shared_ptr<SoftFont>> m_fonts;
+    // Every selectable font: the downloaded ones and resident fonts given
+    // an ID by copying.
     fonts::FontStore m_selectable;
     std::shared_ptr<SoftFaceKeeper> m_keeper = std::make_shared<SoftFaceKeeper>();
     std::map<int, UserSymbolSet> m_symbolSets;

@@ -8,14 +8,18 @@
 #include "Pcl5.h"
 #include "Pcl5Parser.h"
 #include "Pcl5SoftFont.h"
+#include "Pcl5Text.h"
 
 #include "core/Device.h"
 #include "core/Job.h"
+#include "fonts/FontStore.h"
+#include "fonts/SoftFont.h"
 
 #include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace tarvik::pcl5 {
@@ -60,6 +64,9 @@ public:
     size_t Run(const uint8_t* data, size_t size, bool& ok);
     // Draws on the host's open page from now on (see InterpretOnPage).
     void AttachToHostPage(const HostPage& host);
+    // Downloaded fonts by ID as selection sees them; the font-management
+    // commands fill them and the job keeps them across its PCL 5 parts.
+    const fonts::FontStore& SoftFonts() const { return m_job.SoftFonts().Selectable(); }
 
     using Handler = void (Interpreter::*)(const Token&);
 
@@ -90,7 +97,39 @@ private:
     void Command(const Token& t);
     void Escape(uint8_t c);
     void Control(uint8_t c);
-    void Text(size_t count);
+    void Text(const uint8_t* bytes, size_t count);
+
+    // Text and fonts (Pcl5Text.cpp, Pcl5FontSelect.cpp).
+    enum class PrintMode { Text, Transparent, Display };
+    void PrintCode(uint32_t code, PrintMode mode, bool unicode, const Matrix& unitsToPage,
+                   const Paint& paint);
+    void PrintRun(const uint8_t* bytes, size_t count, PrintMode mode);
+    void FlushUnderline();
+    const fonts::ActiveFont* CurrentFont();
+    void SyncFont() { CurrentFont(); }
+    void LineFeed();
+    void CarriageReturn();
+    double RightMarginUnits() const;
+    Matrix UnitsToPage() const;
+    fonts::FontRequest DefaultFontRequest();
+    void ResetText();
+    void FontCharacteristicCmd(const Token& t);
+    void SymbolSetCmd(const Token& t);
+    void FontIdCmd(const Token& t);
+    void DefaultFontCmd(const Token& t);
+    void UnderlineCmd(const Token& t);
+    void UnderlineOffCmd(const Token& t);
+    void WrapCmd(const Token& t);
+    void PerforationSkipCmd(const Token& t);
+    void PrintDirectionCmd(const Token& t);
+    void ParsingMethodCmd(const Token& t);
+    // Print direction: the cursor lives in the frame of the current
+    // direction; these turn absolute positions (from the frame's top-left
+    // corner) between it and the orientation's logical page.
+    Point FrameToLogical(double x, double y, int direction) const;
+    Point LogicalToFrame(double x, double y, int direction) const;
+    double FrameWidth() const;
+    double FrameLength() const;
 
     // Page control.
     void PageSizeCmd(const Token& t);
@@ -214,6 +253,16 @@ private:
     bool m_onHostPage = false;
     HostPage m_host;
     int m_pagesInJob = 0;
+
+    // Text.
+    TextState m_text;
+    std::unique_ptr<fonts::FontSelector> m_fontSelector;
+    struct Underline {
+        bool open = false;
+        double x0 = 0, x1 = 0, y = 0; // units
+    } m_underline;
+    const fonts::ActiveFont* m_hmiFont = nullptr; // the font that last set the HMI
+    std::vector<std::string> m_fontNotes;         // substitutions already reported
 
     // Macros are parsed and stored only so far as to keep the stream in step.
     bool m_definingMacro = false;

@@ -31,9 +31,6 @@ struct SoftFontCmdState {
         if (added) ++nextNamedMacroId;
         return it->second;
     }
-
-    // Fonts selected by ID (primary, secondary); -1 none.
-    int selectedId[2] = {-1, -1};
 };
 
 } // namespace tarvik::pcl5

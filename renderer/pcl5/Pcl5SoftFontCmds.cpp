@@ -96,17 +96,11 @@ void Interpreter::CharDataCmd(const Token& t) {
         m_job.Warning(warning);
 }
 
-void Interpreter::SelectFontById(int id, bool secondary) {
-    if (!m_job.SoftFonts().Find(id)) {
-        m_job.Warning("font " + std::to_string(id) + " selected but not downloaded");
-        return;
-    }
-    m_soft.selectedId[secondary ? 1 : 0] = id;
-}
-
 void Interpreter::CopyCurrentFont(int toId) {
-    int from = m_soft.selectedId[0];
-    if (from < 0 || !m_job.SoftFonts().Copy(from, toId))
+    // The font text prints in now: a downloaded one is copied, a resident
+    // one gets the ID as a second name.
+    const fonts::ActiveFont* current = CurrentFont();
+    if (!current || !m_job.SoftFonts().CopyFont(current->Shared(), toId))
         m_job.Warning("the current font cannot be copied to font " + std::to_string(toId));
 }
 
