@@ -82,20 +82,20 @@ void Interpreter::ResetText() {
 
 const fonts::ActiveFont* Interpreter::CurrentFont() {
     int i = m_text.active;
-    uint64_t generation = m_softFonts.Generation();
+    uint64_t generation = SoftFonts().Generation();
     if (!m_text.font[i] || m_text.generation[i] != generation) {
         std::shared_ptr<const fonts::ActiveFont> font;
         if (m_text.fontId[i] >= 0) {
-            if (auto soft = m_softFonts.Shared(m_text.fontId[i]))
-                font = m_text.font[i] && &m_text.font[i]->Font() == soft.get()
-                           ? m_text.font[i]
-                           : m_fontSelector->Activate(soft, m_text.request[i]);
+            // Activated afresh even when it is the same font: its characters
+            // may have changed, and the active font keeps glyphs it looked up.
+            if (auto soft = SoftFonts().Shared(m_text.fontId[i]))
+                font = m_fontSelector->Activate(soft, m_text.request[i]);
             else
                 m_text.fontId[i] = -1; // deleted: back to the characteristics
         }
         if (!font) {
             std::string note;
-            font = m_fontSelector->Select(m_text.request[i], &m_softFonts, &note);
+            font = m_fontSelector->Select(m_text.request[i], &SoftFonts(), &note);
             if (!note.empty() &&
                 std::find(m_fontNotes.begin(), m_fontNotes.end(), note) == m_fontNotes.end()) {
                 if (m_fontNotes.size() < 64) m_fontNotes.push_back(note);
@@ -164,9 +164,12 @@ void Interpreter::SymbolSetCmd(const Token& t) {
 }
 
 void Interpreter::FontIdCmd(const Token& t) {
-    int i = t.x == ')' ? 1 : 0;
-    int id = t.value.Int();
-    const fonts::PclFont* font = m_softFonts.Find(id);
+    SelectFontById(t.value.Int(), t.x == ')');
+}
+
+void Interpreter::SelectFontById(int id, bool secondary) {
+    int i = secondary ? 1 : 0;
+    const fonts::PclFont* font = SoftFonts().Find(id);
     if (!font) {
         // No such font: the current one stays.
         m_job.Warning("font ID " + std::to_string(id) + " selected but not downloaded");
