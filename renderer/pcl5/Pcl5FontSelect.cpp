@@ -106,10 +106,10 @@ const fonts::ActiveFont* Interpreter::CurrentFont() {
         m_text.generation[i] = generation;
     }
     const fonts::ActiveFont* font = m_text.font[i].get();
-    if (font && font != m_hmiFont) {
+    if (font && font != m_hmiFont.get()) {
         // A newly selected font brings its own spacing.
         m_hmi = font->DefaultHmiPt() * kUnitsPerPoint;
-        m_hmiFont = font;
+        m_hmiFont = m_text.font[i];
     }
     return font;
 }

@@ -261,8 +261,10 @@ private:
         bool open = false;
         double x0 = 0, x1 = 0, y = 0; // units
     } m_underline;
-    const fonts::ActiveFont* m_hmiFont = nullptr; // the font that last set the HMI
-    std::vector<std::string> m_fontNotes;         // substitutions already reported
+    // The font that last set the HMI, held so that its address cannot be
+    // reused by another font.
+    std::shared_ptr<const fonts::ActiveFont> m_hmiFont;
+    std::vector<std::string> m_fontNotes; // substitutions already reported
 
     // Macros are parsed and stored only so far as to keep the stream in step.
     bool m_definingMacro = false;
