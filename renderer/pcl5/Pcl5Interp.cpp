@@ -234,6 +234,7 @@ void Interpreter::ResetPageState() {
     // spacing and the cursor.
     m_hmi = 720;
     m_hmiFont = nullptr; // the font's own spacing applies again
+    m_text.font[0] = m_text.font[1] = nullptr; // bitmap fonts follow the orientation
     m_vmi = 1200;
     m_topMargin = 3600;
     m_leftMargin = 0;
