@@ -116,7 +116,10 @@ void Interpreter::SimpleColorCmd(const Token& t) {
 }
 
 void Interpreter::ConfigureImageDataCmd(const Token& t) {
-    if (t.data.size() < 6 || t.value.sign) return;
+    if (t.data.size() < 6 || t.value.sign) {
+        m_job.Warning("PCL 5 colour configuration shorter than its header: ignored");
+        return;
+    }
     const uint8_t* d = t.data.data();
     int space = d[0], encoding = d[1], bits = d[2];
     int primary[3] = {d[3], d[4], d[5]};
@@ -126,20 +129,26 @@ void Interpreter::ConfigureImageDataCmd(const Token& t) {
         m_job.Warning("PCL 5 colour space " + std::to_string(space) + " unknown: ignored");
         return;
     }
+    bool valid = false;
     switch (encoding) {
     case ColorState::IndexedByPlane:
-        if (bits < 1 || bits > 8) return;
+        valid = bits >= 1 && bits <= 8;
         break;
     case ColorState::IndexedByPixel:
-        if (bits != 1 && bits != 2 && bits != 4 && bits != 8) return;
+        valid = bits == 1 || bits == 2 || bits == 4 || bits == 8;
         break;
     case ColorState::DirectByPlane:
-        if (space > 2 || primary[0] != 1 || primary[1] != 1 || primary[2] != 1) return;
+        valid = space <= 2 && primary[0] == 1 && primary[1] == 1 && primary[2] == 1;
         break;
     case ColorState::DirectByPixel:
-        if (primary[0] != 8 || primary[1] != 8 || primary[2] != 8) return;
+        valid = primary[0] == 8 && primary[1] == 8 && primary[2] == 8;
         break;
     default:
+        break;
+    }
+    if (!valid) {
+        // Palettes beyond 256 entries among them: the old palette stays.
+        m_job.Warning("PCL 5 colour configuration invalid: ignored");
         return;
     }
     ColorState c;
