@@ -121,9 +121,13 @@ void Interpreter::RectHeightDecipointsCmd(const Token& t) {
 }
 
 Paint Interpreter::FillPaint(int type, int id) const {
+    return PatternPaint(type, id, m_foreground);
+}
+
+Paint Interpreter::PatternPaint(int type, int id, Color ink) const {
     switch (type) {
     case 0:
-        return Paint::SolidColor(m_foreground);
+        return Paint::SolidColor(ink);
     case 1:
         return Paint::SolidColor(kWhite);
     case 2:
@@ -132,19 +136,19 @@ Paint Interpreter::FillPaint(int type, int id) const {
         tile->width = tile->height = kTile;
         tile->pixels.assign(kTile * kTile, kWhite);
         int level = ShadingLevel(id);
-        if (type == 2 && level >= 100) return Paint::SolidColor(m_foreground);
+        if (type == 2 && level >= 100) return Paint::SolidColor(ink);
         if (type == 3 && (id < 1 || id > 6)) return Paint::Null();
         for (int y = 0; y < kTile; ++y)
             for (int x = 0; x < kTile; ++x) {
-                bool ink =
+                bool on =
                     type == 2 ? Bayer(x, y) < level * kTile * kTile / 100 : HatchInk(id, x, y);
-                if (ink) tile->pixels[size_t(y * kTile + x)] = m_foreground;
+                if (on) tile->pixels[size_t(y * kTile + x)] = ink;
             }
         tile->patternToPage = PatternToPage(kTileDpi, kTileDpi);
         return Paint::Tiled(tile);
     }
     case 4:
-        return UserPaint(id);
+        return UserPaint(id, ink);
     default:
         return Paint::Null();
     }

@@ -222,6 +222,12 @@ public:
     // The paint of the current pattern (*v#T with *c#G), as text, rasters
     // and HP-GL/2 fills draw with it.
     Paint CurrentPaint() const;
+    // A PCL pattern in colour ink: type 2 shading (id = percent), 3
+    // cross-hatch (id 1-6), 4 user pattern id (whose set bits take ink);
+    // kind None when there is none. HP-GL/2 fills with these.
+    Paint PatternPaint(int type, int id, Color ink) const;
+    RasterOp PrintModelOp() const { return CurrentOp(); }
+    const std::vector<Color>& Palette() const { return m_color.palette; }
     const PictureFrame& Frame() const { return m_frame; }
     // The frame on the page: its top-left corner and size in points.
     Rect FrameOnPage() const;
@@ -244,7 +250,7 @@ private:
 
     void UserPatternCmd(const Token& t);
     void PatternControlCmd(const Token& t);
-    Paint UserPaint(int id) const;
+    Paint UserPaint(int id, Color ink) const;
     Matrix PatternToPage(double xdpi, double ydpi) const;
     void DeletePatterns(bool temporaryOnly);
 

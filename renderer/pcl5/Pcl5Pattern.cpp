@@ -144,7 +144,7 @@ Matrix Interpreter::PatternToPage(double xdpi, double ydpi) const {
     return Matrix{ax.x * sx, ax.y * sx, ay.x * sy, ay.y * sy, m_patternOrigin.x, m_patternOrigin.y};
 }
 
-Paint Interpreter::UserPaint(int id) const {
+Paint Interpreter::UserPaint(int id, Color ink) const {
     auto it = m_userPatterns.find(id);
     if (it == m_userPatterns.end()) return Paint::Null();
     const UserPattern& u = it->second;
@@ -154,7 +154,7 @@ Paint Interpreter::UserPaint(int id) const {
     tile->pixels.resize(u.pixels.size());
     for (size_t i = 0; i < u.pixels.size(); ++i) {
         if (u.bitsPerPixel == 1)
-            tile->pixels[i] = u.pixels[i] ? m_foreground : kWhite;
+            tile->pixels[i] = u.pixels[i] ? ink : kWhite;
         else
             tile->pixels[i] = u.colors[u.pixels[i]];
     }
