@@ -4,7 +4,6 @@
 
 #include "fonts/SoftFontFormat.h"
 
-
 namespace tarvik::pcl5 {
 
 // Fonts named by an alphanumeric ID get IDs above the numeric range.
