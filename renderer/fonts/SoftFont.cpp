@@ -106,7 +106,8 @@ bool SoftFont::Lookup(uint32_t code, uint32_t unicode, fonts::Glyph& out) const 
     if (g.format == 15) {
         std::shared_ptr<FontFace> face = Face();
         if (!face) return false;
-        out.kind = fonts::Glyph::Kind::Outline;
+        // A glyph without contours (a space) only advances.
+        out.kind = g.glyf.empty() ? fonts::Glyph::Kind::None : fonts::Glyph::Kind::Outline;
         out.face = face.get();
         out.index = g.glyphId;
         out.advance = face->Advance(g.glyphId);

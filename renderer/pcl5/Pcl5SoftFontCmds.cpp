@@ -1,5 +1,5 @@
 // Font management: downloading font headers, characters and symbol sets,
-// deleting and keeping them, and the alphanumeric names of fonts and macros.
+// deleting and keeping them, and the alphanumeric names of fonts.
 #include "Pcl5Interp.h"
 
 #include "fonts/SoftFont.h"
@@ -149,16 +149,12 @@ void Interpreter::AlphanumericIdCmd(const Token& t) {
             m_job.Warning("no font is named \"" + name + "\"");
         break;
     case 4:
-        m_soft.macroId = m_soft.MacroIdForName(name);
-        break;
     case 5:
-        m_soft.macroNames[name] = m_soft.macroId;
+    case 21:
+        MacroAlphanumericId(op, name); // the macros' names
         break;
     case 20:
         store.Unname(name);
-        break;
-    case 21:
-        m_soft.macroNames.erase(name);
         break;
     default:
         break; // media selection and the like: nothing to draw

@@ -85,11 +85,16 @@ void Interpreter::PrintCode(uint32_t code, PrintMode mode, bool unicode, const M
     const fonts::ActiveFont* font = CurrentFont();
     const fonts::Glyph* glyph = nullptr;
     double advance = m_hmi;
-    // The space moves by the HMI, unless a downloaded font draws its own
-    // character there (drivers that renumber characters put one there).
-    bool space = code == 0x20 && (!font || font->Font().Resident() ||
-                                  font->Lookup(code).kind == fonts::Glyph::Kind::None);
-    if (font && !space) {
+    // A downloaded font may put a visible character at the space code
+    // (drivers that number their characters from 32 do): it prints.
+    bool inkedSpace = false;
+    if (font && code == 0x20 && !unicode && !font->Font().Resident()) {
+        const fonts::Glyph& g = font->Lookup(code);
+        inkedSpace =
+            (g.kind == fonts::Glyph::Kind::Bitmap && g.bits && g.width > 0 && g.height > 0) ||
+            g.kind == fonts::Glyph::Kind::Outline;
+    }
+    if (font && (code != 0x20 || inkedSpace)) {
         glyph = unicode ? &font->LookupUnicode(code) : &font->Lookup(code);
         if (glyph->kind == fonts::Glyph::Kind::None && glyph->advance <= 0) {
             bool controlRange = code < 0x20 || (!unicode && code >= 0x80 && code < 0xA0);

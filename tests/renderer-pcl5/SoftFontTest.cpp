@@ -279,3 +279,76 @@ TEST(SoftFont, BadDownloadsAreRefusedWithinBoundedMemory) {
     ASSERT_TRUE(run.Store().Find(1));
     EXPECT_TRUE(run.Store().Find(1)->Glyph(65));
 }
+
+namespace {
+
+struct Ink {
+    int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;
+    long count = 0;
+};
+
+// Renders a job at 150 dpi and returns the first page's ink box.
+Ink RenderInk(const std::string& job) {
+    Ink ink;
+    JobOptions o;
+    o.xdpi = o.ydpi = 150;
+    o.widthPx = int(150 * 8.27);
+    o.heightPx = int(150 * 11.69);
+    o.onPage = [&](int n, const PageRaster& r) {
+        if (n != 1) return;
+        for (int y = 0; y < r.Height(); ++y)
+            for (int x = 0; x < r.Width(); ++x)
+                if (r.At(x, y) == kBlack) {
+                    ink.x0 = std::min(ink.x0, x), ink.x1 = std::max(ink.x1, x);
+                    ink.y0 = std::min(ink.y0, y), ink.y1 = std::max(ink.y1, y);
+                    ++ink.count;
+                }
+    };
+    JobContext ctx(o);
+    bool ok = true;
+    pcl5::Interpret(reinterpret_cast<const uint8_t*>(job.data()), job.size(), ctx, ok);
+    return ink;
+}
+
+} // namespace
+
+// The same words set in one face through three downloads (a format 0 bitmap
+// font, a compressed format 20 one at another resolution, the TrueType face
+// itself) land in the same place at the same size; a character the host
+// put at the space code prints.
+TEST(SoftFont, DownloadedFontsSetTextInPlace) {
+    if (!HaveSans()) GTEST_SKIP() << kSans << " not installed";
+    const std::string text = "Hamburgefonstiv 1234";
+    softfontwriter::BitmapOptions f0{0, 300, 14, false}, f20{20, 600, 14, true};
+    Ink a = RenderInk(E + "E" + softfontwriter::BitmapFont(kSans, 5, f0) +
+                      softfontwriter::TextPage(5, text));
+    Ink b = RenderInk(E + "E" + softfontwriter::BitmapFont(kSans, 5, f20) +
+                      softfontwriter::TextPage(5, text));
+    Ink c = RenderInk(E + "E" + softfontwriter::TrueTypeFont(kSans, 5) + E + "(s14V" +
+                      softfontwriter::TextPage(5, text));
+    ASSERT_GT(a.count, 500);
+    // 14 points from the cap height to the descender: about 27 pixels; the
+    // line starts half an inch into the logical page (a quarter inch in).
+    EXPECT_NEAR(a.y1 - a.y0, 27, 3);
+    EXPECT_NEAR(a.x0, 113, 3);
+    EXPECT_NEAR(a.x1 - a.x0, 300, 40);
+    for (const Ink* other : {&b, &c}) {
+        SCOPED_TRACE(other == &b ? "format 20" : "TrueType");
+        // Each bitmap font has its own rounded advances: a few pixels over
+        // the line. Bitmaps drawn at half their resolution lose some ink.
+        EXPECT_NEAR(other->x0, a.x0, 2);
+        EXPECT_NEAR(other->x1, a.x1, 6);
+        EXPECT_NEAR(other->y0, a.y0, 2);
+        EXPECT_NEAR(other->y1, a.y1, 2);
+        EXPECT_NEAR(double(other->count), double(a.count), a.count * 0.3);
+    }
+    // 'H' downloaded again at the space code prints where a space would.
+    std::string font = softfontwriter::BitmapFont(kSans, 5, f0);
+    size_t h = font.find(E + "*c72E");
+    std::string again = font.substr(h, font.find(E + "*c", h + 2) - h);
+    again.replace(0, 6, E + "*c32E");
+    Ink spaced = RenderInk(E + "E" + font + again + softfontwriter::TextPage(5, "H H"));
+    Ink plain = RenderInk(E + "E" + font + softfontwriter::TextPage(5, "HHH"));
+    EXPECT_EQ(spaced.count, plain.count);
+    EXPECT_EQ(spaced.x1, plain.x1);
+}
