@@ -265,6 +265,7 @@ private:
     void CopiesCmd(const Token& t);
     void PixelPlacementCmd(const Token& t);
     void DefaultFrame();
+    bool CustomPaper(double& widthPt, double& heightPt) const;
 
     JobContext& m_job;
     Parser* m_parser = nullptr;
