@@ -119,9 +119,13 @@ void Interpreter::RectHeightDecipointsCmd(const Token& t) {
 }
 
 Paint Interpreter::FillPaint(int type, int id) const {
+    return FillPaint(type, id, m_foreground);
+}
+
+Paint Interpreter::FillPaint(int type, int id, Color fg) const {
     switch (type) {
     case 0:
-        return Paint::SolidColor(m_foreground);
+        return Paint::SolidColor(fg);
     case 1:
         return Paint::SolidColor(kWhite);
     case 2:
@@ -130,13 +134,13 @@ Paint Interpreter::FillPaint(int type, int id) const {
         tile->width = tile->height = kTile;
         tile->pixels.assign(kTile * kTile, kWhite);
         int level = ShadingLevel(id);
-        if (type == 2 && level >= 100) return Paint::SolidColor(m_foreground);
+        if (type == 2 && level >= 100) return Paint::SolidColor(fg);
         if (type == 3 && (id < 1 || id > 6)) return Paint::Null();
         for (int y = 0; y < kTile; ++y)
             for (int x = 0; x < kTile; ++x) {
                 bool ink =
                     type == 2 ? Bayer(x, y) < level * kTile * kTile / 100 : HatchInk(id, x, y);
-                if (ink) tile->pixels[size_t(y * kTile + x)] = m_foreground;
+                if (ink) tile->pixels[size_t(y * kTile + x)] = fg;
             }
         tile->patternToPage = Matrix::Scale(kTilePixelPt, kTilePixelPt)
                                   .Then(Matrix::Translate(m_patternOrigin.x, m_patternOrigin.y));

@@ -123,12 +123,21 @@ struct CommandTable {
         add('*', 'v', 'O', &I::PatternTransparencyCmd);
         add('*', 'l', 'O', &I::LogicalOperationCmd);
         add('*', 'p', 'R', &I::PatternReferenceCmd);
+        // Picture frame and plot size for HP-GL/2.
+        add('*', 'c', 'X', &I::FrameWidthCmd);
+        add('*', 'c', 'Y', &I::FrameHeightCmd);
+        add('*', 'c', 'T', &I::FrameAnchorCmd);
+        add('*', 'c', 'K', &I::PlotWidthCmd);
+        add('*', 'c', 'L', &I::PlotHeightCmd);
     }
 };
 
 Interpreter::Interpreter(JobContext& job) : m_job(job) {
     ResetEnvironment();
+    m_gl = std::make_unique<hpgl2::Interpreter>(job, static_cast<hpgl2::Host&>(*this));
 }
+
+Interpreter::~Interpreter() = default;
 
 void Interpreter::ResetEnvironment() {
     // The user default environment: PJL's paper and orientation, else A4
@@ -151,7 +160,7 @@ void Interpreter::ResetEnvironment() {
     m_lineTermination = 0;
     m_cursorStack.clear();
     m_definingMacro = false;
-    m_hpgl.Reset();
+    if (m_gl) m_gl->Reset();
 
     m_color = ColorState{};
     m_paletteStack.clear();
@@ -215,6 +224,7 @@ void Interpreter::ResetPageState() {
     m_textLength = LogicalLength() - m_topMargin - 3600;
     m_x = 0;
     m_y = 0.75 * m_vmi;
+    ResetFrame();
 }
 
 double Interpreter::LogicalWidth() const {
@@ -297,6 +307,7 @@ bool Interpreter::EjectPage(bool evenIfBlank) {
         return true;
     }
     if (!m_pageMarked && !evenIfBlank) return true;
+    if (m_gl) m_gl->PageEnding();
     if (!m_job.PageOpen()) EnsurePage();
     m_pageMarked = false;
     if (!m_job.EndPage()) {
@@ -313,7 +324,12 @@ size_t Interpreter::Run(const uint8_t* data, size_t size, bool& ok) {
     static const CommandTable table;
     Parser parser(data, size);
     m_parser = &parser;
-    if (m_job.StartInHpgl2()) parser.SetHpgl(true);
+    m_plotFile = m_job.StartInHpgl2();
+    if (m_plotFile) {
+        ResetFrame();
+        parser.SetHpgl(true);
+        EnterHpgl2(0);
+    }
     size_t consumed = size;
     size_t textRun = 0;
     for (;;) {
@@ -363,15 +379,11 @@ size_t Interpreter::Run(const uint8_t* data, size_t size, bool& ok) {
             Escape(t.byte);
             break;
         case TokenKind::HpglData:
-            m_hpgl.Feed(t.data, [this](Hpgl2Scan::Event e) {
-                if (e == Hpgl2Scan::Event::Mark)
-                    MarkPage();
-                else
-                    EjectPage(false);
-            });
+            m_gl->Feed(t.data);
             break;
         case TokenKind::Command: {
-            if (t.x == '%' && t.group == 0 && t.letter == 'B') m_hpgl.Restart();
+            if (t.x == '%' && t.group == 0 && t.letter == 'B') EnterHpgl2(t.value.Int());
+            if (t.x == '%' && t.group == 0 && t.letter == 'A') LeaveHpgl2(t.value.Int());
             if (parser.InHpgl()) break; // other escapes inside HP-GL/2 do nothing
             auto it = table.map.find(Key(t.x, t.group, t.letter));
             if (it != table.map.end()) (this->*(it->second))(t);
@@ -382,6 +394,8 @@ size_t Interpreter::Run(const uint8_t* data, size_t size, bool& ok) {
         }
     }
     if (parser.Truncated()) m_ok = false;
+    m_gl->Leave();
+    m_gl->PageEnding();
     // The page in progress is printed as far as it got, as at the end of a job.
     if (!m_stop) EjectPage(false);
     m_parser = nullptr;
@@ -392,6 +406,7 @@ size_t Interpreter::Run(const uint8_t* data, size_t size, bool& ok) {
 void Interpreter::Escape(uint8_t c) {
     switch (c) {
     case 'E':
+        m_gl->Leave();
         EjectPage(false);
         ResetEnvironment();
         if (m_onHostPage) ApplyHostPage();

@@ -4,12 +4,12 @@
 // (fonts, macros, patterns) plug in beside these.
 #pragma once
 
-#include "Hpgl2Scan.h"
 #include "Pcl5.h"
 #include "Pcl5Parser.h"
 
 #include "core/Device.h"
 #include "core/Job.h"
+#include "hpgl2/Hpgl2.h"
 
 #include <array>
 #include <cstdint>
@@ -52,9 +52,10 @@ struct ColorState {
     }
 };
 
-class Interpreter {
+class Interpreter : private hpgl2::Host {
 public:
     explicit Interpreter(JobContext& job);
+    ~Interpreter() override;
     // Runs to the end or a UEL; returns bytes consumed.
     size_t Run(const uint8_t* data, size_t size, bool& ok);
     // Draws on the host's open page from now on (see InterpretOnPage).
@@ -171,6 +172,7 @@ private:
     void LogicalOperationCmd(const Token& t);
     void PatternReferenceCmd(const Token& t);
     Paint FillPaint(int type, int id) const;
+    Paint FillPaint(int type, int id, Color fg) const;
     RasterOp CurrentOp() const;
 
     JobContext& m_job;
@@ -203,8 +205,30 @@ private:
     // Macros are parsed and stored only so far as to keep the stream in step.
     bool m_definingMacro = false;
 
-    // HP-GL/2 blocks are scanned, not drawn: they still mark pages.
-    Hpgl2Scan m_hpgl;
+    // HP-GL/2 (Pcl5Hpgl2.cpp): the picture frame it draws in, and the
+    // host side of its interpreter.
+    void EnterHpgl2(int mode);
+    void LeaveHpgl2(int mode);
+    void FrameWidthCmd(const Token& t);
+    void FrameHeightCmd(const Token& t);
+    void FrameAnchorCmd(const Token& t);
+    void PlotWidthCmd(const Token& t);
+    void PlotHeightCmd(const Token& t);
+    void ResetFrame();
+    Device* DrawingPage() override;
+    void AdvancePage() override;
+    hpgl2::Frame PictureFrame() const override;
+    RasterOp PclRasterOp() const override { return CurrentOp(); }
+    std::vector<Color> PclPalette() const override;
+    Paint PclPattern(int kind, int id, Color c) const override;
+    bool SetPlotSize(double lengthPlu, double widthPlu) override;
+    std::unique_ptr<hpgl2::Interpreter> m_gl;
+    bool m_plotFile = false; // a stand-alone plot: the frame is the page
+    double m_frameW = 0;     // decipoints; 0 = the default frame
+    double m_frameH = 0;
+    bool m_frameAnchored = false;
+    Point m_frameAnchor;             // page space
+    double m_plotW = 0, m_plotH = 0; // inches, 0 = not set
 
     // Colour.
     ColorState m_color;
