@@ -34,7 +34,7 @@ void Interpreter::State::MoveTo(Point plu) {
     if (polygonMode) {
         // A pen-up move starts a new sub-polygon.
         if (polygon.HasCurrentPoint() && polygon.Verbs().back() != Path::Verb::Move)
-            polygon.Close();
+            ClosePolygon(false);
         PolygonPoint(plu, false);
     }
     pen = plu;
@@ -70,10 +70,13 @@ void Interpreter::State::CurveTo(Point c1, Point c2, Point end) {
         pen = end;
         return;
     }
-    if (!target.HasCurrentPoint() || target.CurrentPoint().x != pen.x ||
-        target.CurrentPoint().y != pen.y)
-        target.MoveTo(pen.x, pen.y);
-    target.CurveTo(c1.x, c1.y, c2.x, c2.y, end.x, end.y);
+    Path* both[2] = {&target, polygonMode ? &edges : nullptr};
+    for (Path* t : both) {
+        if (!t) continue;
+        if (!t->HasCurrentPoint() || t->CurrentPoint().x != pen.x || t->CurrentPoint().y != pen.y)
+            t->MoveTo(pen.x, pen.y);
+        t->CurveTo(c1.x, c1.y, c2.x, c2.y, end.x, end.y);
+    }
     pen = end;
     if (!polygonMode && pending.PointCount() > kPendingPoints) Flush();
 }
@@ -86,10 +89,32 @@ void Interpreter::State::PolygonPoint(Point plu, bool down) {
         return;
     }
     if (down) {
-        if (!polygon.HasCurrentPoint()) polygon.MoveTo(pen.x, pen.y);
+        if (!polygon.HasCurrentPoint()) StartPolygon();
         polygon.LineTo(plu.x, plu.y);
+        if (!edges.HasCurrentPoint() || edges.CurrentPoint().x != pen.x ||
+            edges.CurrentPoint().y != pen.y)
+            edges.MoveTo(pen.x, pen.y);
+        edges.LineTo(plu.x, plu.y);
     } else {
         polygon.MoveTo(plu.x, plu.y);
+        polygonStart = plu;
+    }
+}
+
+void Interpreter::State::StartPolygon() {
+    polygon.MoveTo(pen.x, pen.y);
+    polygonStart = pen;
+}
+
+void Interpreter::State::ClosePolygon(bool penIsDown) {
+    if (!polygon.HasCurrentPoint()) return;
+    Point at = polygon.CurrentPoint();
+    polygon.Close();
+    if (penIsDown && (at.x != polygonStart.x || at.y != polygonStart.y)) {
+        if (!edges.HasCurrentPoint() || edges.CurrentPoint().x != at.x ||
+            edges.CurrentPoint().y != at.y)
+            edges.MoveTo(at.x, at.y);
+        edges.LineTo(polygonStart.x, polygonStart.y);
     }
 }
 
@@ -363,14 +388,14 @@ void Interpreter::State::Circle(double radius, double chordDeg) {
     Point saved = pen;
     if (polygonMode) {
         if (polygon.HasCurrentPoint() && polygon.Verbs().back() != Path::Verb::Move)
-            polygon.Close();
+            ClosePolygon(false);
         PolygonPoint(ToPlu(pts[0]), false);
         pen = ToPlu(pts[0]);
         for (size_t i = 1; i < pts.size(); ++i) {
             PolygonPoint(ToPlu(pts[i]), true);
             pen = ToPlu(pts[i]);
         }
-        polygon.Close();
+        ClosePolygon(true);
         pen = saved;
         MoveTo(saved);
         return;

@@ -429,14 +429,14 @@ void Interpreter::State::Defaults(bool initialise) {
         pen = {0, 0};
         crPoint = pen;
         std::vector<Color> pcl = host.PclPalette();
-        palette = pcl.size() > 2 ? pcl : DefaultPens();
-        if (pcl.size() == 2) palette = pcl;
+        palette = pcl.size() >= 2 ? pcl : DefaultPens();
         penWidths.assign(palette.size(), 0.35);
         for (auto& r : rasterFills) r = RasterFill{};
         for (int i = 0; i < 3; ++i) crBlack[i] = 0, crWhite[i] = 255;
         op = RasterOp{};
         op.rop3 = 252;
         polygon.Clear();
+        edges.Clear();
         penNo = 1;
     }
     scaleType = -1;
@@ -730,10 +730,11 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
         int mode = integer(0, 0);
         if (mode == 0) {
             polygon.Clear();
+            edges.Clear();
+            StartPolygon();
             polygonMode = true;
-            polygon.MoveTo(pen.x, pen.y);
         } else if (polygonMode && (mode == 1 || mode == 2)) {
-            polygon.Close();
+            ClosePolygon(penDown);
             if (mode == 2) polygonMode = false;
         }
         break;
@@ -744,7 +745,7 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
         break;
     case Code('E', 'P'):
         if (!Allowed()) break;
-        StrokePlu(polygon);
+        StrokePlu(edges);
         break;
     case Code('R', 'A'):
     case Code('E', 'A'):

@@ -111,7 +111,9 @@ struct Interpreter::State {
 
     // --- Polygons -----------------------------------------------------------------
     bool polygonMode = false;
-    Path polygon; // plotter units
+    Path polygon;       // plotter units
+    Path edges;         // what EP draws: the pen-down sides only
+    Point polygonStart; // where the open sub-polygon began
     size_t polygonLimit = 500000;
     Path pending; // pen-down lines not yet stroked, plotter units
     bool pendingAny = false;
@@ -186,6 +188,10 @@ struct Interpreter::State {
     void Rectangle(Point corner, bool fill);
     void Wedge(double radius, double start, double sweep, double chord, bool fill);
     void PolygonPoint(Point plu, bool down);
+    // Closes the open sub-polygon; its closing side is edged when the pen
+    // is down, as a pen-up closure is a move.
+    void ClosePolygon(bool penIsDown);
+    void StartPolygon();
 
     // Characters (Hpgl2Label.cpp).
     void Label(std::string_view text);

@@ -93,6 +93,9 @@ void Interpreter::AdvancePage() {
 }
 
 std::vector<Color> Interpreter::PclPalette() const {
+    // A plot file starts with the plotter's own pens, not the PCL page's
+    // black and white.
+    if (m_plotFile && m_color.fixed) return {};
     return m_color.palette;
 }
 

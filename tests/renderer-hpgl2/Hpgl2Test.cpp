@@ -155,6 +155,15 @@ TEST(Hpgl2Polygons, FillsPaletteHatchAndBufferLimit) {
     EXPECT_NE(r.trace.find("ClipPath evenodd intersect interior"), std::string::npos);
     EXPECT_NE(r.trace.find("pattern(2x2)"), std::string::npos);
 
+    // EP edges the pen-down sides: a polygon closed with the pen up keeps
+    // its closing side undrawn, one closed with the pen down does not.
+    Outcome edged =
+        Render(E + "%-1BIN;SP1;PA0,0;PM0;PD100,0,100,100;PU;PM2;EP;PA0,0;PM0;PD100,0,100,100;"
+                   "PM2;EP;PG;",
+               72, true);
+    EXPECT_NE(edged.trace.find("M 0 0 L 100 0 L 100 100\n"), std::string::npos) << edged.trace;
+    EXPECT_NE(edged.trace.find("M 0 0 L 100 0 L 100 100 L 0 0\n"), std::string::npos);
+
     // A polygon far larger than the buffer: what fits is filled, with a
     // warning; the job ends normally.
     std::string big = E + "%-1BIN;SP1;PM0;PD";
