@@ -45,7 +45,7 @@ public:
     virtual Device* DrawingPage() = 0;
     // PG: prints the page if anything is on it.
     virtual void AdvancePage() = 0;
-    virtual Frame PictureFrame() const = 0;
+    virtual Frame PlotFrame() const = 0;
     // The print model PCL shares with HP-GL/2.
     virtual RasterOp PclRasterOp() const = 0;
     virtual std::vector<Color> PclPalette() const = 0;
@@ -73,8 +73,6 @@ public:
     void Feed(std::span<const uint8_t> data);
     // ESC E: everything back to its defaults (as IN).
     void Reset();
-    // The picture frame or the page changed: P1/P2 and the window follow.
-    void FrameChanged();
     // The host is about to end the page: draw what is pending.
     void PageEnding();
     // The pen in page space (for ESC %1A).

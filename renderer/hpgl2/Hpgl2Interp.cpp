@@ -90,13 +90,6 @@ void Interpreter::Reset() {
     m->Defaults(true);
 }
 
-void Interpreter::FrameChanged() {
-    m->Flush();
-    m->DropClip();
-    m->frameKnown = false;
-    m->UpdateFrame();
-}
-
 void Interpreter::PageEnding() {
     m->Flush();
     m->DropClip();
@@ -480,7 +473,7 @@ void Interpreter::State::Defaults(bool initialise) {
 }
 
 void Interpreter::State::UpdateFrame() {
-    Frame f = host.PictureFrame();
+    Frame f = host.PlotFrame();
     if (!(f.widthPt > 0) || !(f.heightPt > 0) || !std::isfinite(f.widthPt) ||
         !std::isfinite(f.heightPt))
         f.widthPt = f.heightPt = 72;

@@ -22,65 +22,21 @@ void Interpreter::LeaveHpgl2(int mode) {
     SetY((pen.y - origin.y) * kUnitsPerPoint);
 }
 
-void Interpreter::ResetFrame() {
-    m_frameW = m_frameH = 0;
-    m_frameAnchored = false;
-    m_plotW = m_plotH = 0;
-    if (m_gl) m_gl->FrameChanged();
-}
-
-void Interpreter::FrameWidthCmd(const Token& t) {
-    if (t.value.number < 0 || !std::isfinite(t.value.number)) return;
-    m_frameW = std::min(t.value.number, 72.0 * 200 * 10);
-    m_plotW = 0; // a new frame takes the plot size back to the frame's
-    m_gl->FrameChanged();
-}
-
-void Interpreter::FrameHeightCmd(const Token& t) {
-    if (t.value.number < 0 || !std::isfinite(t.value.number)) return;
-    m_frameH = std::min(t.value.number, 72.0 * 200 * 10);
-    m_plotH = 0;
-    m_gl->FrameChanged();
-}
-
-void Interpreter::FrameAnchorCmd(const Token& t) {
-    if (t.value.Int() != 0) return;
-    m_frameAnchor = ToPage(m_x, m_y);
-    m_frameAnchored = true;
-    m_gl->FrameChanged();
-}
-
-void Interpreter::PlotWidthCmd(const Token& t) {
-    if (t.value.number < 0 || !std::isfinite(t.value.number)) return;
-    m_plotW = std::min(t.value.number, 1000.0);
-    m_gl->FrameChanged();
-}
-
-void Interpreter::PlotHeightCmd(const Token& t) {
-    if (t.value.number < 0 || !std::isfinite(t.value.number)) return;
-    m_plotH = std::min(t.value.number, 1000.0);
-    m_gl->FrameChanged();
-}
-
-hpgl2::Frame Interpreter::PictureFrame() const {
+hpgl2::Frame Interpreter::PlotFrame() const {
     hpgl2::Frame f;
-    bool landscape = m_orientation & 1;
-    double pageW = landscape ? m_setup.heightPt : m_setup.widthPt;
-    double pageH = landscape ? m_setup.widthPt : m_setup.heightPt;
     if (m_plotFile) {
         // A plot file's frame is its whole page.
-        f.widthPt = pageW;
-        f.heightPt = pageH;
+        bool landscape = m_orientation & 1;
+        f.widthPt = landscape ? m_setup.heightPt : m_setup.widthPt;
+        f.heightPt = landscape ? m_setup.widthPt : m_setup.heightPt;
         return f;
     }
-    // The default frame: the logical page, half an inch off at the top and
-    // at the bottom.
-    Point left = ToPage(0, -m_topMargin);
-    f.anchor = m_frameAnchored ? m_frameAnchor : Point{left.x, left.y + 36};
-    f.widthPt = m_frameW > 0 ? m_frameW / 10 : LogicalWidth() / kUnitsPerPoint;
-    f.heightPt = m_frameH > 0 ? m_frameH / 10 : std::max(1.0, pageH - 72);
-    f.plotWidthIn = m_plotW;
-    f.plotHeightIn = m_plotH;
+    Rect r = FrameOnPage();
+    f.anchor = {r.x0, r.y0};
+    f.widthPt = r.x1 - r.x0;
+    f.heightPt = r.y1 - r.y0;
+    f.plotWidthIn = Frame().plotWidthIn;
+    f.plotHeightIn = Frame().plotHeightIn;
     return f;
 }
 
@@ -102,10 +58,10 @@ std::vector<Color> Interpreter::PclPalette() const {
 Paint Interpreter::PclPattern(int kind, int id, Color c) const {
     if (kind == 21) {
         // Shading levels 1-100; cross-hatch patterns 1-6 come as 101-106.
-        if (id > 100 && id <= 106) return FillPaint(3, id - 100, c);
-        return FillPaint(2, std::clamp(id, 0, 100), c);
+        if (id > 100 && id <= 106) return PatternPaint(3, id - 100, c);
+        return PatternPaint(2, std::clamp(id, 0, 100), c);
     }
-    return FillPaint(4, id, c);
+    return PatternPaint(4, id, c);
 }
 
 bool Interpreter::SetPlotSize(double lengthPlu, double widthPlu) {

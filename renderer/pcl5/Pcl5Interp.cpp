@@ -34,6 +34,10 @@ const PageSize kPageSizes[] = {
     {91, 162 * kMm, 229 * kMm, true},  // C5 envelope
     {92, 114 * kMm, 162 * kMm, true},  // C6 envelope
     {100, 176 * kMm, 250 * kMm, true}, // B5 envelope
+    {109, 220 * kMm, 220 * kMm, true}, // Invitation envelope
+    {110, 120 * kMm, 235 * kMm, true}, // Japanese long envelope no. 3
+    {111, 90 * kMm, 205 * kMm, true},  // Japanese long envelope no. 4
+    {113, 240 * kMm, 332 * kMm, true}, // Kaku envelope no. 2
 };
 
 uint32_t Key(uint8_t x, uint8_t group, uint8_t letter) {
@@ -76,7 +80,8 @@ struct CommandTable {
         add('&', 'f', 'S', &I::PushPopCursorCmd);
         add('&', 'p', 'X', &I::TransparentPrintCmd);
         add('&', 'f', 'X', &I::MacroControlCmd);
-        add('&', 'l', 'X', &I::Ignore); // copies: every page is rendered once
+        add('&', 'f', 'Y', &I::MacroIdCmd);
+        add('&', 'l', 'X', &I::CopiesCmd);
         // Cursor.
         add('&', 'a', 'C', &I::ColumnCmd);
         add('&', 'a', 'R', &I::RowCmd);
@@ -123,7 +128,16 @@ struct CommandTable {
         add('*', 'v', 'O', &I::PatternTransparencyCmd);
         add('*', 'l', 'O', &I::LogicalOperationCmd);
         add('*', 'p', 'R', &I::PatternReferenceCmd);
-        // Picture frame and plot size for HP-GL/2.
+        // Page features: user patterns, colour settings, picture frame.
+        add('*', 'c', 'W', &I::UserPatternCmd);
+        add('*', 'c', 'Q', &I::PatternControlCmd);
+        add('*', 'l', 'R', &I::PixelPlacementCmd);
+        add('&', 'b', 'M', &I::MonochromeModeCmd);
+        add('*', 't', 'I', &I::ColorDataCmd);
+        add('*', 'i', 'W', &I::ColorDataCmd);
+        add('*', 'l', 'W', &I::ColorDataCmd);
+        add('*', 'm', 'W', &I::ColorDataCmd);
+        add('*', 'o', 'W', &I::ColorDataCmd);
         add('*', 'c', 'X', &I::FrameWidthCmd);
         add('*', 'c', 'Y', &I::FrameHeightCmd);
         add('*', 'c', 'T', &I::FrameAnchorCmd);
@@ -161,6 +175,14 @@ void Interpreter::ResetEnvironment() {
     m_cursorStack.clear();
     m_definingMacro = false;
     if (m_gl) m_gl->Reset();
+    // A reset drops what the job downloaded for the moment; permanent
+    // macros and patterns stay for the jobs that follow.
+    DeleteMacros(true);
+    DeletePatterns(true);
+    m_macroId = 0;
+    m_macroName.clear();
+    m_overlayKey.clear();
+    m_monochrome = false;
 
     m_color = ColorState{};
     m_paletteStack.clear();
@@ -170,16 +192,11 @@ void Interpreter::ResetEnvironment() {
     m_component[0] = m_component[1] = m_component[2] = 0;
     m_foreground = kBlack;
 
-    m_rectWidth = m_rectHeight = 0;
-    m_patternId = 0;
-    m_currentPattern = 0;
-    m_sourceTransparent = true;
-    m_patternTransparent = true;
-    m_rop = 252;
-    m_patternOrigin = {0, 0};
+    DefaultPrintModel();
 
     m_raster = Raster{};
     ResetPageState();
+    DefaultFrame();
 }
 
 void Interpreter::AttachToHostPage(const HostPage& host) {
@@ -224,7 +241,6 @@ void Interpreter::ResetPageState() {
     m_textLength = LogicalLength() - m_topMargin - 3600;
     m_x = 0;
     m_y = 0.75 * m_vmi;
-    ResetFrame();
 }
 
 double Interpreter::LogicalWidth() const {
@@ -300,6 +316,8 @@ void Interpreter::MarkPage() {
 
 bool Interpreter::EjectPage(bool evenIfBlank) {
     if (m_raster.active) EndRaster();
+    // An overlay cannot end the page it is drawn on.
+    if (m_inOverlay) return true;
     if (m_onHostPage) {
         // The host owns the page: a form feed only brings the cursor home.
         m_x = 0;
@@ -308,6 +326,8 @@ bool Interpreter::EjectPage(bool evenIfBlank) {
     }
     if (!m_pageMarked && !evenIfBlank) return true;
     if (m_gl) m_gl->PageEnding();
+    RunOverlay();
+    if (m_stop) return false;
     if (!m_job.PageOpen()) EnsurePage();
     m_pageMarked = false;
     if (!m_job.EndPage()) {
@@ -321,54 +341,60 @@ bool Interpreter::EjectPage(bool evenIfBlank) {
 }
 
 size_t Interpreter::Run(const uint8_t* data, size_t size, bool& ok) {
-    static const CommandTable table;
     Parser parser(data, size);
     m_parser = &parser;
+    m_parserData = data;
     m_plotFile = m_job.StartInHpgl2();
     if (m_plotFile) {
-        ResetFrame();
+        DefaultFrame();
         parser.SetHpgl(true);
         EnterHpgl2(0);
     }
+    LoopEnd end = Interpret(parser);
     size_t consumed = size;
+    if (end == LoopEnd::Stop) {
+        m_ok = false;
+        consumed = parser.Position();
+    } else if (end == LoopEnd::Uel) {
+        consumed = parser.Next().offset;
+    }
+    if (m_definingMacro) {
+        m_job.Warning("PCL 5 macro definition without an end: dropped");
+        m_definingMacro = false;
+    }
+    if (parser.Truncated()) m_ok = false;
+    m_gl->Leave();
+    m_gl->PageEnding();
+    // The page in progress is printed as far as it got, as at the end of a job.
+    if (!m_stop) EjectPage(false);
+    m_parser = nullptr;
+    m_parserData = nullptr;
+    ok = m_ok;
+    return consumed;
+}
+
+Interpreter::LoopEnd Interpreter::Interpret(Parser& parser) {
+    static const CommandTable table;
     size_t textRun = 0;
     for (;;) {
-        if (m_stop || m_job.Stopped()) {
-            m_ok = false;
-            consumed = parser.Position();
-            break;
-        }
+        if (m_stop || m_job.Stopped()) return LoopEnd::Stop;
         Token t = parser.Next();
         if (t.kind != TokenKind::Text && textRun) {
             Text(textRun);
             textRun = 0;
         }
-        if (t.kind == TokenKind::End) {
-            consumed = size;
-            break;
-        }
-        if (t.kind == TokenKind::Uel) {
-            consumed = t.offset;
-            break;
-        }
+        if (t.kind == TokenKind::End) return LoopEnd::End;
+        if (t.kind == TokenKind::Uel) return LoopEnd::Uel;
         if (!m_job.Tick()) {
             m_ok = false;
-            consumed = parser.Position();
-            break;
+            return LoopEnd::Stop;
         }
         if (t.kind == TokenKind::Text) {
             if (!m_definingMacro && !parser.InHpgl()) ++textRun;
             continue;
         }
         if (m_definingMacro) {
-            // Inside a macro definition nothing runs; only its end counts.
-            if (t.kind == TokenKind::Command && t.x == '&' && t.group == 'f' && t.letter == 'X' &&
-                t.value.Int() == 1)
-                m_definingMacro = false;
-            if (t.kind == TokenKind::Escape && t.byte == 'E') {
-                m_definingMacro = false;
-                Escape('E');
-            }
+            RecordMacroToken(t);
             continue;
         }
         switch (t.kind) {
@@ -393,14 +419,6 @@ size_t Interpreter::Run(const uint8_t* data, size_t size, bool& ok) {
             break;
         }
     }
-    if (parser.Truncated()) m_ok = false;
-    m_gl->Leave();
-    m_gl->PageEnding();
-    // The page in progress is printed as far as it got, as at the end of a job.
-    if (!m_stop) EjectPage(false);
-    m_parser = nullptr;
-    ok = m_ok;
-    return consumed;
 }
 
 void Interpreter::Escape(uint8_t c) {
@@ -477,24 +495,28 @@ void Interpreter::DisplayFunctions() {
     if (m_parser->Position() > start) MarkPage();
 }
 
-void Interpreter::MacroControlCmd(const Token& t) {
-    if (t.value.Int() == 0)
-        m_definingMacro = true;
-    else if (t.value.Int() >= 2 && t.value.Int() <= 4)
-        m_job.Unsupported("PCL 5 macros");
-}
-
 // --- Page control -----------------------------------------------------------
 
 void Interpreter::PageSizeCmd(const Token& t) {
     if (m_onHostPage) return; // the host owns the page
     const PageSize* s = FindPageSize(t.value.Int());
-    if (!s) return; // unknown sizes (and custom ones) are ignored
+    if (!s) {
+        // A custom size takes the paper PJL gave; others are ignored.
+        const PjlSettings& pjl = m_job.Pjl();
+        if (t.value.Int() != 101 || !(pjl.paperWidthPt > 0 && pjl.paperHeightPt > 0)) return;
+    }
     EjectPage(false);
+    m_overlayKey.clear(); // a new page size ends the overlay
     m_size = s;
-    m_setup.widthPt = s->widthPt;
-    m_setup.heightPt = s->heightPt;
+    if (s) {
+        m_setup.widthPt = s->widthPt;
+        m_setup.heightPt = s->heightPt;
+    } else {
+        m_setup.widthPt = m_job.Pjl().paperWidthPt;
+        m_setup.heightPt = m_job.Pjl().paperHeightPt;
+    }
     ResetPageState();
+    DefaultFrame();
 }
 
 void Interpreter::OrientationCmd(const Token& t) {
@@ -504,6 +526,7 @@ void Interpreter::OrientationCmd(const Token& t) {
     EjectPage(false);
     m_orientation = o;
     ResetPageState();
+    DefaultFrame();
 }
 
 void Interpreter::PaperSourceCmd(const Token& t) {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace tarvik::pcl5 {
@@ -30,10 +31,22 @@ struct PageSize {
 };
 const PageSize* FindPageSize(int code);
 
+// A colour's gray equivalent, as a monochrome printer prints it.
+inline Color GrayOf(Color c) {
+    return Color::Gray(uint8_t((c.r * 77 + c.g * 150 + c.b * 29 + 128) >> 8));
+}
+
 // The active palette and how raster data addresses it.
 struct ColorState {
     enum Encoding { IndexedByPlane = 0, IndexedByPixel = 1, DirectByPlane = 2, DirectByPixel = 3 };
-    int space = 0; // 0 device RGB, 1 device CMY (others handled as RGB)
+    // 0 device RGB, 1 device CMY, 2 colorimetric RGB (drawn as sRGB),
+    // 3 CIE L*a*b*, 4 luminance-chrominance (both turned into sRGB).
+    int space = 0;
+    // Ranges of the three components of spaces 3 and 4: raster bytes 0..255
+    // span them, palette entries are given in them.
+    double rangeMin[3] = {0, -128, -128};
+    double rangeMax[3] = {100, 127, 127};
+    Color ToRgb(double c0, double c1, double c2) const;
     int encoding = IndexedByPlane;
     int bitsPerIndex = 1;
     int bitsPerPrimary[3] = {8, 8, 8};
@@ -50,6 +63,34 @@ struct ColorState {
         p[1] = kBlack;
         return p;
     }
+};
+
+// The HP-GL/2 picture frame (*c#X, *c#Y, *c#T, *c#K, *c#L): where the
+// plot goes on the PCL page. Shared with the HP-GL/2 interpreter, which
+// takes its default window, P1 and P2 from it.
+struct PictureFrame {
+    Point anchor{0, 0};      // units from the logical page's left edge and the page top
+    double width = 0;        // units; 0 = the logical page width
+    double height = 0;       // units; 0 = the logical length less 1 inch
+    double plotWidthIn = 0;  // *c#K; 0 = not set (plot size = frame size)
+    double plotHeightIn = 0; // *c#L
+};
+
+// A downloaded user-defined pattern, as sent (*c#W).
+struct UserPattern {
+    int width = 0, height = 0;
+    int bitsPerPixel = 1; // 1: set bits take the foreground colour; more: palette indices
+    int xdpi = 300, ydpi = 300;
+    bool permanent = false;
+    std::vector<uint8_t> pixels; // one byte per pixel, rows top to bottom
+    std::vector<Color> colors;   // more than one bit a pixel: the palette it came with
+};
+
+// A stored macro: its bytes are shared so that a macro may delete or
+// redefine itself while it runs.
+struct Macro {
+    std::shared_ptr<const std::vector<uint8_t>> data;
+    bool permanent = false;
 };
 
 class Interpreter : private hpgl2::Host {
@@ -155,6 +196,8 @@ private:
     void PaletteControlIdCmd(const Token& t);
     void PaletteControlCmd(const Token& t);
     void RenderAlgorithmCmd(const Token&) {}
+    void MonochromeModeCmd(const Token& t);
+    void ColorDataCmd(const Token& t);
     void SetSimpleColor(int mode);
     void SetDefaultPalette();
     Color PaletteColor(int index) const;
@@ -172,8 +215,54 @@ private:
     void LogicalOperationCmd(const Token& t);
     void PatternReferenceCmd(const Token& t);
     Paint FillPaint(int type, int id) const;
-    Paint FillPaint(int type, int id, Color fg) const;
     RasterOp CurrentOp() const;
+
+    // Page features: macros, user patterns, the picture frame and the rest
+    // of page control (Pcl5Macro.cpp, Pcl5Pattern.cpp, Pcl5PageControl.cpp).
+public:
+    // The paint of the current pattern (*v#T with *c#G), as text, rasters
+    // and HP-GL/2 fills draw with it.
+    Paint CurrentPaint() const;
+    // A PCL pattern in colour ink: type 2 shading (id = percent), 3
+    // cross-hatch (id 1-6), 4 user pattern id (whose set bits take ink);
+    // kind None when there is none. HP-GL/2 fills with these.
+    Paint PatternPaint(int type, int id, Color ink) const;
+    RasterOp PrintModelOp() const { return CurrentOp(); }
+    const std::vector<Color>& Palette() const { return m_color.palette; }
+    const PictureFrame& Frame() const { return m_frame; }
+    // The frame on the page: its top-left corner and size in points.
+    Rect FrameOnPage() const;
+    // Alphanumeric macro IDs (&n#W operations 4, 5 and 21).
+    void MacroAlphanumericId(int operation, const std::string& name);
+
+private:
+    enum class LoopEnd { End, Uel, Stop };
+    LoopEnd Interpret(Parser& parser);
+    void RecordMacroToken(const Token& t);
+    void MacroIdCmd(const Token& t);
+    bool RunMacro(const std::string& key, int mode);
+    void RunOverlay();
+    std::string MacroKey() const;
+    void DeleteMacros(bool temporaryOnly);
+    struct Environment;
+    void SaveEnvironment(Environment& env) const;
+    void RestoreEnvironment(const Environment& env);
+    void DefaultPrintModel();
+
+    void UserPatternCmd(const Token& t);
+    void PatternControlCmd(const Token& t);
+    Paint UserPaint(int id, Color ink) const;
+    Matrix PatternToPage(double xdpi, double ydpi) const;
+    void DeletePatterns(bool temporaryOnly);
+
+    void FrameWidthCmd(const Token& t);
+    void FrameHeightCmd(const Token& t);
+    void FrameAnchorCmd(const Token& t);
+    void PlotWidthCmd(const Token& t);
+    void PlotHeightCmd(const Token& t);
+    void CopiesCmd(const Token& t);
+    void PixelPlacementCmd(const Token& t);
+    void DefaultFrame();
 
     JobContext& m_job;
     Parser* m_parser = nullptr;
@@ -202,33 +291,45 @@ private:
     HostPage m_host;
     int m_pagesInJob = 0;
 
-    // Macros are parsed and stored only so far as to keep the stream in step.
+    // Macros.
     bool m_definingMacro = false;
+    struct MacroDefinition {
+        Parser* parser = nullptr; // the stream the definition started in
+        const uint8_t* data = nullptr;
+        size_t start = 0;
+        std::string key;
+    } m_macroDef;
+    const uint8_t* m_parserData = nullptr; // the bytes m_parser reads
+    std::map<std::string, Macro> m_macros;
+    size_t m_macroBytes = 0;
+    int m_macroId = 0;
+    std::string m_macroName;  // an alphanumeric ID in force instead of m_macroId
+    std::string m_overlayKey; // empty = no overlay
+    int m_macroDepth = 0;
+    bool m_inOverlay = false;
 
-    // HP-GL/2 (Pcl5Hpgl2.cpp): the picture frame it draws in, and the
-    // host side of its interpreter.
+    // User patterns, by ID.
+    std::map<int, UserPattern> m_userPatterns;
+    size_t m_patternBytes = 0;
+    bool m_patternFixed = false; // *p1R: patterns keep to the sheet
+    bool m_monochrome = false;   // &b1M: colours print as their gray
+    bool m_gridCentered = false; // *l1R
+
+    PictureFrame m_frame;
+
+    // HP-GL/2 (Pcl5Hpgl2.cpp): entering and leaving it, and the host side
+    // of its interpreter.
     void EnterHpgl2(int mode);
     void LeaveHpgl2(int mode);
-    void FrameWidthCmd(const Token& t);
-    void FrameHeightCmd(const Token& t);
-    void FrameAnchorCmd(const Token& t);
-    void PlotWidthCmd(const Token& t);
-    void PlotHeightCmd(const Token& t);
-    void ResetFrame();
     Device* DrawingPage() override;
     void AdvancePage() override;
-    hpgl2::Frame PictureFrame() const override;
+    hpgl2::Frame PlotFrame() const override;
     RasterOp PclRasterOp() const override { return CurrentOp(); }
     std::vector<Color> PclPalette() const override;
     Paint PclPattern(int kind, int id, Color c) const override;
     bool SetPlotSize(double lengthPlu, double widthPlu) override;
     std::unique_ptr<hpgl2::Interpreter> m_gl;
     bool m_plotFile = false; // a stand-alone plot: the frame is the page
-    double m_frameW = 0;     // decipoints; 0 = the default frame
-    double m_frameH = 0;
-    bool m_frameAnchored = false;
-    Point m_frameAnchor;             // page space
-    double m_plotW = 0, m_plotH = 0; // inches, 0 = not set
 
     // Colour.
     ColorState m_color;
