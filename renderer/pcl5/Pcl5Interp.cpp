@@ -235,7 +235,7 @@ void Interpreter::ResetPageState() {
     // spacing and the cursor.
     m_hmi = 720;
     m_vmi = 1200;
-    m_topMargin = 3600;
+    m_topMargin = m_plotFile ? 0 : 3600;
     m_leftMargin = 0;
     m_rightMargin = -1;
     m_textLength = LogicalLength() - m_topMargin - 3600;
@@ -250,6 +250,8 @@ double Interpreter::LogicalWidth() const {
     // slightly less, 71 and 59 dots at 300 dpi.
     bool metric = m_size ? m_size->metric : true;
     double offsetDots = landscape ? (metric ? 59 : 60) : (metric ? 71 : 75);
+    // A plot file's raster (RTL) addresses the whole page.
+    if (m_plotFile) offsetDots = 0;
     double offset = offsetDots * 72.0 / 300.0;
     return std::max(0.0, (w - 2 * offset)) * kUnitsPerPoint;
 }
@@ -346,6 +348,7 @@ size_t Interpreter::Run(const uint8_t* data, size_t size, bool& ok) {
     m_parserData = data;
     m_plotFile = m_job.StartInHpgl2();
     if (m_plotFile) {
+        ResetPageState();
         DefaultFrame();
         parser.SetHpgl(true);
         EnterHpgl2(0);

@@ -221,6 +221,17 @@ TEST(Hpgl2Plot, FoundByContentWithItsMediaSize) {
     Outcome ps = Render(E + "%-1BBP;IN;PS8128,4064;SP1;PD100,100;PG;PD200,200;", 72, true);
     EXPECT_NE(ps.trace.find("BeginPage 1 576x288 orientation=3"), std::string::npos) << ps.trace;
     EXPECT_NE(ps.trace.find("BeginPage 2 576x288"), std::string::npos);
+    // HP RTL raster between HP-GL/2 blocks starts at the pen (ESC %1A): here
+    // an inch right of the page's left edge and 7.87 in above its bottom.
+    std::string rtl = E + "%-1BIN;SP1;PU1016,8000;" + E + "%1A" + E + "*t100R" + E + "*r40S" + E +
+                      "*r1A" + E + "*b2M";
+    for (int i = 0; i < 20; ++i) rtl += E + "*b2W\xfb\xff"; // PackBits: 6 x 0xff
+    rtl += E + "*rC" + E + "%1BPG;";
+    Outcome raster = Render(rtl, 50);
+    ASSERT_EQ(raster.pages.size(), 1u);
+    EXPECT_GT(raster.pages[0].DarkIn(51, 192, 69, 199), 100);
+    EXPECT_EQ(raster.pages[0].DarkIn(0, 0, 49, 584), 0);
+    EXPECT_EQ(raster.pages[0].DarkIn(0, 0, 413, 188), 0);
     // Prose that begins with the same letters is not a plot; NULs alone are
     // no job at all.
     EXPECT_EQ(Render("INVOICE 42\n", 20).pages.size(), 0u);
