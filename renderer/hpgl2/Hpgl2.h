@@ -56,6 +56,8 @@ public:
     // PS in a plot file: the media becomes length x width plotter units
     // (length along x). Returns false inside PCL, where PS does nothing.
     virtual bool SetPlotSize(double lengthPlu, double widthPlu) = 0;
+    // A measuring run stops reading at the first PS.
+    virtual bool Measuring() const { return false; }
 };
 
 class Interpreter {
@@ -81,6 +83,28 @@ public:
 private:
     struct State;
     std::unique_ptr<State> m;
+};
+
+// Finds how large a plot file is that names no media (PS): feed it the
+// HP-GL/2 blocks as the host would; Extent() is the area its ink covers,
+// in plotter units from the plot's origin (empty when nothing is drawn).
+class PlotMeter {
+public:
+    explicit PlotMeter(const JobContext& job);
+    ~PlotMeter();
+    PlotMeter(const PlotMeter&) = delete;
+    PlotMeter& operator=(const PlotMeter&) = delete;
+    void Enter();
+    void Leave();
+    void Feed(std::span<const uint8_t> data);
+    // True once reading further cannot change the answer.
+    bool Done() const;
+    bool SawPlotSize() const;
+    Rect Extent() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m;
 };
 
 // The project's stroke font: a stick glyph for every printable ASCII code

@@ -305,9 +305,10 @@ void Interpreter::State::Hatch(Device* dev, const Path& path, FillRule rule, dou
     if (b.Empty() || !(spacing > 0)) return;
     double cx = (b.x0 + b.x1) / 2, cy = (b.y0 + b.y1) / 2;
     double r = std::hypot(b.x1 - b.x0, b.y1 - b.y0) / 2 + spacing;
-    // A hatch finer than the page can show is drawn as no more lines than
-    // the area needs.
-    spacing = std::max(spacing, r / 10000);
+    // A hatch finer than the page can show is drawn two device pixels apart
+    // at most, and never with more than a few thousand lines.
+    double pixel = 1 / std::max(1e-9, pluToPage.Then(dev->PageToDevice()).MaxScale());
+    spacing = std::max({spacing, 2 * pixel, r / 2000});
     double a = angle * M_PI / 180, dx = std::cos(a), dy = std::sin(a);
     Path lines;
     // Lines pass through the anchor corner, so neighbouring areas line up.
@@ -321,6 +322,7 @@ void Interpreter::State::Hatch(Device* dev, const Path& path, FillRule rule, dou
     dev->ClipPath(path, pluToPage, rule, ClipOp::Intersect, ClipRegion::Interior);
     StrokeStyle st = Style(lines);
     st.dash.clear();
+    st.cap = LineCap::Butt; // the clip cuts the lines' ends anyway
     RasterOp o = op;
     o.sourceTransparent = false;
     dev->StrokePath(lines, pluToPage, st, Paint::SolidColor(PenColor(penNo)), o);

@@ -78,7 +78,10 @@ void Interpreter::Leave() {
 }
 
 void Interpreter::Feed(std::span<const uint8_t> data) {
-    for (uint8_t c : data) m->Byte(c);
+    for (uint8_t c : data) {
+        if (m->abandoned) return;
+        m->Byte(c);
+    }
     // Strokes wait for the next command; a block's end draws them, so the
     // page never misses what was read.
     if (m->read == State::Read::Idle) m->Flush();
@@ -674,6 +677,7 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
             double len = std::min(p[0], 1e6), wid = n >= 2 && p[1] > 0 ? std::min(p[1], 1e6) : len;
             Flush();
             DropClip();
+            if (host.Measuring()) abandoned = true;
             if (host.SetPlotSize(len, wid)) {
                 frameKnown = false;
                 UpdateFrame();

@@ -37,8 +37,10 @@ struct Interpreter::State {
     std::string number; // the number being read
     std::vector<double> params;
     bool tooManyParams = false;
-    std::string label;   // label text read so far
-    bool inside = false; // between ESC %#B and ESC %#A (or a plot file)
+    std::string label; // label text read so far
+    bool inside = false;
+    bool abandoned = false; // a measuring run met PS: nothing more to learn // between ESC %#B and
+                            // ESC %#A (or a plot file)
     bool warnedEncoding = false;
     bool warnedPolygon = false;
     bool warnedLabel = false;

@@ -40,6 +40,31 @@ hpgl2::Frame Interpreter::PlotFrame() const {
     return f;
 }
 
+void Interpreter::SizePlotFromExtent(const uint8_t* data, size_t size) {
+    hpgl2::PlotMeter meter(m_job);
+    Parser parser(data, size);
+    parser.SetHpgl(true);
+    meter.Enter();
+    while (!meter.Done()) {
+        Token t = parser.Next();
+        if (t.kind == TokenKind::End || t.kind == TokenKind::Uel) break;
+        if (t.kind == TokenKind::HpglData) {
+            meter.Feed(t.data);
+        } else if (t.kind == TokenKind::Command && t.x == '%' && t.group == 0) {
+            if (t.letter == 'B') meter.Enter();
+            if (t.letter == 'A') meter.Leave();
+        }
+    }
+    m_plotMedia = {0, 0};
+    Rect r = meter.Extent();
+    if (meter.SawPlotSize() || r.Empty() || r.x1 <= 0 || r.y1 <= 0) return;
+    // The media reaches from the plot's origin to its farthest ink, with a
+    // quarter inch to spare.
+    double margin = hpgl2::kPluPerInch / 4;
+    m_plotMedia = {r.x1 + margin, r.y1 + margin};
+    SetPlotSize(m_plotMedia.x, m_plotMedia.y);
+}
+
 Device* Interpreter::DrawingPage() {
     return EnsurePage();
 }

@@ -196,6 +196,8 @@ void Interpreter::ResetEnvironment() {
 
     m_raster = Raster{};
     ResetPageState();
+    // A reset inside a plot file keeps the media its extent asked for.
+    if (m_plotFile && m_plotMedia.x > 0) SetPlotSize(m_plotMedia.x, m_plotMedia.y);
     DefaultFrame();
 }
 
@@ -349,6 +351,7 @@ size_t Interpreter::Run(const uint8_t* data, size_t size, bool& ok) {
     m_plotFile = m_job.StartInHpgl2();
     if (m_plotFile) {
         ResetPageState();
+        SizePlotFromExtent(data, size);
         DefaultFrame();
         parser.SetHpgl(true);
         EnterHpgl2(0);

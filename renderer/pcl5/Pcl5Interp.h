@@ -330,6 +330,9 @@ private:
     bool SetPlotSize(double lengthPlu, double widthPlu) override;
     std::unique_ptr<hpgl2::Interpreter> m_gl;
     bool m_plotFile = false; // a stand-alone plot: the frame is the page
+    // A plot without PS: its media from the extent of its ink (plotter units).
+    void SizePlotFromExtent(const uint8_t* data, size_t size);
+    Point m_plotMedia{0, 0};
 
     // Colour.
     ColorState m_color;

@@ -143,7 +143,7 @@ TEST(Hpgl2Encoded, EightAndSevenBitFractionsAndBrokenData) {
 TEST(Hpgl2Polygons, FillsPaletteHatchAndBufferLimit) {
     // Two sub-polygons filled even-odd in a palette colour; a hatch clips
     // to its polygon; a raster fill tiles the pen colours.
-    std::string gl = "IN;NP4;PC2,0,0,255;CR0,100,0,100,0,100;PC3,50,100,0;SP2;"
+    std::string gl = "PS8400,11880;IN;NP4;PC2,0,0,255;CR0,100,0,100,0,100;PC3,50,100,0;SP2;"
                      "PA0,0;PM0;PD1000,0,1000,1000,0,1000;PM1;PU200,200;PD400,200,400,400;PM2;FP;"
                      "SP3;RA100,100;"
                      "FT3,50,45;PU2000,0;PM0;PD3000,0,3000,1000;PM2;FP;"
@@ -221,6 +221,10 @@ TEST(Hpgl2Plot, FoundByContentWithItsMediaSize) {
     Outcome ps = Render(E + "%-1BBP;IN;PS8128,4064;SP1;PD100,100;PG;PD200,200;", 72, true);
     EXPECT_NE(ps.trace.find("BeginPage 1 576x288 orientation=3"), std::string::npos) << ps.trace;
     EXPECT_NE(ps.trace.find("BeginPage 2 576x288"), std::string::npos);
+    // Without PS the media reaches to the farthest ink, a quarter inch on.
+    Outcome extent = Render("IN;SP1;PA0,0;PD4000,0,4000,2000;PG;", 72, true);
+    EXPECT_NE(extent.trace.find("BeginPage 1 301.961x160.228 orientation=3"), std::string::npos)
+        << extent.trace;
     // HP RTL raster between HP-GL/2 blocks starts at the pen (ESC %1A): here
     // an inch right of the page's left edge and 7.87 in above its bottom.
     std::string rtl = E + "%-1BIN;SP1;PU1016,8000;" + E + "%1A" + E + "*t100R" + E + "*r40S" + E +
