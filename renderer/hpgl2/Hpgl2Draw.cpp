@@ -275,7 +275,25 @@ void Interpreter::State::StrokePlu(const Path& path) {
     RasterOp o = op;
     o.sourceTransparent = false;
     o.patternTransparent = paint.kind == Paint::Kind::Pattern && transparent;
-    dev->StrokePath(path, pluToPage, Style(path), paint, o);
+    StrokeStyle st = Style(path);
+    if (lineTypeSolid || lineType != 0) {
+        dev->StrokePath(path, pluToPage, st, paint, o);
+        return;
+    }
+    // LT0 marks only the points a line passes through.
+    Path dots;
+    const auto& pts = path.Points();
+    size_t i = 0;
+    for (Path::Verb v : path.Verbs()) {
+        if (v == Path::Verb::Close) continue;
+        i += v == Path::Verb::Cubic ? 3 : 1;
+        Point q = pts[i - 1];
+        dots.MoveTo(q.x, q.y);
+        dots.LineTo(q.x + 0.01, q.y);
+    }
+    st.cap = LineCap::Round;
+    st.width = std::max(st.width, 0.35 * kPluPerMm);
+    dev->StrokePath(dots, pluToPage, st, paint, o);
 }
 
 void Interpreter::State::FillPlu(const Path& path, FillRule rule) {
