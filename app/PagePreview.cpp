@@ -28,9 +28,6 @@ constexpr int kTitleRole = Qt::UserRole + 2; // the larger view's title
 constexpr int kThumbHeight = 170;            // A4 at the width above
 constexpr size_t kCacheInputs = 6;
 constexpr int kPollMs = 40;
-// Window-thread time spent loading page files per poll; the rest waits for
-// the next poll, so the window stays responsive during a burst of pages.
-constexpr int kPollBudgetMs = 15;
 const char* const kPageBase = "page";
 
 QString Pages(int n) {
@@ -108,9 +105,13 @@ CPagePreview::~CPagePreview() {
         std::lock_guard lock(m_mutex);
         m_quit = true;
         m_pending.reset();
+        m_loads.clear();
     }
     m_wake.notify_all();
+    m_loadWake.notify_all();
     if (m_worker.joinable()) m_worker.join();
+    if (m_loader.joinable()) m_loader.join();
+    for (const QString& folder : m_trash) QDir(folder).removeRecursively();
     for (const CacheEntry& entry : m_cache) QDir(entry.folder).removeRecursively();
 }
 
@@ -121,6 +122,7 @@ bool CPagePreview::Bind(const char* rendererPath) {
         return false;
     }
     m_worker = std::thread([this] { WorkerLoop(); });
+    m_loader = std::thread([this] { LoaderLoop(); });
     return true;
 }
 
@@ -131,8 +133,17 @@ void CPagePreview::WorkerLoop() {
         std::shared_ptr<Job> job;
         {
             std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_quit || m_pending; });
+            m_wake.wait(lock, [this] { return m_quit || m_pending || !m_trash.empty(); });
             if (m_quit) return;
+            if (!m_trash.empty()) {
+                // Deleting a folder of many pages takes long enough to be
+                // felt on the window thread, so it happens here.
+                const QString folder = m_trash.back();
+                m_trash.pop_back();
+                lock.unlock();
+                QDir(folder).removeRecursively();
+                continue;
+            }
             job = std::move(m_pending);
         }
         if (job->kind == Job::Render) {
@@ -174,6 +185,23 @@ void CPagePreview::WorkerLoop() {
         job->done = true;
         QMetaObject::invokeMethod(
             this, [this, job] { FinishRender(job); }, Qt::QueuedConnection);
+    }
+}
+
+void CPagePreview::LoaderLoop() {
+    for (;;) {
+        Load load;
+        {
+            std::unique_lock lock(m_mutex);
+            m_loadWake.wait(lock, [this] { return m_quit || !m_loads.empty(); });
+            if (m_quit) return;
+            load = std::move(m_loads.front());
+            m_loads.pop_front();
+        }
+        if (load.job->cancelled) continue;
+        QImage thumb = Thumbnail(QImage(load.file));
+        QMetaObject::invokeMethod(
+            this, [this, job = load.job, thumb] { OnThumb(job, thumb); }, Qt::QueuedConnection);
     }
 }
 
@@ -263,6 +291,7 @@ void CPagePreview::ShowInput(const QByteArray& path) {
     m_shown = path;
     m_pageFiles.clear();
     m_thumbs.clear();
+    m_allRequested = false;
     const QString name = QFileInfo(QFile::decodeName(path)).fileName();
     const QByteArray key = CacheKey(path);
     if (key.isEmpty()) {
@@ -309,6 +338,7 @@ void CPagePreview::ShowOutputs(const QByteArray& input, const QList<QByteArray>&
     m_shown = input;
     m_pageFiles.clear();
     m_thumbs.clear();
+    m_allRequested = false;
     if (!m_renderer) return;
     const QString name = QFileInfo(QFile::decodeName(input)).fileName();
     SetTitle(files.size() == 1 ? QStringLiteral("%1: 1 output file").arg(name)
@@ -327,9 +357,11 @@ void CPagePreview::Poll() {
         return;
     }
     std::string folder;
+    bool finished = false; // read before listing: then every page is listed
     {
         std::lock_guard lock(job->mutex);
         if (job->done) {
+            finished = true;
             folder = job->folder;
         } else if (job->started && m_renderer) {
             folder = m_renderer->PageFolder();
@@ -344,22 +376,38 @@ void CPagePreview::Poll() {
         if (number > 0) pages.append({number, name});
     }
     std::sort(pages.begin(), pages.end());
-    QElapsedTimer budget;
-    budget.start();
     for (const auto& [number, name] : pages) {
         if (number <= m_pageFiles.size()) continue;
         if (number != m_pageFiles.size() + 1) break; // pages appear in order
-        if (budget.elapsed() >= kPollBudgetMs) return;
         const QString file = dirPath + name;
-        const QImage thumb = Thumbnail(QImage(file));
         m_pageFiles.append(file);
-        m_thumbs.append(thumb);
-        AddPageTile(thumb, file, number);
+        {
+            std::lock_guard lock(m_mutex);
+            m_loads.push_back({job, file});
+        }
+        m_loadWake.notify_one();
     }
-    if (!job->done || m_pageFiles.size() < pages.size()) return;
+    m_folderPath = dirPath;
+    if (finished) {
+        m_allRequested = true;
+        m_poll->stop();
+    }
+    MaybeFinish();
+}
 
+void CPagePreview::OnThumb(const std::shared_ptr<Job>& job, const QImage& thumb) {
+    if (job != m_current) return;
+    const int index = static_cast<int>(m_thumbs.size());
+    m_thumbs.append(thumb);
+    AddPageTile(thumb, m_pageFiles.value(index), index + 1);
+    MaybeFinish();
+}
+
+void CPagePreview::MaybeFinish() {
+    const std::shared_ptr<Job> job = m_current;
+    if (!job || job->kind != Job::Render || !m_allRequested || m_thumbs.size() < m_pageFiles.size())
+        return;
     // Everything is on view: the outcome, and the folder becomes a cache entry.
-    m_poll->stop();
     m_current.reset();
     const int count = static_cast<int>(m_pageFiles.size());
     const QString name = QFileInfo(QFile::decodeName(job->input)).fileName();
@@ -370,7 +418,7 @@ void CPagePreview::Poll() {
                      ReasonText(job->result));
     CacheEntry entry;
     entry.key = job->key;
-    entry.folder = dirPath;
+    entry.folder = m_folderPath;
     entry.thumbs = m_thumbs;
     entry.files = m_pageFiles;
     entry.result = job->result;
@@ -381,7 +429,6 @@ void CPagePreview::FinishRender(const std::shared_ptr<Job>& job) {
     if (job != m_current) return; // cancelled meanwhile
     if (job->kind == Job::Render) {
         Poll();
-        if (m_current == job && !m_poll->isActive()) m_poll->start();
         return;
     }
     m_current.reset();
@@ -392,7 +439,11 @@ void CPagePreview::FinishRender(const std::shared_ptr<Job>& job) {
 void CPagePreview::Remember(CacheEntry entry) {
     m_cache.push_front(std::move(entry));
     while (m_cache.size() > kCacheInputs) {
-        QDir(m_cache.back().folder).removeRecursively();
+        {
+            std::lock_guard lock(m_mutex);
+            m_trash.push_back(m_cache.back().folder);
+        }
+        m_wake.notify_one();
         m_cache.pop_back();
     }
 }

@@ -3,8 +3,8 @@
 //
 // The pages are rendered by a renderer binding of the preview's own, on a
 // worker thread, at a low resolution, into a private page folder; the window
-// thread only lists that folder on a timer and scales the pages that have
-// appeared, a few at a time, so it never waits for the renderer. Finished
+// thread only lists that folder on a timer; a second thread scales the pages
+// that have appeared, so the window never waits for either. Finished
 // page folders stay as a cache of the last few inputs (keyed by path, size
 // and modification time) and are deleted with the preview. Showing another
 // file cancels the render in progress: its folder is moved away, so the
@@ -21,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class QLabel;
 class QListWidget;
@@ -79,6 +80,9 @@ private:
     };
 
     void WorkerLoop();
+    void LoaderLoop();
+    void OnThumb(const std::shared_ptr<Job>& job, const QImage& thumb);
+    void MaybeFinish();
     void Submit(std::shared_ptr<Job> job);
     void CancelCurrent();
     void Poll();
@@ -106,9 +110,21 @@ private:
     std::shared_ptr<Job> m_pending; // next job for the worker
     std::shared_ptr<Job> m_current; // job on view (rendering or loading)
     bool m_quit = false;
+    std::vector<QString> m_trash; // page folders for the worker to delete
+    // Page files to scale into thumbnails, on a thread of their own so that
+    // neither the window nor the renderer waits for it.
+    struct Load {
+        std::shared_ptr<Job> job;
+        QString file;
+    };
+    std::deque<Load> m_loads;
+    std::condition_variable m_loadWake;
+    std::thread m_loader;
 
     // Window thread only.
-    QStringList m_pageFiles; // page files of the current render already shown
-    QList<QImage> m_thumbs;
+    QStringList m_pageFiles; // page files of the current render, sent for scaling
+    QList<QImage> m_thumbs;  // their thumbnails, as they come back
+    QString m_folderPath;
+    bool m_allRequested = false; // the render ended and every page was sent
     std::deque<CacheEntry> m_cache;
 };
