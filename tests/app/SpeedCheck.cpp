@@ -83,8 +83,6 @@ int main(int argc, char** argv) {
         QElapsedTimer watch;
         QTimer meter;
         QObject::connect(&meter, &QTimer::timeout, [&] {
-            if (watch.elapsed() - previous > 30)
-                fprintf(stderr, "gap %lld at %lld\n", watch.elapsed() - previous, watch.elapsed());
             gap = std::max(gap, watch.elapsed() - previous);
             previous = watch.elapsed();
         });
