@@ -416,6 +416,9 @@ void CPagePreview::MaybeFinish() {
         AddErrorTile(count == 0 ? QStringLiteral("No preview")
                                 : QStringLiteral("Breaks off after page %1").arg(count),
                      ReasonText(job->result));
+    // A kept folder is the cache's, not an abandoned render's: without its
+    // lock file, no sweep of abandoned page folders takes it.
+    QFile::remove(m_folderPath + QLatin1String(varnel::kPageFolderLock));
     CacheEntry entry;
     entry.key = job->key;
     entry.folder = m_folderPath;
