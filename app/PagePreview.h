@@ -61,13 +61,12 @@ public:
     int PageTiles() const;
     QListWidget* Tiles() const { return m_tiles; }
 
+    // Opens the larger view of one tile (a double-click on it).
+    void ShowLarge(int tile);
+
 signals:
     // A tile was added to the view (for the speed figures).
     void tileAdded(int count);
-
-protected:
-    // Opens the larger view of one tile.
-    virtual void ShowLarge(int tile);
 
 private:
     struct Job;

@@ -6,6 +6,7 @@
 #include "PagePreview.h"
 #include "PropSheet.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -40,7 +41,17 @@ void CScreenshots::Begin() {
         if (QFileInfo(QFile::decodeName(m_dlg.ListModel()->Path(row))).size() >
             QFileInfo(QFile::decodeName(m_dlg.ListModel()->Path(largest))).size())
             largest = row;
-    ShowRow(largest, QStringLiteral("main"), [this] { Continue(); });
+    ShowRow(largest, QStringLiteral("main"), [this] {
+        // The larger view of the first page, saved once it is up.
+        QTimer::singleShot(500, this, [this] {
+            if (QWidget* view = QApplication::activeModalWidget()) {
+                Save(view, QStringLiteral("page-view"));
+                view->close();
+            }
+        });
+        m_dlg.Preview()->ShowLarge(0);
+        Continue();
+    });
 }
 
 void CScreenshots::ShowRow(int row, const QString& name, std::function<void()> then) {
