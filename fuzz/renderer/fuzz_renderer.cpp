@@ -6,20 +6,47 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
 
+constexpr const char* kPrefix = "fuzz-renderer-";
+
+// Fork mode kills its children, so their exit handlers never run: each
+// process's folder holds a lock file locked for the process's life, and
+// every start removes the folders whose lock is free.
+void SweepAbandonedFolders(const std::filesystem::path& temporary) {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(temporary, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(kPrefix, 0) != 0 || !entry.is_directory(ec)) continue;
+        int fd = ::open((entry.path() / ".lock").c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) std::filesystem::remove_all(entry.path(), ec);
+        ::close(fd);
+    }
+}
+
 const std::filesystem::path& Folder() {
     static const std::filesystem::path dir = [] {
         const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/fuzz-renderer-XXXXXX";
+        const std::string temporary = tmp && *tmp ? tmp : "/tmp";
+        SweepAbandonedFolders(temporary);
+        std::string pattern = temporary + "/" + kPrefix + "XXXXXX";
         char* made = mkdtemp(pattern.data());
         if (!made) std::abort();
         std::filesystem::path p(made);
-        // Leave nothing behind when the fuzzer ends.
+        // Made and locked under another name, so a sweep never sees it free.
+        const std::string making = (p / ".lock-new").string();
+        int fd = ::open(making.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 || ::flock(fd, LOCK_EX) != 0 ||
+            ::rename(making.c_str(), (p / ".lock").c_str()) != 0)
+            std::abort();
+        // Leave nothing behind when the fuzzer ends normally.
         std::atexit([] {
             std::error_code ec;
             std::filesystem::remove_all(Folder(), ec);
@@ -52,7 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(dir, ec))
-        if (entry.path() != input) fs::remove(entry.path(), ec);
+        if (entry.path() != input && entry.path().filename() != ".lock")
+            fs::remove(entry.path(), ec);
     fs::remove(input, ec);
     return 0;
 }
