@@ -58,6 +58,16 @@ const std::filesystem::path& Folder() {
 
 } // namespace
 
+// Every process of a fork-mode run starts here, the parent too: the parent
+// removes, as it ends, what its last children left.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::atexit([] {
+        const char* tmp = std::getenv("TMPDIR");
+        SweepAbandonedFolders(tmp && *tmp ? tmp : "/tmp");
+    });
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     namespace fs = std::filesystem;
     const fs::path& dir = Folder();
