@@ -16,9 +16,9 @@ namespace {
 
 // One FreeType library for the process, made on first use; faces are only
 // ever used by one thread at a time (one interpreter instance at a time).
-// It is released when the renderer is unloaded (or the program ends), or,
-// should a face still be alive then, when the last face goes. The state
-// itself is never destroyed, so a late face still finds its mutex.
+// It is released when the renderer is unloaded (or the program ends). Should
+// a face still be alive then, the last face releases it, and the state stays
+// so that the face still finds its mutex.
 struct LibraryState {
     std::mutex mutex;
     FT_Library library = nullptr;
@@ -27,9 +27,10 @@ struct LibraryState {
     long faces = 0;
 };
 
+LibraryState* g_state = new LibraryState;
+
 LibraryState& State() {
-    static LibraryState* state = new LibraryState;
-    return *state;
+    return *g_state;
 }
 
 // Called with the mutex held.
@@ -43,10 +44,17 @@ void ReleaseLibraryIfDone(LibraryState& s) {
 // Runs when the library's static objects are destroyed: at unload.
 struct LibraryReleaser {
     ~LibraryReleaser() {
-        LibraryState& s = State();
-        std::lock_guard<std::mutex> lock(s.mutex);
-        s.closing = true;
-        ReleaseLibraryIfDone(s);
+        bool unused;
+        {
+            std::lock_guard<std::mutex> lock(g_state->mutex);
+            g_state->closing = true;
+            ReleaseLibraryIfDone(*g_state);
+            unused = g_state->faces == 0;
+        }
+        if (unused) {
+            delete g_state;
+            g_state = nullptr;
+        }
     }
 } g_releaser;
 
