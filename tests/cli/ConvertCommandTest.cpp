@@ -1,15 +1,20 @@
 // varnel-convert run as a program, with the stand-in renderer found through
 // the library search path and the real conversion engine.
 #include "JobTestSupport.h"
+#include "PxlWriter.h"
+#include "pclxl/PxlTables.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <sstream>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -274,6 +279,54 @@ TEST_F(ConvertCommandTest, AKilledRunsPageFolderIsSweptByTheNextRun) {
     EXPECT_EQ(ListFolder(temp), std::vector<std::string>{"mtmp-Live00"});
     ::close(lock);
     TempDir::Remove(live);
+}
+
+TEST_F(ConvertCommandTest, LongStemsKeepPageNamesWithinTheNameLimit) {
+    // 250 bytes of stem: the page names ("_001.bmp" and the writer's own
+    // temporary decoration) would pass 255 bytes unless shortened.
+    const std::string stem(250, 's');
+    std::string one = Input(stem + ".pcl", "pages 1");
+    Result r = Convert({"--profile", profile, "-f", "png", "-o", out, one});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ListFolder(out), std::vector<std::string>{stem + ".png"});
+}
+
+// --- with the real renderer: pages lost are never a success ----------------
+
+TEST_F(ConvertCommandTest, ATruncatedJobFailsAndKeepsItsPagesUnderTheirNumbers) {
+    using namespace tarvik::pclxl;
+    pxltest::Writer w;
+    w.Header().BeginSession().OpenData();
+    for (int page = 0; page < 3; ++page)
+        w.BeginPage().U16Box(10, 10, 200, 200).A(aBoundingBox).Op(kRectangle).EndPage();
+    w.BeginPage().U16Box(10, 10, 200, 200).A(aBoundingBox); // cut off here
+    w.bytes.push_back(0xC1);                                // half a value
+    std::string job(w.bytes.begin(), w.bytes.end());
+    std::string a = Input("cut.pxl", job);
+    Result r = Convert({"--profile", profile, "-f", "png", "-o", out, a}, VARNEL_REAL_RENDERER_DIR);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, a + ": Failed\n");
+    EXPECT_EQ(ListFolder(out), (std::vector<std::string>{"cut_001.png", "cut_002.png",
+                                                         "cut_003.png", "cut_004.png"}));
+}
+
+TEST_F(ConvertCommandTest, AFullTemporaryFolderFailsTheRowWithThePagesThatFit) {
+    // A 16 MB file system holds two 150 dpi pages (6.5 MB each) beside the
+    // reserve of a tenth of it; the third page does not fit.
+    if (::mount("tmpfs", temp.c_str(), "tmpfs", 0, "size=16m,mode=0700") != 0) {
+        GTEST_SKIP() << "cannot mount a small file system here (" << std::strerror(errno) << ")";
+    }
+    std::string pages = "\x1b"
+                        "E";
+    for (int i = 0; i < 6; ++i) pages += "page\f";
+    std::string a = Input("six.pcl", pages);
+    Result r = Convert({"--profile", profile, "-r", "150", "-f", "png", "-o", out, a},
+                       VARNEL_REAL_RENDERER_DIR);
+    EXPECT_TRUE(ListFolder(temp).empty());
+    ::umount(temp.c_str());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, a + ": Failed\n");
+    EXPECT_EQ(ListFolder(out), (std::vector<std::string>{"six_001.png", "six_002.png"}));
 }
 
 } // namespace
