@@ -1,5 +1,6 @@
 // Symbol set tables, resident font metrics and stand-ins, box-drawing cells.
 #include "core/Font.h"
+#include "fonts/FontSelect.h"
 #include "fonts/ResidentFonts.h"
 #include "fonts/SymbolSets.h"
 
@@ -240,6 +241,28 @@ TEST(ResidentFontMetrics, EveryStandInIsInstalledAndDrawsItsCharacters) {
                              : r.face->GlyphForUnicode(probe);
         EXPECT_NE(glyph, 0u) << f.name;
     }
+}
+
+// Symbol fonts print the printer's picture for each code even where the
+// stand-in face lays its glyphs out differently (or by Unicode).
+TEST(ResidentFontMetrics, SymbolFontsDrawThePrintersCharacter) {
+    FontLibrary lib;
+    auto glyphOf = [&](const char* name, const char* set, uint32_t code) {
+        const ResidentFont* f = Font(name);
+        auto font = MakeResidentFont(lib, f->index);
+        Glyph g;
+        return font && font->Lookup(code, Map(set, code), g) ? g.index : 0u;
+    };
+    auto dejavu = lib.ByFile("DejaVuSans.ttf").face;
+    auto symbol = lib.ByFile("StandardSymbolsPS.otf").face;
+    ASSERT_TRUE(dejavu && symbol);
+    // Wingdings 0x22 is the scissors, not the stand-in's quotation mark.
+    EXPECT_EQ(glyphOf("Wingdings", "579L", 0x22), dejavu->GlyphForUnicode(0x2702));
+    // The printer's Symbol set and the URW face's own layout must agree on
+    // what a code holds: Delta and Omega are Greek letters in both.
+    EXPECT_EQ(glyphOf("Symbol", "19M", 'D'), symbol->GlyphForCode('D'));
+    EXPECT_EQ(glyphOf("Symbol", "19M", 'W'), symbol->GlyphForCode('W'));
+    EXPECT_EQ(glyphOf("Symbol PS", "5M", 'a'), symbol->GlyphForCode('a'));
 }
 
 } // namespace
