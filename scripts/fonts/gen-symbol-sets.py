@@ -224,7 +224,17 @@ def build():
     roman8 = from_codec("hp_roman8")
     latin1 = from_codec("latin-1")
     win31 = from_codec("cp1252")
+    symbol = lj4_font_set("SYMBOL")
     ps_math = overlay(ps_font_encoding(PS + "/S"), a.get("5M", {}))
+    # The glyph list reads some Symbol names as their mathematical twins
+    # (Delta as increment, Omega as ohm, mu as micro) and the brace pieces as
+    # private codes; the printer's own Symbol set names the same glyphs at the
+    # same codes as Greek letters and real characters. Agree with it, so the
+    # two sets reach the same glyphs.
+    for code in range(256):
+        u, v = ps_math[code], symbol[code]
+        if v != NO and u != NO and u != v and (0xE000 <= u <= 0xF8FF or u in (0x2206, 0x2126, 0xB5)):
+            ps_math[code] = v
     sets = [
         # (id, name, kind, table or None)
         ("0D", "ISO 60: Norwegian 1", "Text", from_iconv("ISO646-NO")),
@@ -278,7 +288,7 @@ def build():
         ("6M", "Ventura Math", "Symbol", ps_math),
         ("8M", "Math-8", "Symbol", overlay(ascii_table(), a.get("8M", {}))),
         ("15U", "Pi Font", "Symbol", overlay([NO] * 32 + [0x20] + [NO] * 223, a.get("15U", {}))),
-        ("19M", "Symbol", "Symbol", lj4_font_set("SYMBOL")),
+        ("19M", "Symbol", "Symbol", symbol),
         ("579L", "Wingdings", "Dingbat", lj4_font_set("WINGDINGS")),
         ("14L", "ITC Zapf Dingbats", "Dingbat", zapf_dingbats()),
         ("18N", "Unicode", "Text", None),

@@ -1,8 +1,8 @@
 """Glyph names to Unicode, shared by the font table generators.
 
 groff names come from groff_char(7) (installed with groff); PostScript names
-from the Adobe Glyph List that fontTools carries; ZapfDingbats names from the
-installed URW dingbats face's own cmap.
+from the Adobe Glyph List that fontTools carries (ZapfDingbats' "a" names are
+not in it: read that face by code).
 """
 import gzip
 import re
@@ -10,7 +10,6 @@ import unicodedata
 from functools import lru_cache
 
 GROFF_CHAR_MAN = "/usr/share/man/man7/groff_char.7.gz"
-DINGBATS_FACE = "/usr/share/fonts/opentype/urw-base35/D050000L.otf"
 
 
 def _from_u_name(name):
@@ -73,24 +72,8 @@ def groff_to_unicode(name):
     return _groff_table().get(name)
 
 
-@lru_cache(None)
-def _dingbats():
-    from fontTools.ttLib import TTFont
-
-    face = TTFont(DINGBATS_FACE)
-    names = {}
-    # The face maps its glyphs both from ASCII codes and from their real
-    # characters; keep the real (highest, non-private) one.
-    for cp, g in face.getBestCmap().items():
-        if not 0xE000 <= cp <= 0xF8FF and cp > names.get(g, -1):
-            names[g] = cp
-    return names
-
-
 def ps_to_unicode(name):
     """A PostScript glyph name, or None."""
-    if name in _dingbats():
-        return _dingbats()[name]
     from fontTools import agl
 
     s = agl.toUnicode(name)
