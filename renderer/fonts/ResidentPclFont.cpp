@@ -89,7 +89,12 @@ public:
         out.face = face;
         out.index = index;
         out.advance = printer >= 0 ? printer : natural;
-        if (printer > 0 && natural > 0) out.scaleX = std::clamp(printer / natural, 0.5, 2.0);
+        if (printer > 0 && natural > 0) {
+            // Stretch to the printer's width while the shape survives it;
+            // beyond that centre the glyph in the printer's advance.
+            out.scaleX = std::clamp(printer / natural, 0.8, 1.25);
+            out.offsetX = (printer - natural * out.scaleX) / 2;
+        }
         return true;
     }
 
