@@ -82,20 +82,23 @@ void Interpreter::ResetText() {
 
 const fonts::ActiveFont* Interpreter::CurrentFont() {
     int i = m_text.active;
-    uint64_t generation = m_softFonts.Generation();
+    uint64_t generation = SoftFonts().Generation();
     if (!m_text.font[i] || m_text.generation[i] != generation) {
         std::shared_ptr<const fonts::ActiveFont> font;
         if (m_text.fontId[i] >= 0) {
-            if (auto soft = m_softFonts.Shared(m_text.fontId[i]))
-                font = m_text.font[i] && &m_text.font[i]->Font() == soft.get()
-                           ? m_text.font[i]
-                           : m_fontSelector->Activate(soft, m_text.request[i]);
+            // Activated afresh even when it is the same font: its characters
+            // may have changed, and the active font keeps glyphs it looked up.
+            if (auto soft = SoftFonts().Shared(m_text.fontId[i]))
+                font = m_fontSelector->Activate(soft, m_text.request[i]);
             else
                 m_text.fontId[i] = -1; // deleted: back to the characteristics
         }
         if (!font) {
             std::string note;
-            font = m_fontSelector->Select(m_text.request[i], &m_softFonts, &note);
+            // Bitmap fonts must suit the page's orientation.
+            fonts::FontRequest request = m_text.request[i];
+            request.orientation = m_orientation;
+            font = m_fontSelector->Select(request, &SoftFonts(), &note);
             if (!note.empty() &&
                 std::find(m_fontNotes.begin(), m_fontNotes.end(), note) == m_fontNotes.end()) {
                 if (m_fontNotes.size() < 64) m_fontNotes.push_back(note);
@@ -106,10 +109,10 @@ const fonts::ActiveFont* Interpreter::CurrentFont() {
         m_text.generation[i] = generation;
     }
     const fonts::ActiveFont* font = m_text.font[i].get();
-    if (font && font != m_hmiFont) {
+    if (font && font != m_hmiFont.get()) {
         // A newly selected font brings its own spacing.
         m_hmi = font->DefaultHmiPt() * kUnitsPerPoint;
-        m_hmiFont = font;
+        m_hmiFont = m_text.font[i];
     }
     return font;
 }
@@ -164,9 +167,12 @@ void Interpreter::SymbolSetCmd(const Token& t) {
 }
 
 void Interpreter::FontIdCmd(const Token& t) {
-    int i = t.x == ')' ? 1 : 0;
-    int id = t.value.Int();
-    const fonts::PclFont* font = m_softFonts.Find(id);
+    SelectFontById(t.value.Int(), t.x == ')');
+}
+
+void Interpreter::SelectFontById(int id, bool secondary) {
+    int i = secondary ? 1 : 0;
+    const fonts::PclFont* font = SoftFonts().Find(id);
     if (!font) {
         // No such font: the current one stays.
         m_job.Warning("font ID " + std::to_string(id) + " selected but not downloaded");

@@ -123,6 +123,16 @@ struct CommandTable {
         add('*', 'v', 'O', &I::PatternTransparencyCmd);
         add('*', 'l', 'O', &I::LogicalOperationCmd);
         add('*', 'p', 'R', &I::PatternReferenceCmd);
+        // Downloaded fonts and symbol sets.
+        add('*', 'c', 'D', &I::DownloadFontIdCmd);
+        add('*', 'c', 'E', &I::CharCodeCmd);
+        add('*', 'c', 'F', &I::FontControlCmd);
+        add(')', 's', 'W', &I::FontHeaderCmd);
+        add('(', 's', 'W', &I::CharDataCmd);
+        add('*', 'c', 'R', &I::SymbolSetIdCmd);
+        add('(', 'f', 'W', &I::DefineSymbolSetCmd);
+        add('*', 'c', 'S', &I::SymbolSetControlCmd);
+        add('&', 'n', 'W', &I::AlphanumericIdCmd);
         // Text and fonts.
         for (char x : {'(', ')'}) {
             for (char l : {'P', 'H', 'V', 'S', 'B', 'T'}) add(x, 's', l, &I::FontCharacteristicCmd);
@@ -224,6 +234,7 @@ void Interpreter::ResetPageState() {
     // spacing and the cursor.
     m_hmi = 720;
     m_hmiFont = nullptr; // the font's own spacing applies again
+    m_text.font[0] = m_text.font[1] = nullptr; // bitmap fonts follow the orientation
     m_vmi = 1200;
     m_topMargin = 3600;
     m_leftMargin = 0;
@@ -419,6 +430,7 @@ void Interpreter::Escape(uint8_t c) {
     case 'E':
         EjectPage(false);
         ResetEnvironment();
+        ResetSoftFonts();
         if (m_onHostPage) ApplyHostPage();
         break;
     case '9':

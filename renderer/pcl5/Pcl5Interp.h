@@ -7,11 +7,13 @@
 #include "Hpgl2Scan.h"
 #include "Pcl5.h"
 #include "Pcl5Parser.h"
+#include "Pcl5SoftFont.h"
 #include "Pcl5Text.h"
 
 #include "core/Device.h"
 #include "core/Job.h"
 #include "fonts/FontStore.h"
+#include "fonts/SoftFont.h"
 
 #include <array>
 #include <cstdint>
@@ -62,8 +64,9 @@ public:
     size_t Run(const uint8_t* data, size_t size, bool& ok);
     // Draws on the host's open page from now on (see InterpretOnPage).
     void AttachToHostPage(const HostPage& host);
-    // Downloaded fonts by ID; the font-management commands fill it.
-    fonts::FontStore& SoftFonts() { return m_softFonts; }
+    // Downloaded fonts by ID as selection sees them; the font-management
+    // commands fill them and the job keeps them across its PCL 5 parts.
+    const fonts::FontStore& SoftFonts() const { return m_job.SoftFonts().Selectable(); }
 
     using Handler = void (Interpreter::*)(const Token&);
 
@@ -210,6 +213,20 @@ private:
     Paint FillPaint(int type, int id) const;
     RasterOp CurrentOp() const;
 
+    // Downloaded fonts and symbol sets (Pcl5SoftFontCmds.cpp).
+    void DownloadFontIdCmd(const Token& t);
+    void CharCodeCmd(const Token& t);
+    void FontControlCmd(const Token& t);
+    void FontHeaderCmd(const Token& t);
+    void CharDataCmd(const Token& t);
+    void SymbolSetIdCmd(const Token& t);
+    void DefineSymbolSetCmd(const Token& t);
+    void SymbolSetControlCmd(const Token& t);
+    void AlphanumericIdCmd(const Token& t);
+    void ResetSoftFonts();
+    void SelectFontById(int id, bool secondary);
+    void CopyCurrentFont(int toId);
+
     JobContext& m_job;
     Parser* m_parser = nullptr;
     bool m_ok = true;
@@ -239,14 +256,15 @@ private:
 
     // Text.
     TextState m_text;
-    fonts::FontStore m_softFonts;
     std::unique_ptr<fonts::FontSelector> m_fontSelector;
     struct Underline {
         bool open = false;
         double x0 = 0, x1 = 0, y = 0; // units
     } m_underline;
-    const fonts::ActiveFont* m_hmiFont = nullptr; // the font that last set the HMI
-    std::vector<std::string> m_fontNotes;         // substitutions already reported
+    // The font that last set the HMI, held so that its address cannot be
+    // reused by another font.
+    std::shared_ptr<const fonts::ActiveFont> m_hmiFont;
+    std::vector<std::string> m_fontNotes; // substitutions already reported
 
     // Macros are parsed and stored only so far as to keep the stream in step.
     bool m_definingMacro = false;
@@ -272,6 +290,8 @@ private:
     bool m_patternTransparent = true;
     uint8_t m_rop = 252;
     Point m_patternOrigin{0, 0};
+
+    SoftFontCmdState m_soft;
 
     // Raster graphics.
     struct Raster {

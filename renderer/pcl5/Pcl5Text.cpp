@@ -85,7 +85,11 @@ void Interpreter::PrintCode(uint32_t code, PrintMode mode, bool unicode, const M
     const fonts::ActiveFont* font = CurrentFont();
     const fonts::Glyph* glyph = nullptr;
     double advance = m_hmi;
-    if (font && code != 0x20) {
+    // The space moves by the HMI, unless a downloaded font draws its own
+    // character there (drivers that renumber characters put one there).
+    bool space = code == 0x20 && (!font || font->Font().Resident() ||
+                                  font->Lookup(code).kind == fonts::Glyph::Kind::None);
+    if (font && !space) {
         glyph = unicode ? &font->LookupUnicode(code) : &font->Lookup(code);
         if (glyph->kind == fonts::Glyph::Kind::None && glyph->advance <= 0) {
             bool controlRange = code < 0x20 || (!unicode && code >= 0x80 && code < 0xA0);
@@ -101,7 +105,10 @@ void Interpreter::PrintCode(uint32_t code, PrintMode mode, bool unicode, const M
     }
     if (!std::isfinite(advance) || advance < 0) advance = 0;
 
-    if (m_text.wrap && m_x + advance > RightMarginUnits() + 0.5 && m_x > m_leftMargin) {
+    // A character that would cross the right margin wraps, unless the
+    // cursor was placed beyond the margin on purpose.
+    double right = RightMarginUnits();
+    if (m_text.wrap && m_x + advance > right + 0.5 && m_x <= right && m_x > m_leftMargin) {
         FlushUnderline();
         CarriageReturn();
         LineFeed();

@@ -2,10 +2,13 @@
 // font selection picks, and what a symbol set's code prints.
 #include "core/Font.h"
 #include "core/Job.h"
+#include "core/TraceDevice.h"
 #include "fonts/FontSelect.h"
 #include "pcl5/Pcl5.h"
 
 #include <gtest/gtest.h>
+
+#include <map>
 
 #include <sstream>
 #include <string>
@@ -23,11 +26,13 @@ struct Call {
     double a = 0, b = 0, c = 0, d = 0, e = 0, f = 0; // the call's matrix, if any
 };
 
-std::vector<Call> Trace(const std::string& job, int* warnings = nullptr) {
+std::vector<Call> Trace(const std::string& job, int* warnings = nullptr,
+                        const std::map<std::string, std::string>& pjl = {}) {
     std::ostringstream out;
     JobOptions o;
     o.trace = &out;
     JobContext ctx(o);
+    ctx.MutablePjl().variables = pjl;
     bool ok = false;
     pcl5::Interpret(reinterpret_cast<const uint8_t*>(job.data()), job.size(), ctx, ok);
     if (warnings) *warnings = ctx.WarningCount();
@@ -169,6 +174,18 @@ TEST(Pcl5Text, FontSelectionPriorityAndSoftFonts) {
     store.Remove(5);
     EXPECT_EQ(pick([](fonts::FontRequest& r) { r.typeface = 4101; }), 40);
 
+    // Other languages draw through the same fonts: a bitmap glyph sits
+    // above the baseline, the next one a pitch cell (7.2 pt) on.
+    std::ostringstream trace;
+    TraceDevice dev(trace, 600, 800);
+    fonts::FontRequest soft;
+    soft.symbolSet = SoftFont::kOwnSet;
+    const uint32_t codes[] = {'A', 'A'};
+    EXPECT_NEAR(fonts::DrawText(dev, *selector.Select(soft, &store), codes, 2,
+                                Matrix::Translate(100, 200), Paint::SolidColor(kBlack), {}),
+                14.4, 0.01);
+    EXPECT_NE(trace.str().find("[0.24 0 0 0.24 107.2 199.52]"), std::string::npos) << trace.str();
+
     // A symbol set nobody has falls back to Roman-8 and is reported.
     std::string note;
     fonts::FontRequest r;
@@ -208,6 +225,16 @@ TEST(Pcl5Text, SymbolSetsMapCodesOnOutput) {
     }
     EXPECT_NEAR(top, 0, 0.01);
     EXPECT_NEAR(bottom, 12, 0.01);
+    // PJL's defaults: PC-8 and 12 pitch (10 point Courier, 6 pt a column).
+    auto pc8 =
+        Only(Trace(Top + "A\xb3" + E + "(3@B", nullptr, {{"SYMSET", "PC8"}, {"PITCH", "12"}}),
+             "FillPath");
+    ASSERT_EQ(pc8.size(), 1u);
+    auto afterDefault =
+        Only(Trace(Top + E + "(s16.67H" + E + "(3@AB", nullptr, {{"PITCH", "12"}}), "FillGlyph");
+    ASSERT_EQ(afterDefault.size(), 2u);
+    EXPECT_NEAR(afterDefault[1].e - afterDefault[0].e, 6, 0.01);
+    EXPECT_NEAR(afterDefault[0].a, 10, 0.01);
     // Unprintable control codes print nothing, transparent print included
     // when the set lacks them; in transparent print mode PC-8's 0x10 does.
     EXPECT_TRUE(Only(Trace(Top + E + "(8U\x01\x02"), "FillGlyph").empty());
