@@ -8,7 +8,7 @@ Sources, all public mapping data:
     variants, IBM1004);
   - the groff LaserJet 4 font descriptions, whose comments name the code of
     each glyph in one of the printer's sets, e.g. "(7J 217)": these place the
-    printer-specific characters and check the codec-based sets;
+    printer's own characters and check the codec-based sets;
   - groff's PostScript Symbol font description (the Symbol encoding), the
     Adobe Standard encoding and the Zapf Dingbats code layout.
 Sets with no complete public table are built from their nearest relative and
