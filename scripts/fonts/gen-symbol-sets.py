@@ -8,7 +8,7 @@ Sources, all public mapping data:
     variants, IBM1004);
   - the groff LaserJet 4 font descriptions, whose comments name the code of
     each glyph in one of the printer's sets, e.g. "(7J 217)": these place the
-    printer-specific characters and check the codec-based sets;
+    printer's own characters and check the codec-based sets;
   - groff's PostScript Symbol font description (the Symbol encoding), the
     Adobe Standard encoding and the Zapf Dingbats code layout.
 Sets with no complete public table are built from their nearest relative and
@@ -253,15 +253,17 @@ def build():
         ("9N", "ISO 8859-15 Latin 9", "Text", from_codec("iso8859_15")),
         ("10N", "ISO 8859-5 Latin/Cyrillic", "Text", from_codec("iso8859_5")),
         ("12N", "ISO 8859-7 Latin/Greek", "Text", from_codec("iso8859_7")),
-        ("0S", "ISO 11: Swedish", "Text", from_iconv("SEN_850200_B")),
+        ("0S", "ISO 11: Swedish", "Text", from_iconv("SEN_850200_C")),
         ("2S", "ISO 17: Spanish", "Text", from_iconv("ISO646-ES")),
-        ("3S", "ISO 10: Swedish", "Text", from_iconv("SEN_850200_C")),
+        ("3S", "ISO 10: Swedish", "Text", from_iconv("SEN_850200_B")),
         ("4S", "ISO 16: Portuguese", "Text", from_iconv("ISO646-PT")),
         ("5S", "ISO 84: Portuguese", "Text", from_iconv("ISO646-PT2")),
         ("6S", "ISO 85: Spanish", "Text", from_iconv("ISO646-ES2")),
         ("0U", "ISO 6: ASCII", "Text", ascii_table()),
         ("1U", "Legal", "Text", ascii_table()),
-        ("2U", "ISO 2: IRV", "Text", from_iconv("ISO_646.IRV:1991")),
+        # The 1973 reference version: currency sign and overline where ASCII
+        # has the dollar and the tilde.
+        ("2U", "ISO 2: IRV", "Text", with_changes(ascii_table(), {0x24: 0xA4, 0x7E: 0x203E})),
         ("4U", "Roman-9", "Text", with_changes(roman8, {0xBA: 0x20AC})),
         ("8U", "Roman-8", "Text", roman8),
         ("9U", "Windows 3.0 Latin 1", "Text", with_changes(latin1, {0x91: 0x2018, 0x92: 0x2019})),

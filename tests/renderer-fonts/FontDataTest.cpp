@@ -27,6 +27,12 @@ uint32_t Map(const char* id, uint32_t code) {
     return set ? ToUnicode(*set, code) : 0xDEAD;
 }
 
+const ResidentFont* Font(const char* name) {
+    for (const ResidentFont& f : ResidentFonts())
+        if (std::string(f.name) == name) return &f;
+    return nullptr;
+}
+
 TEST(SymbolSets, EveryOfferedSetMapsItsCodes) {
     EXPECT_EQ(SymbolSetValue(8, 'U'), 277);
     const char* const kOffered[] = {"8U", "4U",  "10U", "11U", "9T",  "12U",  "17U", "26U", "9J",
@@ -66,6 +72,10 @@ TEST(SymbolSets, EveryOfferedSetMapsItsCodes) {
     EXPECT_EQ(Map("19U", 0x80), 0x20ACu);
     EXPECT_EQ(Map("1G", 0x5B), 0x00C4u); // ISO 21: Ä in place of [
     EXPECT_EQ(Map("14L", 0x22), 0x2702u);
+    // Ligatures, which groff's LaserJet jobs print from Microsoft Publishing.
+    EXPECT_EQ(Map("6J", 171), 0xFB00u);
+    EXPECT_EQ(Map("6J", 172), 0xFB03u);
+    EXPECT_GT(ResidentAdvance(*Font("CG Times"), 0xFB03), 0);
 
     // Undefined codes: Roman-8 prints nothing for control codes or 0x80..0x9F.
     EXPECT_EQ(Map("8U", 0x05), kNoChar);
@@ -178,12 +188,6 @@ TEST(BoxGlyphs, NeighbouringCellsJoinAtEverySize) {
     EXPECT_FALSE(BoxGlyphPath(0x2500, 0, 50, none));
     EXPECT_FALSE(BoxGlyphPath(0x2500, NAN, 50, none));
     EXPECT_TRUE(none.Empty());
-}
-
-const ResidentFont* Font(const char* name) {
-    for (const ResidentFont& f : ResidentFonts())
-        if (std::string(f.name) == name) return &f;
-    return nullptr;
 }
 
 TEST(ResidentFontMetrics, PrinterWidthsAndTypefaces) {
