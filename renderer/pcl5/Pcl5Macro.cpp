@@ -254,7 +254,9 @@ bool Interpreter::RunMacro(const std::string& key, int mode) {
     m_parser = &parser;
     m_parserData = data->data();
     ++m_macroDepth;
-    LoopEnd end = Interpret(parser);
+    // A stopped job stays stopped (the budget is sticky): the outer loop
+    // sees it next and still prints the page so far.
+    Interpret(parser);
     --m_macroDepth;
     if (m_definingMacro && m_macroDef.parser == &parser) {
         m_job.Warning("PCL 5 macro definition without an end: dropped");
@@ -263,7 +265,6 @@ bool Interpreter::RunMacro(const std::string& key, int mode) {
     if (m_raster.active) EndRaster();
     m_parser = outer;
     m_parserData = outerData;
-    if (end == LoopEnd::Stop) m_stop = true;
     if (mode != 2 && !m_stop) RestoreEnvironment(saved);
     return true;
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,25 @@ TEST(Pcl5Pages, FormFeedResetAndPageCommandsEject) {
     EXPECT_EQ(Render(E + "EHello\r\n\x0c" + E + "E").pages.size(), 1u);
     // Copies are not multiplied.
     EXPECT_EQ(Render(Top + E + "&l3X" + box + "\x0c").pages.size(), 1u);
+}
+
+TEST(Pcl5Pages, CustomPaperFromPjl) {
+    // PAPER=CUSTOM with a size in decipoints: the user default page and page
+    // size 101 both take it; a named size still wins.
+    std::ostringstream trace;
+    JobOptions o;
+    o.trace = &trace;
+    JobContext ctx(o);
+    ctx.MutablePjl().paper = "CUSTOM";
+    ctx.MutablePjl().variables["PAPERWIDTH"] = "2880";
+    ctx.MutablePjl().variables["PAPERLENGTH"] = "4320";
+    std::string box = E + "*c30a30b0P";
+    std::string job = E + "E" + box + E + "&l2A" + box + E + "&l101A" + box;
+    bool ok = false;
+    pcl5::Interpret(reinterpret_cast<const uint8_t*>(job.data()), job.size(), ctx, ok);
+    EXPECT_NE(trace.str().find("BeginPage 1 288x432"), std::string::npos) << trace.str();
+    EXPECT_NE(trace.str().find("BeginPage 2 612x792"), std::string::npos);
+    EXPECT_NE(trace.str().find("BeginPage 3 288x432"), std::string::npos);
 }
 
 TEST(Pcl5Pages, TruncationUelAndSkippedBlocks) {
