@@ -232,7 +232,7 @@ public:
     RasterOp PrintModelOp() const { return CurrentOp(); }
     const std::vector<Color>& Palette() const { return m_color.palette; }
     const PictureFrame& Frame() const { return m_frame; }
-    // The frame on the page: its top-left corner and size in points.
+    // The frame on the page: its corners in page space (points).
     Rect FrameOnPage() const;
     // Alphanumeric macro IDs (&n#W operations 4, 5 and 21).
     void MacroAlphanumericId(int operation, const std::string& name);
