@@ -246,6 +246,7 @@ private:
     void RunOverlay();
     std::string MacroKey() const;
     void DeleteMacros(bool temporaryOnly);
+    std::map<std::string, Macro>::iterator DropMacro(std::map<std::string, Macro>::iterator it);
     struct Environment;
     void SaveEnvironment(Environment& env) const;
     void RestoreEnvironment(const Environment& env);
