@@ -4,12 +4,16 @@
 // (fonts, macros, patterns) plug in beside these.
 #pragma once
 
-#include "Hpgl2Scan.h"
 #include "Pcl5.h"
 #include "Pcl5Parser.h"
+#include "Pcl5SoftFont.h"
+#include "Pcl5Text.h"
 
 #include "core/Device.h"
 #include "core/Job.h"
+#include "fonts/FontStore.h"
+#include "fonts/SoftFont.h"
+#include "hpgl2/Hpgl2.h"
 
 #include <array>
 #include <cstdint>
@@ -96,13 +100,17 @@ struct Macro {
     bool permanent = false;
 };
 
-class Interpreter {
+class Interpreter : private hpgl2::Host {
 public:
     explicit Interpreter(JobContext& job);
+    ~Interpreter() override;
     // Runs to the end or a UEL; returns bytes consumed.
     size_t Run(const uint8_t* data, size_t size, bool& ok);
     // Draws on the host's open page from now on (see InterpretOnPage).
     void AttachToHostPage(const HostPage& host);
+    // Downloaded fonts by ID as selection sees them; the font-management
+    // commands fill them and the job keeps them across its PCL 5 parts.
+    const fonts::FontStore& SoftFonts() const { return m_job.SoftFonts().Selectable(); }
 
     using Handler = void (Interpreter::*)(const Token&);
 
@@ -133,7 +141,39 @@ private:
     void Command(const Token& t);
     void Escape(uint8_t c);
     void Control(uint8_t c);
-    void Text(size_t count);
+    void Text(const uint8_t* bytes, size_t count);
+
+    // Text and fonts (Pcl5Text.cpp, Pcl5FontSelect.cpp).
+    enum class PrintMode { Text, Transparent, Display };
+    void PrintCode(uint32_t code, PrintMode mode, bool unicode, const Matrix& unitsToPage,
+                   const Paint& paint);
+    void PrintRun(const uint8_t* bytes, size_t count, PrintMode mode);
+    void FlushUnderline();
+    const fonts::ActiveFont* CurrentFont();
+    void SyncFont() { CurrentFont(); }
+    void LineFeed();
+    void CarriageReturn();
+    double RightMarginUnits() const;
+    Matrix UnitsToPage() const;
+    fonts::FontRequest DefaultFontRequest();
+    void ResetText();
+    void FontCharacteristicCmd(const Token& t);
+    void SymbolSetCmd(const Token& t);
+    void FontIdCmd(const Token& t);
+    void DefaultFontCmd(const Token& t);
+    void UnderlineCmd(const Token& t);
+    void UnderlineOffCmd(const Token& t);
+    void WrapCmd(const Token& t);
+    void PerforationSkipCmd(const Token& t);
+    void PrintDirectionCmd(const Token& t);
+    void ParsingMethodCmd(const Token& t);
+    // Print direction: the cursor lives in the frame of the current
+    // direction; these turn absolute positions (from the frame's top-left
+    // corner) between it and the orientation's logical page.
+    Point FrameToLogical(double x, double y, int direction) const;
+    Point LogicalToFrame(double x, double y, int direction) const;
+    double FrameWidth() const;
+    double FrameLength() const;
 
     // Page control.
     void PageSizeCmd(const Token& t);
@@ -219,6 +259,19 @@ private:
     Paint FillPaint(int type, int id) const;
     RasterOp CurrentOp() const;
 
+    // Downloaded fonts and symbol sets (Pcl5SoftFontCmds.cpp).
+    void DownloadFontIdCmd(const Token& t);
+    void CharCodeCmd(const Token& t);
+    void FontControlCmd(const Token& t);
+    void FontHeaderCmd(const Token& t);
+    void CharDataCmd(const Token& t);
+    void SymbolSetIdCmd(const Token& t);
+    void DefineSymbolSetCmd(const Token& t);
+    void SymbolSetControlCmd(const Token& t);
+    void AlphanumericIdCmd(const Token& t);
+    void ResetSoftFonts();
+    void SelectFontById(int id, bool secondary);
+    void CopyCurrentFont(int toId);
     // Page features: macros, user patterns, the picture frame and the rest
     // of page control (Pcl5Macro.cpp, Pcl5Pattern.cpp, Pcl5PageControl.cpp).
 public:
@@ -295,6 +348,18 @@ private:
     HostPage m_host;
     int m_pagesInJob = 0;
 
+    // Text.
+    TextState m_text;
+    std::unique_ptr<fonts::FontSelector> m_fontSelector;
+    struct Underline {
+        bool open = false;
+        double x0 = 0, x1 = 0, y = 0; // units
+    } m_underline;
+    // The font that last set the HMI, held so that its address cannot be
+    // reused by another font.
+    std::shared_ptr<const fonts::ActiveFont> m_hmiFont;
+    std::vector<std::string> m_fontNotes; // substitutions already reported
+
     // Macros.
     bool m_definingMacro = false;
     struct MacroDefinition {
@@ -321,8 +386,22 @@ private:
 
     PictureFrame m_frame;
 
-    // HP-GL/2 blocks are scanned, not drawn: they still mark pages.
-    Hpgl2Scan m_hpgl;
+    // HP-GL/2 (Pcl5Hpgl2.cpp): entering and leaving it, and the host side
+    // of its interpreter.
+    void EnterHpgl2(int mode);
+    void LeaveHpgl2(int mode);
+    Device* DrawingPage() override;
+    void AdvancePage() override;
+    hpgl2::Frame PlotFrame() const override;
+    RasterOp PclRasterOp() const override { return CurrentOp(); }
+    std::vector<Color> PclPalette() const override;
+    Paint PclPattern(int kind, int id, Color c) const override;
+    bool SetPlotSize(double lengthPlu, double widthPlu) override;
+    std::unique_ptr<hpgl2::Interpreter> m_gl;
+    bool m_plotFile = false; // a stand-alone plot: the frame is the page
+    // A plot without PS: its media from the extent of its ink (plotter units).
+    void SizePlotFromExtent(const uint8_t* data, size_t size);
+    Point m_plotMedia{0, 0};
 
     // Colour.
     ColorState m_color;
@@ -342,6 +421,8 @@ private:
     bool m_patternTransparent = true;
     uint8_t m_rop = 252;
     Point m_patternOrigin{0, 0};
+
+    SoftFontCmdState m_soft;
 
     // Raster graphics.
     struct Raster {
