@@ -35,6 +35,8 @@ struct Interpreter::Environment {
     int rasterResolution, rasterCompression, rasterPresentation;
     int sourceWidth, sourceHeight;
     double destWidth, destHeight;
+    TextState text;
+    std::shared_ptr<const fonts::ActiveFont> hmiFont;
 };
 
 void Interpreter::SaveEnvironment(Environment& e) const {
@@ -69,6 +71,8 @@ void Interpreter::SaveEnvironment(Environment& e) const {
     e.sourceHeight = m_raster.sourceHeight;
     e.destWidth = m_raster.destWidth;
     e.destHeight = m_raster.destHeight;
+    e.text = m_text;
+    e.hmiFont = m_hmiFont;
 }
 
 void Interpreter::RestoreEnvironment(const Environment& e) {
@@ -105,6 +109,8 @@ void Interpreter::RestoreEnvironment(const Environment& e) {
     m_raster.sourceHeight = e.sourceHeight;
     m_raster.destWidth = e.destWidth;
     m_raster.destHeight = e.destHeight;
+    m_text = e.text;
+    m_hmiFont = e.hmiFont;
 }
 
 void Interpreter::DefaultPrintModel() {
@@ -296,6 +302,8 @@ void Interpreter::RunOverlay() {
     ResetPageState();
     DefaultPrintModel();
     DefaultFrame();
+    m_text = TextState{};
+    m_text.request[0] = m_text.request[1] = DefaultFontRequest();
     m_raster.resolution = 75;
     m_raster.compression = 0;
     m_raster.presentation = 3;

@@ -382,6 +382,16 @@ TEST(Pcl5Macros, ExecuteCallOverlayAndLifetime) {
     EXPECT_EQ(call.pages[0].DarkShare(18, 0, 25, 7), 1.0); // solid, at the old cursor
     EXPECT_EQ(call.pages[0].DarkShare(56, 0, 64, 7), 0.0);
 
+    // The text model is part of the environment: underlining switched on in
+    // a called macro ends with it; executed, it stays.
+    std::string underline = E + "&f4y0X" + E + "&d0D" + E + "&f1X";
+    Result plain = Render(Top + "MMMM\r\n");
+    Result calledText = Render(Top + underline + E + "&f4y3X" + "MMMM\r\n");
+    Result executedText = Render(Top + underline + E + "&f4y2X" + "MMMM\r\n");
+    ASSERT_EQ(plain.pages.size(), 1u);
+    EXPECT_TRUE(calledText.pages[0].px == plain.pages[0].px);
+    EXPECT_FALSE(executedText.pages[0].px == plain.pages[0].px);
+
     // An overlay is drawn on every page, the blank ones a form feed ejects
     // included, in a fresh environment, and not on a page that is never
     // printed; a page size change ends it.
