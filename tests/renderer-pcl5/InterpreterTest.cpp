@@ -460,6 +460,13 @@ TEST(Pcl5Patterns, UserPatternsTileFromTheReferencePoint) {
     Result moved = Render(Top + StripePattern(3) + E + "*p2x0Y" + E + "*p0R" + box + "4P", 300);
     EXPECT_TRUE(Stripes(moved.pages[0], 30, 80, 600, 8, 71 + 2));
 
+    // On a page coarser than the pattern each device pixel takes the tile's
+    // average: half ink reads as mid gray, not as solid or blank.
+    Result coarse = Render(Top + StripePattern(3, 600) + box + "4P", 75);
+    int sum = 0;
+    for (int x = 20; x < 160; ++x) sum += coarse.pages[0].At(x, 8).r;
+    EXPECT_NEAR(sum / 140.0, 127.5, 8);
+
     // A colour pattern's pixels are palette indices: under simple RGB
     // colour, 1 is red and 0 black.
     std::string colour = Bytes({1, 0, 1, 0, 0, 8, 0, 8}) + std::string(8, char(0xf0));
