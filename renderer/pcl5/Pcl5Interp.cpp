@@ -172,7 +172,10 @@ struct CommandTable {
 
 Interpreter::Interpreter(JobContext& job) : m_job(job) {
     ResetEnvironment();
+    m_gl = std::make_unique<hpgl2::Interpreter>(job, static_cast<hpgl2::Host&>(*this));
 }
+
+Interpreter::~Interpreter() = default;
 
 void Interpreter::ResetEnvironment() {
     // The user default environment: PJL's paper and orientation, else A4
@@ -195,7 +198,7 @@ void Interpreter::ResetEnvironment() {
     m_lineTermination = 0;
     m_cursorStack.clear();
     m_definingMacro = false;
-    m_hpgl.Reset();
+    if (m_gl) m_gl->Reset();
     // A reset drops what the job downloaded for the moment; permanent
     // macros and patterns stay for the jobs that follow.
     DeleteMacros(true);
@@ -218,6 +221,8 @@ void Interpreter::ResetEnvironment() {
     m_raster = Raster{};
     ResetText();
     ResetPageState();
+    // A reset inside a plot file keeps the media its extent asked for.
+    if (m_plotFile && m_plotMedia.x > 0) SetPlotSize(m_plotMedia.x, m_plotMedia.y);
     DefaultFrame();
 }
 
@@ -258,7 +263,7 @@ void Interpreter::ResetPageState() {
     m_hmi = 720;
     m_hmiFont = nullptr; // the font's own spacing applies again
     m_vmi = 1200;
-    m_topMargin = 3600;
+    m_topMargin = m_plotFile ? 0 : 3600;
     m_leftMargin = 0;
     m_rightMargin = -1;
     m_textLength = LogicalLength() - m_topMargin - 3600;
@@ -273,6 +278,8 @@ double Interpreter::LogicalWidth() const {
     // slightly less, 71 and 59 dots at 300 dpi.
     bool metric = m_size ? m_size->metric : true;
     double offsetDots = landscape ? (metric ? 59 : 60) : (metric ? 71 : 75);
+    // A plot file's raster (RTL) addresses the whole page.
+    if (m_plotFile) offsetDots = 0;
     double offset = offsetDots * 72.0 / 300.0;
     return std::max(0.0, (w - 2 * offset)) * kUnitsPerPoint;
 }
@@ -354,6 +361,7 @@ bool Interpreter::EjectPage(bool evenIfBlank) {
         return true;
     }
     if (!m_pageMarked && !evenIfBlank) return true;
+    if (m_gl) m_gl->PageEnding();
     RunOverlay();
     if (m_stop) return false;
     if (!m_job.PageOpen()) EnsurePage();
@@ -372,7 +380,14 @@ size_t Interpreter::Run(const uint8_t* data, size_t size, bool& ok) {
     Parser parser(data, size);
     m_parser = &parser;
     m_parserData = data;
-    if (m_job.StartInHpgl2()) parser.SetHpgl(true);
+    m_plotFile = m_job.StartInHpgl2();
+    if (m_plotFile) {
+        ResetPageState();
+        SizePlotFromExtent(data, size);
+        DefaultFrame();
+        parser.SetHpgl(true);
+        EnterHpgl2(0);
+    }
     LoopEnd end = Interpret(parser);
     size_t consumed = size;
     if (end == LoopEnd::Stop) {
@@ -386,6 +401,8 @@ size_t Interpreter::Run(const uint8_t* data, size_t size, bool& ok) {
         m_definingMacro = false;
     }
     if (parser.Truncated()) m_ok = false;
+    m_gl->Leave();
+    m_gl->PageEnding();
     // The page in progress is printed as far as it got, as at the end of a job.
     if (!m_stop) EjectPage(false);
     m_parser = nullptr;
@@ -429,15 +446,11 @@ Interpreter::LoopEnd Interpreter::Interpret(Parser& parser) {
             Escape(t.byte);
             break;
         case TokenKind::HpglData:
-            m_hpgl.Feed(t.data, [this](Hpgl2Scan::Event e) {
-                if (e == Hpgl2Scan::Event::Mark)
-                    MarkPage();
-                else
-                    EjectPage(false);
-            });
+            m_gl->Feed(t.data);
             break;
         case TokenKind::Command: {
-            if (t.x == '%' && t.group == 0 && t.letter == 'B') m_hpgl.Restart();
+            if (t.x == '%' && t.group == 0 && t.letter == 'B') EnterHpgl2(t.value.Int());
+            if (t.x == '%' && t.group == 0 && t.letter == 'A') LeaveHpgl2(t.value.Int());
             if (parser.InHpgl()) break; // other escapes inside HP-GL/2 do nothing
             auto it = table.map.find(Key(t.x, t.group, t.letter));
             if (it != table.map.end()) (this->*(it->second))(t);
@@ -452,6 +465,7 @@ Interpreter::LoopEnd Interpreter::Interpret(Parser& parser) {
 void Interpreter::Escape(uint8_t c) {
     switch (c) {
     case 'E':
+        m_gl->Leave();
         EjectPage(false);
         ResetEnvironment();
         ResetSoftFonts();

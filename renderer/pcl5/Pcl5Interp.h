@@ -4,7 +4,6 @@
 // (fonts, macros, patterns) plug in beside these.
 #pragma once
 
-#include "Hpgl2Scan.h"
 #include "Pcl5.h"
 #include "Pcl5Parser.h"
 #include "Pcl5SoftFont.h"
@@ -14,6 +13,7 @@
 #include "core/Job.h"
 #include "fonts/FontStore.h"
 #include "fonts/SoftFont.h"
+#include "hpgl2/Hpgl2.h"
 
 #include <array>
 #include <cstdint>
@@ -97,9 +97,10 @@ struct Macro {
     bool permanent = false;
 };
 
-class Interpreter {
+class Interpreter : private hpgl2::Host {
 public:
     explicit Interpreter(JobContext& job);
+    ~Interpreter() override;
     // Runs to the end or a UEL; returns bytes consumed.
     size_t Run(const uint8_t* data, size_t size, bool& ok);
     // Draws on the host's open page from now on (see InterpretOnPage).
@@ -378,8 +379,22 @@ private:
 
     PictureFrame m_frame;
 
-    // HP-GL/2 blocks are scanned, not drawn: they still mark pages.
-    Hpgl2Scan m_hpgl;
+    // HP-GL/2 (Pcl5Hpgl2.cpp): entering and leaving it, and the host side
+    // of its interpreter.
+    void EnterHpgl2(int mode);
+    void LeaveHpgl2(int mode);
+    Device* DrawingPage() override;
+    void AdvancePage() override;
+    hpgl2::Frame PlotFrame() const override;
+    RasterOp PclRasterOp() const override { return CurrentOp(); }
+    std::vector<Color> PclPalette() const override;
+    Paint PclPattern(int kind, int id, Color c) const override;
+    bool SetPlotSize(double lengthPlu, double widthPlu) override;
+    std::unique_ptr<hpgl2::Interpreter> m_gl;
+    bool m_plotFile = false; // a stand-alone plot: the frame is the page
+    // A plot without PS: its media from the extent of its ink (plotter units).
+    void SizePlotFromExtent(const uint8_t* data, size_t size);
+    Point m_plotMedia{0, 0};
 
     // Colour.
     ColorState m_color;
