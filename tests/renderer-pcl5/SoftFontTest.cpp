@@ -1,15 +1,19 @@
 // Downloaded fonts: what a job's font downloads leave in the font store, how
 // they survive resets and redefinition, and what bad downloads cost.
+#include "ScoreImage.h"
 #include "SoftFontWriter.h"
 
 #include "core/Job.h"
 #include "core/Raster.h"
 #include "fonts/SoftFont.h"
+#include "job/Runner.h"
 #include "pcl5/Pcl5.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 using namespace tarvik;
@@ -351,4 +355,59 @@ TEST(SoftFont, DownloadedFontsSetTextInPlace) {
     Ink plain = RenderInk(E + "E" + font + softfontwriter::TextPage(5, "HHH"));
     EXPECT_EQ(spaced.count, plain.count);
     EXPECT_EQ(spaced.x1, plain.x1);
+}
+
+namespace {
+
+// The first page of a file rendered through the job level at 150 dpi.
+render_score::Image RenderFile(const std::string& path) {
+    render_score::Image image;
+    std::ifstream in(path, std::ios::binary);
+    std::string data((std::istreambuf_iterator<char>(in)), {});
+    JobOptions o;
+    o.xdpi = o.ydpi = 150;
+    o.widthPx = int(150 * 8.27);
+    o.heightPx = int(150 * 11.69);
+    o.onPage = [&](int n, const PageRaster& r) {
+        if (n != 1) return;
+        image.width = r.Width();
+        image.height = r.Height();
+        image.rgb.resize(size_t(r.Width()) * r.Height() * 3);
+        for (int y = 0; y < r.Height(); ++y)
+            for (int x = 0; x < r.Width(); ++x) {
+                uint8_t* p = &image.rgb[(size_t(y) * r.Width() + x) * 3];
+                const uint8_t* s = r.Row(y) + size_t(x) * 3;
+                p[0] = s[2], p[1] = s[1], p[2] = s[0];
+            }
+    };
+    JobContext job(o);
+    RunInput(reinterpret_cast<const uint8_t*>(data.data()), data.size(), job);
+    return image;
+}
+
+} // namespace
+
+// A driver's invoice in downloaded bitmap fonts matches the same document
+// sent as PCL XL, and fonts downloaded inside a macro exist once it runs.
+TEST(SoftFont, CorpusInvoiceAndFontsFromMacros) {
+    const std::string dir = VARNEL_CORPUS_DIR;
+    const std::string pcl5 = dir + "/pcl5/doctestlib__invoice.pcl";
+    const std::string pclxl = dir + "/pclxl/doctestlib__invoice_diff_format.pcl";
+    if (!std::filesystem::exists(pcl5) || !std::filesystem::exists(pclxl))
+        GTEST_SKIP() << "corpus not found in " << dir;
+    render_score::Image ours = RenderFile(pcl5), twin = RenderFile(pclxl);
+    ASSERT_GT(ours.width, 0);
+    ASSERT_GT(twin.width, 0);
+    render_score::Alignment a = render_score::ScoreAligned(ours, twin, 37);
+    EXPECT_GE(a.score.Total(), 0.90) << "shift " << a.dx << ", " << a.dy;
+
+    if (!HaveSans()) return;
+    softfontwriter::BitmapOptions o{0, 300, 8, false};
+    const std::string font = softfontwriter::BitmapFont(kSans, 21, o);
+    JobRun run;
+    run.Feed(E + "&f9Y" + E + "&f0X" + font + E + "&f1X");
+    EXPECT_FALSE(run.Store().Find(21));
+    run.Feed(E + "&f9Y" + E + "&f0X" + font + E + "&f1X" + E + "&f9y2X");
+    ASSERT_TRUE(run.Store().Find(21));
+    EXPECT_TRUE(run.Store().Find(21)->Glyph('A'));
 }
