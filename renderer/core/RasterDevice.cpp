@@ -260,9 +260,16 @@ private:
             auto t = std::make_shared<PatternTables>();
             t->consts.resize(n);
             t->skip.resize(n);
+            // Tiles hold few colours: work each out once.
+            Color colour = p.pixels[0];
+            RopConst constant = MakeRopConst(op.rop3, kBlack, colour);
             for (size_t i = 0; i < n; ++i) {
-                t->consts[i] = MakeRopConst(op.rop3, kBlack, p.pixels[i]);
-                t->skip[i] = op.patternTransparent && p.pixels[i].IsWhite();
+                if (!(p.pixels[i] == colour)) {
+                    colour = p.pixels[i];
+                    constant = MakeRopConst(op.rop3, kBlack, colour);
+                }
+                t->consts[i] = constant;
+                t->skip[i] = op.patternTransparent && colour.IsWhite();
             }
             last.pattern = m_paint.pattern;
             last.rop = op.rop3;

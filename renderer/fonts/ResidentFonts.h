@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 namespace tarvik::fonts {
 
@@ -32,5 +33,13 @@ std::span<const ResidentFont> ResidentFonts();
 // The printer's advance of a Unicode character in ems; < 0 when the
 // printer's metrics lack it.
 double ResidentAdvance(const ResidentFont& font, uint32_t unicode);
+
+// Some installed symbol faces (the URW Symbol and Dingbats faces) map their
+// glyphs only from their own codes, not from Unicode. For such a face,
+// StandInByCode is true and StandInCode gives the code that draws a Unicode
+// character (kNoChar when the face lacks it); draw it with
+// FontFace::GlyphForCode. Other faces are reached by Unicode.
+bool StandInByCode(const char* faceFile);
+uint32_t StandInCode(const char* faceFile, uint32_t unicode);
 
 } // namespace tarvik::fonts

@@ -95,7 +95,10 @@ const fonts::ActiveFont* Interpreter::CurrentFont() {
         }
         if (!font) {
             std::string note;
-            font = m_fontSelector->Select(m_text.request[i], &SoftFonts(), &note);
+            // Bitmap fonts must suit the page's orientation.
+            fonts::FontRequest request = m_text.request[i];
+            request.orientation = m_orientation;
+            font = m_fontSelector->Select(request, &SoftFonts(), &note);
             if (!note.empty() &&
                 std::find(m_fontNotes.begin(), m_fontNotes.end(), note) == m_fontNotes.end()) {
                 if (m_fontNotes.size() < 64) m_fontNotes.push_back(note);
@@ -106,10 +109,10 @@ const fonts::ActiveFont* Interpreter::CurrentFont() {
         m_text.generation[i] = generation;
     }
     const fonts::ActiveFont* font = m_text.font[i].get();
-    if (font && font != m_hmiFont) {
+    if (font && font != m_hmiFont.get()) {
         // A newly selected font brings its own spacing.
         m_hmi = font->DefaultHmiPt() * kUnitsPerPoint;
-        m_hmiFont = font;
+        m_hmiFont = m_text.font[i];
     }
     return font;
 }

@@ -183,7 +183,12 @@ void Interpreter::ResetEnvironment() {
     const PjlSettings& pjl = m_job.Pjl();
     m_setup = PageSetup{};
     m_size = FindPageSize(26);
-    if (pjl.paperWidthPt > 0 && pjl.paperHeightPt > 0) {
+    double customW = 0, customH = 0;
+    if (pjl.paper == "CUSTOM" && CustomPaper(customW, customH)) {
+        m_setup.widthPt = customW;
+        m_setup.heightPt = customH;
+        m_size = nullptr;
+    } else if (pjl.paperWidthPt > 0 && pjl.paperHeightPt > 0) {
         m_setup.widthPt = pjl.paperWidthPt;
         m_setup.heightPt = pjl.paperHeightPt;
         m_size = nullptr;
@@ -262,6 +267,7 @@ void Interpreter::ResetPageState() {
     // spacing and the cursor.
     m_hmi = 720;
     m_hmiFont = nullptr; // the font's own spacing applies again
+    m_text.font[0] = m_text.font[1] = nullptr; // bitmap fonts follow the orientation
     m_vmi = 1200;
     m_topMargin = m_plotFile ? 0 : 3600;
     m_leftMargin = 0;
@@ -548,21 +554,14 @@ void Interpreter::DisplayFunctions() {
 void Interpreter::PageSizeCmd(const Token& t) {
     if (m_onHostPage) return; // the host owns the page
     const PageSize* s = FindPageSize(t.value.Int());
-    if (!s) {
-        // A custom size takes the paper PJL gave; others are ignored.
-        const PjlSettings& pjl = m_job.Pjl();
-        if (t.value.Int() != 101 || !(pjl.paperWidthPt > 0 && pjl.paperHeightPt > 0)) return;
-    }
+    double customW = 0, customH = 0;
+    // A custom size takes the paper PJL gave; unknown sizes are ignored.
+    if (!s && (t.value.Int() != 101 || !CustomPaper(customW, customH))) return;
     EjectPage(false);
     m_overlayKey.clear(); // a new page size ends the overlay
     m_size = s;
-    if (s) {
-        m_setup.widthPt = s->widthPt;
-        m_setup.heightPt = s->heightPt;
-    } else {
-        m_setup.widthPt = m_job.Pjl().paperWidthPt;
-        m_setup.heightPt = m_job.Pjl().paperHeightPt;
-    }
+    m_setup.widthPt = s ? s->widthPt : customW;
+    m_setup.heightPt = s ? s->heightPt : customH;
     ResetPageState();
     DefaultFrame();
 }

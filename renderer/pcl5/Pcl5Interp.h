@@ -83,11 +83,14 @@ struct PictureFrame {
 // A downloaded user-defined pattern, as sent (*c#W).
 struct UserPattern {
     int width = 0, height = 0;
-    int bitsPerPixel = 1; // 1: set bits take the foreground colour; more: palette indices
+    // Format 0 and 20: set bits take the foreground colour. Format 1 (colour
+    // patterns): every pixel is a palette index.
+    bool indexed = false;
+    int bitsPerPixel = 1;
     int xdpi = 300, ydpi = 300;
     bool permanent = false;
     std::vector<uint8_t> pixels; // one byte per pixel, rows top to bottom
-    std::vector<Color> colors;   // more than one bit a pixel: the palette it came with
+    std::vector<Color> colors;   // indexed: the palette it came with
 };
 
 // A stored macro: its bytes are shared so that a macro may delete or
@@ -315,6 +318,7 @@ private:
     void CopiesCmd(const Token& t);
     void PixelPlacementCmd(const Token& t);
     void DefaultFrame();
+    bool CustomPaper(double& widthPt, double& heightPt) const;
 
     JobContext& m_job;
     Parser* m_parser = nullptr;
@@ -350,8 +354,10 @@ private:
         bool open = false;
         double x0 = 0, x1 = 0, y = 0; // units
     } m_underline;
-    const fonts::ActiveFont* m_hmiFont = nullptr; // the font that last set the HMI
-    std::vector<std::string> m_fontNotes;         // substitutions already reported
+    // The font that last set the HMI, held so that its address cannot be
+    // reused by another font.
+    std::shared_ptr<const fonts::ActiveFont> m_hmiFont;
+    std::vector<std::string> m_fontNotes; // substitutions already reported
 
     // Macros.
     bool m_definingMacro = false;

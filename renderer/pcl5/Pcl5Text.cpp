@@ -110,7 +110,10 @@ void Interpreter::PrintCode(uint32_t code, PrintMode mode, bool unicode, const M
     }
     if (!std::isfinite(advance) || advance < 0) advance = 0;
 
-    if (m_text.wrap && m_x + advance > RightMarginUnits() + 0.5 && m_x > m_leftMargin) {
+    // A character that would cross the right margin wraps, unless the
+    // cursor was placed beyond the margin on purpose.
+    double right = RightMarginUnits();
+    if (m_text.wrap && m_x + advance > right + 0.5 && m_x <= right && m_x > m_leftMargin) {
         FlushUnderline();
         CarriageReturn();
         LineFeed();
