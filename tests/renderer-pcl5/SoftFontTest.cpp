@@ -355,6 +355,16 @@ TEST(SoftFont, DownloadedFontsSetTextInPlace) {
     Ink plain = RenderInk(E + "E" + font + softfontwriter::TextPage(5, "HHH"));
     EXPECT_EQ(spaced.count, plain.count);
     EXPECT_EQ(spaced.x1, plain.x1);
+    // 'H' redefined as 'I' between two H's of the selected font: the second
+    // prints the new character (the font's looked-up glyphs must not outlive
+    // the character they point into).
+    size_t i = font.find(E + "*c73E");
+    std::string asH = font.substr(i, font.find(E + "*c", i + 2) - i).replace(0, 6, E + "*c72E");
+    std::string page = softfontwriter::TextPage(5, "H~H");
+    page.replace(page.find('~'), 1, asH + " ");
+    Ink redefined = RenderInk(E + "E" + font + page);
+    Ink both = RenderInk(E + "E" + font + softfontwriter::TextPage(5, "H I"));
+    EXPECT_EQ(redefined.count, both.count);
 }
 
 namespace {
