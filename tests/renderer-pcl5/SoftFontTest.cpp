@@ -116,6 +116,34 @@ TEST(SoftFont, TrueTypeDownloadRebuildsTheFacesOutlines) {
         EXPECT_NEAR(now.y0, want.y0, 1e-9);
         EXPECT_EQ(run.job->WarningCount(), 0);
     }
+    // The same font as a format 16 header: 32-bit segment sizes.
+    {
+        std::string job = softfontwriter::TrueTypeFont(kSans, 3);
+        size_t at = job.find(E + ")s"), data = job.find('W', at) + 1;
+        size_t size = std::stoul(job.substr(at + 3, data - 1 - at - 3));
+        std::string h = job.substr(data, size), wide = h.substr(0, 72);
+        wide[2] = 16;
+        for (size_t p = 72; p + 4 <= h.size() - 2;) {
+            size_t n = (uint8_t(h[p + 2]) << 8) | uint8_t(h[p + 3]);
+            wide += h.substr(p, 2) + std::string(2, '\0') + h.substr(p + 2, 2) + h.substr(p + 4, n);
+            if (h.compare(p, 2, "\xff\xff") == 0) break;
+            p += 4 + n;
+        }
+        wide += '\0';
+        unsigned sum = 0;
+        for (size_t i = 64; i < wide.size(); ++i) sum += uint8_t(wide[i]);
+        wide += char((256 - sum % 256) % 256);
+        JobRun run;
+        run.Feed(job.substr(0, at) + E + ")s" + std::to_string(wide.size()) + "W" + wide +
+                 job.substr(data + size));
+        SoftFont* font = run.Store().Find(3);
+        ASSERT_TRUE(font);
+        EXPECT_EQ(font->Header().format, 16);
+        ASSERT_TRUE(font->Face());
+        EXPECT_FALSE(Outline(*font->Face(), font->Glyph('A')->glyphId).Empty());
+        EXPECT_EQ(run.job->WarningCount(), 0);
+        EXPECT_EQ(run.pages, 0); // a font download alone makes no page
+    }
     // One flipped byte in the glyph data of 'B' (code 66).
     std::string job = softfontwriter::TrueTypeFont(kSans, 3);
     size_t at = job.find(E + "*c66E");
