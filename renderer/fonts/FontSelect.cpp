@@ -230,6 +230,24 @@ std::shared_ptr<const ActiveFont> FontSelector::Select(const FontRequest& r, con
     return active;
 }
 
+double DrawText(Device& dev, const ActiveFont& font, const uint32_t* codes, size_t count,
+                const Matrix& textToPage, const Paint& paint, const RasterOp& op) {
+    double x = 0;
+    GlyphPlacement where;
+    where.heightPt = font.HeightPt();
+    for (size_t i = 0; i < count; ++i) {
+        const Glyph& g = font.Lookup(codes[i]);
+        double advance = font.Proportional() && codes[i] != 0x20 && g.kind != Glyph::Kind::None
+                             ? font.AdvancePt(g)
+                             : font.DefaultHmiPt();
+        where.textToPage = Matrix::Translate(x, 0).Then(textToPage);
+        where.cellWidth = advance;
+        DrawGlyph(dev, g, where, paint, op);
+        x += advance;
+    }
+    return x;
+}
+
 FontRequest FontSelector::RequestFor(const PclFont& font, const FontRequest& current) {
     const FontTraits& t = font.Traits();
     FontRequest r = current;

@@ -111,6 +111,13 @@ private:
     std::vector<Cached> m_cache; // few distinct requests per job; newest last
 };
 
+// Draws codes of the font's symbol set along a baseline (HP-GL/2 labels and
+// any other caller outside PCL 5's text model): textToPage maps text space
+// (points, origin on the baseline, y down) to page space. Spaces and
+// fixed-pitch fonts advance by the pitch cell. Returns the advance in points.
+double DrawText(Device& dev, const ActiveFont& font, const uint32_t* codes, size_t count,
+                const Matrix& textToPage, const Paint& paint, const RasterOp& op);
+
 // The resident font behind an installed stand-in face.
 std::shared_ptr<PclFont> MakeResidentFont(FontLibrary& library, int index);
 

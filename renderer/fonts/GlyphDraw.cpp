@@ -9,7 +9,9 @@ void DrawGlyph(Device& dev, const Glyph& glyph, const GlyphPlacement& where, con
         if (!glyph.face) return;
         double s = where.heightPt;
         // Glyph space is y up; text space is y down.
-        Matrix m = Matrix::Scale(s * glyph.scaleX, -s).Then(where.textToPage);
+        Matrix m = Matrix::Scale(s * glyph.scaleX, -s)
+                       .Then(Matrix::Translate(glyph.offsetX * s, 0))
+                       .Then(where.textToPage);
         dev.FillGlyph(*glyph.face, glyph.index, m, paint, op);
         break;
     }

@@ -61,6 +61,9 @@ struct Glyph {
     // Horizontal stretch of the face's outline so that a stand-in face fills
     // the printer's advance (1 for a metric twin or a soft font's own glyph).
     double scaleX = 1;
+    // Ems the outline moves right: a stand-in far narrower or wider than the
+    // printer's character is centred in its advance rather than distorted.
+    double offsetX = 0;
 
     // Bitmap: `height` rows of `stride` bytes, most significant bit leftmost;
     // left = dots from the reference point to the bitmap's left edge, top =

@@ -17,15 +17,19 @@ struct ResidentFont {
     int style;
     bool proportional;
     bool scalable; // false: the Line Printer bitmap font
-    double
-        pitch; // fixed-pitch fonts: characters per inch at height 12 pt; bitmap fonts: their pitch
-    double height;        // bitmap fonts: point size; scalable: 0
-    int symbolSet;        // the symbol set value the printer lists it with
-    const char* faceFile; // installed stand-in (file name, found through core/Font.h
-                          // FontLibrary::ByFile), may be nullptr
+    // Fixed-pitch fonts: characters per inch at height 12 pt; bitmap fonts:
+    // their pitch; proportional fonts: 0.
+    double pitch;
+    double height; // bitmap fonts: point size; scalable: 0
+    int symbolSet; // the symbol set value the printer lists it with
+    // Installed stand-in (file name, found through core/Font.h
+    // FontLibrary::ByFile), may be nullptr; then the fallback.
+    const char* faceFile;
     const char* fallbackFile;
-    bool symbolic; // Symbol/Wingdings/Dingbats: drawn through the face's own map
-    int index;
+    // Symbol/Wingdings/Dingbats: bound to their own symbol set. Their glyphs
+    // are still reached through the character (see StandInCode).
+    bool symbolic;
+    int index; // position in ResidentFonts()
 };
 
 std::span<const ResidentFont> ResidentFonts();

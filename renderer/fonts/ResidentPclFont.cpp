@@ -31,6 +31,8 @@ public:
         if (font.faceFile) m_face = library.ByFile(font.faceFile).face;
         if (font.fallbackFile) m_fallback = library.ByFile(font.fallbackFile).face;
         if (!m_face) std::swap(m_face, m_fallback);
+        m_byCode = m_face && font.faceFile && StandInByCode(font.faceFile) &&
+                   library.ByFile(font.faceFile).face == m_face;
         // Characters neither face has still print, in the face every
         // installation of this program has.
         m_last = library.ByFile("DejaVuSans.ttf").face;
@@ -50,7 +52,8 @@ public:
         return set && set->kind == SymbolSet::Kind::Text;
     }
 
-    bool Lookup(uint32_t code, uint32_t unicode, Glyph& out) const override {
+    // Resident fonts reach every glyph through its character, never its code.
+    bool Lookup(uint32_t, uint32_t unicode, Glyph& out) const override {
         out = Glyph{};
         double printer = unicode != kNoUnicode ? ResidentAdvance(m_font, unicode) : -1;
         if (m_fixedEm > 0) printer = m_fixedEm;
@@ -62,8 +65,12 @@ public:
         }
         const FontFace* face = nullptr;
         uint32_t index = 0;
-        if (m_font.symbolic && m_face) {
-            index = m_face->GlyphForCode(code);
+        // The URW symbol faces carry their glyphs under their own code layout,
+        // which is not the printer's (Symbol 19M against the face's 5M): go
+        // through the character. Faces with a Unicode map are found below.
+        if (m_byCode && unicode != kNoUnicode) {
+            uint32_t faceCode = StandInCode(m_font.faceFile, unicode);
+            if (faceCode != kNoChar) index = m_face->GlyphForCode(faceCode);
             face = m_face.get();
         }
         for (const FontFace* f : {m_face.get(), m_fallback.get(), m_last.get()}) {
@@ -82,7 +89,12 @@ public:
         out.face = face;
         out.index = index;
         out.advance = printer >= 0 ? printer : natural;
-        if (printer > 0 && natural > 0) out.scaleX = std::clamp(printer / natural, 0.5, 2.0);
+        if (printer > 0 && natural > 0) {
+            // Stretch to the printer's width while the shape survives it;
+            // beyond that centre the glyph in the printer's advance.
+            out.scaleX = std::clamp(printer / natural, 0.8, 1.25);
+            out.offsetX = (printer - natural * out.scaleX) / 2;
+        }
         return true;
     }
 
@@ -91,6 +103,7 @@ private:
     FontTraits m_traits;
     std::shared_ptr<FontFace> m_face, m_fallback, m_last;
     double m_fixedEm = 0;
+    bool m_byCode = false;
 };
 
 } // namespace

@@ -8,7 +8,7 @@ Sources, all public mapping data:
     variants, IBM1004);
   - the groff LaserJet 4 font descriptions, whose comments name the code of
     each glyph in one of the printer's sets, e.g. "(7J 217)": these place the
-    printer-specific characters and check the codec-based sets;
+    printer's own characters and check the codec-based sets;
   - groff's PostScript Symbol font description (the Symbol encoding), the
     Adobe Standard encoding and the Zapf Dingbats code layout.
 Sets with no complete public table are built from their nearest relative and
@@ -224,7 +224,17 @@ def build():
     roman8 = from_codec("hp_roman8")
     latin1 = from_codec("latin-1")
     win31 = from_codec("cp1252")
+    symbol = lj4_font_set("SYMBOL")
     ps_math = overlay(ps_font_encoding(PS + "/S"), a.get("5M", {}))
+    # The glyph list reads some Symbol names as their mathematical twins
+    # (Delta as increment, Omega as ohm, mu as micro) and the brace pieces as
+    # private codes; the printer's own Symbol set names the same glyphs at the
+    # same codes as Greek letters and real characters. Agree with it, so the
+    # two sets reach the same glyphs.
+    for code in range(256):
+        u, v = ps_math[code], symbol[code]
+        if v != NO and u != NO and u != v and (0xE000 <= u <= 0xF8FF or u in (0x2206, 0x2126, 0xB5)):
+            ps_math[code] = v
     sets = [
         # (id, name, kind, table or None)
         ("0D", "ISO 60: Norwegian 1", "Text", from_iconv("ISO646-NO")),
@@ -243,15 +253,17 @@ def build():
         ("9N", "ISO 8859-15 Latin 9", "Text", from_codec("iso8859_15")),
         ("10N", "ISO 8859-5 Latin/Cyrillic", "Text", from_codec("iso8859_5")),
         ("12N", "ISO 8859-7 Latin/Greek", "Text", from_codec("iso8859_7")),
-        ("0S", "ISO 11: Swedish", "Text", from_iconv("SEN_850200_B")),
+        ("0S", "ISO 11: Swedish", "Text", from_iconv("SEN_850200_C")),
         ("2S", "ISO 17: Spanish", "Text", from_iconv("ISO646-ES")),
-        ("3S", "ISO 10: Swedish", "Text", from_iconv("SEN_850200_C")),
+        ("3S", "ISO 10: Swedish", "Text", from_iconv("SEN_850200_B")),
         ("4S", "ISO 16: Portuguese", "Text", from_iconv("ISO646-PT")),
         ("5S", "ISO 84: Portuguese", "Text", from_iconv("ISO646-PT2")),
         ("6S", "ISO 85: Spanish", "Text", from_iconv("ISO646-ES2")),
         ("0U", "ISO 6: ASCII", "Text", ascii_table()),
         ("1U", "Legal", "Text", ascii_table()),
-        ("2U", "ISO 2: IRV", "Text", from_iconv("ISO_646.IRV:1991")),
+        # The 1973 reference version: currency sign and overline where ASCII
+        # has the dollar and the tilde.
+        ("2U", "ISO 2: IRV", "Text", with_changes(ascii_table(), {0x24: 0xA4, 0x7E: 0x203E})),
         ("4U", "Roman-9", "Text", with_changes(roman8, {0xBA: 0x20AC})),
         ("8U", "Roman-8", "Text", roman8),
         ("9U", "Windows 3.0 Latin 1", "Text", with_changes(latin1, {0x91: 0x2018, 0x92: 0x2019})),
@@ -278,7 +290,7 @@ def build():
         ("6M", "Ventura Math", "Symbol", ps_math),
         ("8M", "Math-8", "Symbol", overlay(ascii_table(), a.get("8M", {}))),
         ("15U", "Pi Font", "Symbol", overlay([NO] * 32 + [0x20] + [NO] * 223, a.get("15U", {}))),
-        ("19M", "Symbol", "Symbol", lj4_font_set("SYMBOL")),
+        ("19M", "Symbol", "Symbol", symbol),
         ("579L", "Wingdings", "Dingbat", lj4_font_set("WINGDINGS")),
         ("14L", "ITC Zapf Dingbats", "Dingbat", zapf_dingbats()),
         ("18N", "Unicode", "Text", None),

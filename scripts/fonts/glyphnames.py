@@ -12,6 +12,10 @@ from functools import lru_cache
 GROFF_CHAR_MAN = "/usr/share/man/man7/groff_char.7.gz"
 
 
+# groff spells ligatures as their letters; the printer has them as characters.
+LIGATURES = {"ff": 0xFB00, "fi": 0xFB01, "fl": 0xFB02, "ffi": 0xFB03, "ffl": 0xFB04}
+
+
 def _from_u_name(name):
     # u0041_0306: a base character and combining marks; compose them.
     parts = name[1:].split("_")
@@ -20,6 +24,8 @@ def _from_u_name(name):
     except ValueError:
         return None
     s = unicodedata.normalize("NFC", s)
+    if s in LIGATURES:
+        return LIGATURES[s]
     return ord(s) if len(s) == 1 else None
 
 

@@ -1,5 +1,6 @@
 // Symbol set tables, resident font metrics and stand-ins, box-drawing cells.
 #include "core/Font.h"
+#include "fonts/FontSelect.h"
 #include "fonts/ResidentFonts.h"
 #include "fonts/SymbolSets.h"
 
@@ -24,6 +25,12 @@ int Id(const std::string& id) {
 uint32_t Map(const char* id, uint32_t code) {
     const SymbolSet* set = FindSymbolSet(Id(id));
     return set ? ToUnicode(*set, code) : 0xDEAD;
+}
+
+const ResidentFont* Font(const char* name) {
+    for (const ResidentFont& f : ResidentFonts())
+        if (std::string(f.name) == name) return &f;
+    return nullptr;
 }
 
 TEST(SymbolSets, EveryOfferedSetMapsItsCodes) {
@@ -65,6 +72,10 @@ TEST(SymbolSets, EveryOfferedSetMapsItsCodes) {
     EXPECT_EQ(Map("19U", 0x80), 0x20ACu);
     EXPECT_EQ(Map("1G", 0x5B), 0x00C4u); // ISO 21: Ä in place of [
     EXPECT_EQ(Map("14L", 0x22), 0x2702u);
+    // Ligatures, which groff's LaserJet jobs print from Microsoft Publishing.
+    EXPECT_EQ(Map("6J", 171), 0xFB00u);
+    EXPECT_EQ(Map("6J", 172), 0xFB03u);
+    EXPECT_GT(ResidentAdvance(*Font("CG Times"), 0xFB03), 0);
 
     // Undefined codes: Roman-8 prints nothing for control codes or 0x80..0x9F.
     EXPECT_EQ(Map("8U", 0x05), kNoChar);
@@ -179,12 +190,6 @@ TEST(BoxGlyphs, NeighbouringCellsJoinAtEverySize) {
     EXPECT_TRUE(none.Empty());
 }
 
-const ResidentFont* Font(const char* name) {
-    for (const ResidentFont& f : ResidentFonts())
-        if (std::string(f.name) == name) return &f;
-    return nullptr;
-}
-
 TEST(ResidentFontMetrics, PrinterWidthsAndTypefaces) {
     auto fonts = ResidentFonts();
     int scalable = 0, bitmap = 0;
@@ -240,6 +245,28 @@ TEST(ResidentFontMetrics, EveryStandInIsInstalledAndDrawsItsCharacters) {
                              : r.face->GlyphForUnicode(probe);
         EXPECT_NE(glyph, 0u) << f.name;
     }
+}
+
+// Symbol fonts print the printer's picture for each code even where the
+// stand-in face lays its glyphs out differently (or by Unicode).
+TEST(ResidentFontMetrics, SymbolFontsDrawThePrintersCharacter) {
+    FontLibrary lib;
+    auto glyphOf = [&](const char* name, const char* set, uint32_t code) {
+        const ResidentFont* f = Font(name);
+        auto font = MakeResidentFont(lib, f->index);
+        Glyph g;
+        return font && font->Lookup(code, Map(set, code), g) ? g.index : 0u;
+    };
+    auto dejavu = lib.ByFile("DejaVuSans.ttf").face;
+    auto symbol = lib.ByFile("StandardSymbolsPS.otf").face;
+    ASSERT_TRUE(dejavu && symbol);
+    // Wingdings 0x22 is the scissors, not the stand-in's quotation mark.
+    EXPECT_EQ(glyphOf("Wingdings", "579L", 0x22), dejavu->GlyphForUnicode(0x2702));
+    // The printer's Symbol set and the URW face's own layout must agree on
+    // what a code holds: Delta and Omega are Greek letters in both.
+    EXPECT_EQ(glyphOf("Symbol", "19M", 'D'), symbol->GlyphForCode('D'));
+    EXPECT_EQ(glyphOf("Symbol", "19M", 'W'), symbol->GlyphForCode('W'));
+    EXPECT_EQ(glyphOf("Symbol PS", "5M", 'a'), symbol->GlyphForCode('a'));
 }
 
 } // namespace

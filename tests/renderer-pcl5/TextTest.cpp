@@ -2,6 +2,7 @@
 // font selection picks, and what a symbol set's code prints.
 #include "core/Font.h"
 #include "core/Job.h"
+#include "core/TraceDevice.h"
 #include "fonts/FontSelect.h"
 #include "pcl5/Pcl5.h"
 
@@ -172,6 +173,18 @@ TEST(Pcl5Text, FontSelectionPriorityAndSoftFonts) {
     // Deleting a font invalidates the cached choice.
     store.Remove(5);
     EXPECT_EQ(pick([](fonts::FontRequest& r) { r.typeface = 4101; }), 40);
+
+    // Other languages draw through the same fonts: a bitmap glyph sits
+    // above the baseline, the next one a pitch cell (7.2 pt) on.
+    std::ostringstream trace;
+    TraceDevice dev(trace, 600, 800);
+    fonts::FontRequest soft;
+    soft.symbolSet = SoftFont::kOwnSet;
+    const uint32_t codes[] = {'A', 'A'};
+    EXPECT_NEAR(fonts::DrawText(dev, *selector.Select(soft, &store), codes, 2,
+                                Matrix::Translate(100, 200), Paint::SolidColor(kBlack), {}),
+                14.4, 0.01);
+    EXPECT_NE(trace.str().find("[0.24 0 0 0.24 107.2 199.52]"), std::string::npos) << trace.str();
 
     // A symbol set nobody has falls back to Roman-8 and is reported.
     std::string note;
