@@ -84,6 +84,7 @@ public:
     Painter(PageRaster& raster, const Paint& paint, const RasterOp& op, const Matrix& pageToDevice)
         : m_raster(raster), m_paint(Effective(paint, op)), m_op(op) {
         if (m_paint.kind == Paint::Kind::Pattern && m_paint.pattern && m_paint.pattern->Valid()) {
+            ReduceFinePattern(pageToDevice);
             Matrix toDev = m_paint.pattern->patternToPage.Then(pageToDevice);
             m_patternOk = toDev.Invertible() && toDev.IsFinite();
             m_patInv = toDev.Inverse();
@@ -279,6 +280,43 @@ private:
         m_tables = last.tables;
         m_patConst = m_tables->consts.data();
         m_patSkip = m_tables->skip.data();
+    }
+
+    // A tile finer than the device (a 600 dpi pattern on a 150 dpi page) is
+    // averaged down over blocks of whole tile pixels first: sampling one
+    // tile pixel per device pixel would show an arbitrary few of them, and
+    // a tile that shrinks to one device pixel would print solid or not at all.
+    void ReduceFinePattern(const Matrix& pageToDevice) {
+        const Pattern& p = *m_paint.pattern;
+        if (size_t(p.width) * size_t(p.height) > kMaxTablePixels) return;
+        Matrix toDev = p.patternToPage.Then(pageToDevice);
+        double sx = std::hypot(toDev.a, toDev.b), sy = std::hypot(toDev.c, toDev.d);
+        if (!(sx > 0) || !(sy > 0)) return;
+        int fx = int(std::clamp(std::floor(1 / sx + 1e-6), 1.0, double(p.width)));
+        int fy = int(std::clamp(std::floor(1 / sy + 1e-6), 1.0, double(p.height)));
+        while (p.width % fx) --fx; // blocks tile the pattern exactly
+        while (p.height % fy) --fy;
+        if (fx == 1 && fy == 1) return;
+        auto small = std::make_shared<Pattern>();
+        small->width = p.width / fx;
+        small->height = p.height / fy;
+        small->pixels.resize(size_t(small->width) * size_t(small->height));
+        int n = fx * fy;
+        for (int y = 0; y < small->height; ++y)
+            for (int x = 0; x < small->width; ++x) {
+                int r = 0, g = 0, b = 0;
+                for (int j = 0; j < fy; ++j)
+                    for (int i = 0; i < fx; ++i) {
+                        Color c = p.At(x * fx + i, y * fy + j);
+                        r += c.r;
+                        g += c.g;
+                        b += c.b;
+                    }
+                small->pixels[size_t(y) * size_t(small->width) + size_t(x)] = {
+                    uint8_t((r + n / 2) / n), uint8_t((g + n / 2) / n), uint8_t((b + n / 2) / n)};
+            }
+        small->patternToPage = Matrix::Scale(fx, fy).Then(p.patternToPage);
+        m_paint.pattern = small;
     }
 
     // The tile pixel under device pixel (x, y), as PatternAt finds it.

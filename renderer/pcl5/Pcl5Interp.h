@@ -285,7 +285,7 @@ public:
     RasterOp PrintModelOp() const { return CurrentOp(); }
     const std::vector<Color>& Palette() const { return m_color.palette; }
     const PictureFrame& Frame() const { return m_frame; }
-    // The frame on the page: its top-left corner and size in points.
+    // The frame on the page: its corners in page space (points).
     Rect FrameOnPage() const;
     // Alphanumeric macro IDs (&n#W operations 4, 5 and 21).
     void MacroAlphanumericId(int operation, const std::string& name);
@@ -299,6 +299,7 @@ private:
     void RunOverlay();
     std::string MacroKey() const;
     void DeleteMacros(bool temporaryOnly);
+    std::map<std::string, Macro>::iterator DropMacro(std::map<std::string, Macro>::iterator it);
     struct Environment;
     void SaveEnvironment(Environment& env) const;
     void RestoreEnvironment(const Environment& env);

@@ -11,6 +11,8 @@ namespace {
 // Two levels of nesting below the macro the job invoked, as printers allow;
 // deeper invocations (a macro calling itself, say) are skipped.
 constexpr int kMaxMacroDepth = 3;
+// Numeric IDs stop at 32767; names could go on without end.
+constexpr size_t kMaxMacros = 65536;
 
 } // namespace
 
@@ -33,6 +35,8 @@ struct Interpreter::Environment {
     int rasterResolution, rasterCompression, rasterPresentation;
     int sourceWidth, sourceHeight;
     double destWidth, destHeight;
+    TextState text;
+    std::shared_ptr<const fonts::ActiveFont> hmiFont;
 };
 
 void Interpreter::SaveEnvironment(Environment& e) const {
@@ -67,6 +71,8 @@ void Interpreter::SaveEnvironment(Environment& e) const {
     e.sourceHeight = m_raster.sourceHeight;
     e.destWidth = m_raster.destWidth;
     e.destHeight = m_raster.destHeight;
+    e.text = m_text;
+    e.hmiFont = m_hmiFont;
 }
 
 void Interpreter::RestoreEnvironment(const Environment& e) {
@@ -103,6 +109,8 @@ void Interpreter::RestoreEnvironment(const Environment& e) {
     m_raster.sourceHeight = e.sourceHeight;
     m_raster.destWidth = e.destWidth;
     m_raster.destHeight = e.destHeight;
+    m_text = e.text;
+    m_hmiFont = e.hmiFont;
 }
 
 void Interpreter::DefaultPrintModel() {
@@ -134,22 +142,36 @@ void Interpreter::MacroAlphanumericId(int operation, const std::string& name) {
         break;
     case 5: { // the name also refers to the current macro
         auto it = m_macros.find(MacroKey());
-        if (it != m_macros.end() && !name.empty()) m_macros["$" + name] = it->second;
+        if (it == m_macros.end() || name.empty()) break;
+        if (m_macros.size() >= kMaxMacros) {
+            m_job.Warning("PCL 5 macros too many: name dropped");
+            break;
+        }
+        m_macros["$" + name] = it->second;
         break;
     }
-    case 21: // the current alphanumeric ID is deleted
-        if (!m_macroName.empty()) m_macros.erase("$" + m_macroName);
+    case 21: { // the current alphanumeric ID is deleted
+        auto it = m_macros.find("$" + m_macroName);
+        if (!m_macroName.empty() && it != m_macros.end()) DropMacro(it);
         break;
+    }
     default:
         break;
     }
 }
 
+std::map<std::string, Macro>::iterator
+Interpreter::DropMacro(std::map<std::string, Macro>::iterator it) {
+    // Names share their macro's bytes: only the last holder gives them back.
+    if (it->second.data.use_count() == 1)
+        m_macroBytes -= std::min(m_macroBytes, it->second.data->size());
+    return m_macros.erase(it);
+}
+
 void Interpreter::DeleteMacros(bool temporaryOnly) {
     for (auto it = m_macros.begin(); it != m_macros.end();) {
         if (!temporaryOnly || !it->second.permanent) {
-            m_macroBytes -= std::min(m_macroBytes, it->second.data->size());
-            it = m_macros.erase(it);
+            it = DropMacro(it);
         } else {
             ++it;
         }
@@ -186,10 +208,7 @@ void Interpreter::MacroControlCmd(const Token& t) {
         break;
     case 8: {
         auto it = m_macros.find(MacroKey());
-        if (it != m_macros.end()) {
-            m_macroBytes -= std::min(m_macroBytes, it->second.data->size());
-            m_macros.erase(it);
-        }
+        if (it != m_macros.end()) DropMacro(it);
         break;
     }
     case 9:
@@ -225,8 +244,11 @@ void Interpreter::RecordMacroToken(const Token& t) {
     if (end < m_macroDef.start) end = m_macroDef.start;
     size_t size = end - m_macroDef.start;
     auto old = m_macros.find(m_macroDef.key);
-    size_t kept = m_macroBytes - (old != m_macros.end() ? old->second.data->size() : 0);
-    if (kept + size > m_job.Limit().maxDownloadBytes / 4) {
+    size_t kept = m_macroBytes;
+    if (old != m_macros.end() && old->second.data.use_count() == 1)
+        kept -= std::min(kept, old->second.data->size());
+    if (kept + size > m_job.Limit().maxDownloadBytes / 4 ||
+        (old == m_macros.end() && m_macros.size() >= kMaxMacros)) {
         m_job.Warning("PCL 5 macros exceed their memory: definition dropped");
         return;
     }
@@ -254,7 +276,9 @@ bool Interpreter::RunMacro(const std::string& key, int mode) {
     m_parser = &parser;
     m_parserData = data->data();
     ++m_macroDepth;
-    LoopEnd end = Interpret(parser);
+    // A stopped job stays stopped (the budget is sticky): the outer loop
+    // sees it next and still prints the page so far.
+    Interpret(parser);
     --m_macroDepth;
     if (m_definingMacro && m_macroDef.parser == &parser) {
         m_job.Warning("PCL 5 macro definition without an end: dropped");
@@ -263,7 +287,6 @@ bool Interpreter::RunMacro(const std::string& key, int mode) {
     if (m_raster.active) EndRaster();
     m_parser = outer;
     m_parserData = outerData;
-    if (end == LoopEnd::Stop) m_stop = true;
     if (mode != 2 && !m_stop) RestoreEnvironment(saved);
     return true;
 }
@@ -279,6 +302,8 @@ void Interpreter::RunOverlay() {
     ResetPageState();
     DefaultPrintModel();
     DefaultFrame();
+    m_text = TextState{};
+    m_text.request[0] = m_text.request[1] = DefaultFontRequest();
     m_raster.resolution = 75;
     m_raster.compression = 0;
     m_raster.presentation = 3;

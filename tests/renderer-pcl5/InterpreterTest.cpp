@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,25 @@ TEST(Pcl5Pages, FormFeedResetAndPageCommandsEject) {
     EXPECT_EQ(Render(E + "EHello\r\n\x0c" + E + "E").pages.size(), 1u);
     // Copies are not multiplied.
     EXPECT_EQ(Render(Top + E + "&l3X" + box + "\x0c").pages.size(), 1u);
+}
+
+TEST(Pcl5Pages, CustomPaperFromPjl) {
+    // PAPER=CUSTOM with a size in decipoints: the user default page and page
+    // size 101 both take it; a named size still wins.
+    std::ostringstream trace;
+    JobOptions o;
+    o.trace = &trace;
+    JobContext ctx(o);
+    ctx.MutablePjl().paper = "CUSTOM";
+    ctx.MutablePjl().variables["PAPERWIDTH"] = "2880";
+    ctx.MutablePjl().variables["PAPERLENGTH"] = "4320";
+    std::string box = E + "*c30a30b0P";
+    std::string job = E + "E" + box + E + "&l2A" + box + E + "&l101A" + box;
+    bool ok = false;
+    pcl5::Interpret(reinterpret_cast<const uint8_t*>(job.data()), job.size(), ctx, ok);
+    EXPECT_NE(trace.str().find("BeginPage 1 288x432"), std::string::npos) << trace.str();
+    EXPECT_NE(trace.str().find("BeginPage 2 612x792"), std::string::npos);
+    EXPECT_NE(trace.str().find("BeginPage 3 288x432"), std::string::npos);
 }
 
 TEST(Pcl5Pages, TruncationUelAndSkippedBlocks) {
@@ -362,6 +382,16 @@ TEST(Pcl5Macros, ExecuteCallOverlayAndLifetime) {
     EXPECT_EQ(call.pages[0].DarkShare(18, 0, 25, 7), 1.0); // solid, at the old cursor
     EXPECT_EQ(call.pages[0].DarkShare(56, 0, 64, 7), 0.0);
 
+    // The text model is part of the environment: underlining switched on in
+    // a called macro ends with it; executed, it stays.
+    std::string underline = E + "&f4y0X" + E + "&d0D" + E + "&f1X";
+    Result plain = Render(Top + "MMMM\r\n");
+    Result calledText = Render(Top + underline + E + "&f4y3X" + "MMMM\r\n");
+    Result executedText = Render(Top + underline + E + "&f4y2X" + "MMMM\r\n");
+    ASSERT_EQ(plain.pages.size(), 1u);
+    EXPECT_TRUE(calledText.pages[0].px == plain.pages[0].px);
+    EXPECT_FALSE(executedText.pages[0].px == plain.pages[0].px);
+
     // An overlay is drawn on every page, the blank ones a form feed ejects
     // included, in a fresh environment, and not on a page that is never
     // printed; a page size change ends it.
@@ -429,6 +459,13 @@ TEST(Pcl5Patterns, UserPatternsTileFromTheReferencePoint) {
     EXPECT_TRUE(Stripes(fine.pages[0], 30, 80, 600, 4, 0));
     Result moved = Render(Top + StripePattern(3) + E + "*p2x0Y" + E + "*p0R" + box + "4P", 300);
     EXPECT_TRUE(Stripes(moved.pages[0], 30, 80, 600, 8, 71 + 2));
+
+    // On a page coarser than the pattern each device pixel takes the tile's
+    // average: half ink reads as mid gray, not as solid or blank.
+    Result coarse = Render(Top + StripePattern(3, 600) + box + "4P", 75);
+    int sum = 0;
+    for (int x = 20; x < 160; ++x) sum += coarse.pages[0].At(x, 8).r;
+    EXPECT_NEAR(sum / 140.0, 127.5, 8);
 
     // A colour pattern's pixels are palette indices: under simple RGB
     // colour, 1 is red and 0 black.
