@@ -473,6 +473,8 @@ void Interpreter::State::Defaults(bool initialise) {
     terminator = 0x03;
     terminatorPrinted = false;
     transparentData = false;
+    charFill = 0;
+    edgePen = -1;
 }
 
 void Interpreter::State::UpdateFrame() {
@@ -1042,11 +1044,14 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
             CharacterPlot(NAN, NAN);
         break;
     case Code('C', 'F'):
+        charFill = std::clamp(integer(0, 0), 0, 3);
+        edgePen = n >= 2 ? std::max(0, integer(1, 0)) : -1;
+        break;
     case Code('L', 'M'):
     case Code('S', 'B'):
     case Code('T', 'D'):
         if (code == Code('T', 'D')) transparentData = integer(0, 0) == 1;
-        break; // stick characters are strokes: fill modes change nothing
+        break; // 8-bit labels and scalable fonts only
     default:
         break;
     }

@@ -20,6 +20,32 @@ bool IsStick(int typeface) {
 
 } // namespace
 
+void Interpreter::State::DrawOutlineGlyph(Device& dev, const FontFace& face, uint32_t g,
+                                          const Matrix& toPlu, double em, const Paint& paint,
+                                          const RasterOp& o) {
+    Matrix m = toPlu.Then(pluToPage);
+    if (charFill == 0) {
+        dev.FillGlyph(face, g, m, paint, o);
+        return;
+    }
+    // Edged or pattern-filled characters go through their outlines.
+    Path outline;
+    if (!face.Outline(g, outline)) return;
+    if (charFill >= 2) {
+        Path area;
+        area.Append(outline, toPlu);
+        FillPlu(area, FillRule::NonZero);
+    }
+    if (charFill == 1 || charFill == 3) {
+        int pn = edgePen >= 0 ? edgePen : penNo;
+        double w = penWidths.empty() ? 0.35 : penWidths[size_t(pn) % penWidths.size()];
+        StrokeStyle st;
+        st.width = (widthRelative ? w / 100 * Diagonal() : w * 40) / std::max(em, 1e-9);
+        st.join = LineJoin::Round;
+        dev.StrokePath(outline, m, st, Paint::SolidColor(PenColor(pn)), o);
+    }
+}
+
 Interpreter::State::Cell Interpreter::State::CurrentCell() const {
     const FontSpec& f = fonts[fontSelected];
     Cell c;
@@ -145,12 +171,9 @@ void Interpreter::State::Label(std::string_view text) {
             if (g) {
                 if (!dev) dev = Page();
                 if (!dev) return;
-                Matrix m = Matrix::Scale(em, em)
-                               .Then(shear)
-                               .Then(orient)
-                               .Then(Matrix::Translate(at.x, at.y))
-                               .Then(pluToPage);
-                dev->FillGlyph(*face, g, m, paint, o);
+                Matrix m = Matrix::Scale(em, em).Then(shear).Then(orient).Then(
+                    Matrix::Translate(at.x, at.y));
+                DrawOutlineGlyph(*dev, *face, g, m, em, paint, o);
                 if (f.spacing == 1 && path == 0) {
                     double a = face->Advance(g) * em * (1 + extraSpace);
                     next = {pos.x + dir.x * a, pos.y + dir.y * a};

@@ -196,6 +196,15 @@ TEST(Hpgl2Labels, StickFontOriginsAndEndlessLabels) {
     EXPECT_NEAR(l[2] - l[0], c[2] - c[0], 1);
     EXPECT_NEAR(l[3] - l[1], 28, 3);
 
+    // A resident typeface (Univers) fills its glyphs; CF1 edges their
+    // outlines in the pen instead.
+    std::string univers = E + "%-1BIN;SP1;SD4,24,7,4148;DT#;PA500,500;LBAb#";
+    std::string filled = Render(univers + "PG;", 72, true).trace;
+    std::string edged = Render(univers + "CF1;LBAb#PG;", 72, true).trace;
+    EXPECT_NE(filled.find("FillGlyph"), std::string::npos) << filled;
+    EXPECT_EQ(filled.find("StrokePath"), std::string::npos);
+    EXPECT_NE(edged.find("StrokePath"), std::string::npos);
+
     // A label whose terminator never comes ends with the data.
     std::string endless = E + "%-1BIN;SP1;PA100,100;LB" + std::string(20000, 'W');
     Outcome r = Render(endless, 20);
