@@ -1,18 +1,15 @@
 // varnel-convert: the command-line front end on the conversion runner.
 #include "CommandLine.h"
 #include "ConvertSettings.h"
+#include "ExitSignals.h"
 #include "InputFiles.h"
 #include "Renderer.h"
 #include "Runner.h"
 
-#include <cerrno>
 #include <csignal>
-#include <dirent.h>
 #include <iostream>
 #include <mutex>
-#include <pthread.h>
 #include <string>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -21,51 +18,21 @@ using namespace varnel;
 
 std::mutex g_signalMutex;
 Runner* g_runner = nullptr;
-Renderer* g_renderer = nullptr;
 bool g_quiet = false;
 
-// Empties and removes the page folder of the render under way. The renderer
-// may still add a page while we delete, so repeat until the folder is gone.
-void RemovePageFolder(const std::string& folder) {
-    if (folder.empty()) return;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        if (DIR* dir = ::opendir(folder.c_str())) {
-            while (const dirent* entry = ::readdir(dir)) {
-                std::string name = entry->d_name;
-                if (name != "." && name != "..") ::unlink((folder + name).c_str());
-            }
-            ::closedir(dir);
-        }
-        if (::rmdir(folder.c_str()) == 0 || errno == ENOENT) return;
+// The first Ctrl+C stops the run at its next test point; a second one,
+// SIGTERM or SIGHUP ends the program at once, leaving nothing half-made.
+bool KeepRunningOn(int sig) {
+    static int interrupts = 0;
+    std::lock_guard<std::mutex> lock(g_signalMutex);
+    if (sig == SIGINT && ++interrupts == 1 && g_runner) {
+        g_runner->RequestStop();
+        if (!g_quiet)
+            std::cerr << "\nvarnel-convert: stopping after the current step "
+                         "(Ctrl+C again to quit now)\n";
+        return true;
     }
-}
-
-// Takes SIGINT, SIGTERM and SIGHUP on a thread of its own, so the reaction may
-// lock and touch files. The first Ctrl+C stops the run at its next test point;
-// a second one, SIGTERM or SIGHUP ends the program at once.
-void SignalThread(sigset_t set) {
-    int interrupts = 0;
-    for (;;) {
-        int sig = 0;
-        if (::sigwait(&set, &sig) != 0) continue;
-        std::lock_guard<std::mutex> lock(g_signalMutex);
-        if (sig == SIGINT && ++interrupts == 1 && g_runner) {
-            g_runner->RequestStop();
-            if (!g_quiet)
-                std::cerr << "\nvarnel-convert: stopping after the current step "
-                             "(Ctrl+C again to quit now)\n";
-            continue;
-        }
-        if (g_renderer) RemovePageFolder(g_renderer->PageFolder());
-        // End the way an unhandled signal does, so callers see the interrupt.
-        ::signal(sig, SIG_DFL);
-        sigset_t one;
-        sigemptyset(&one);
-        sigaddset(&one, sig);
-        ::pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
-        ::raise(sig);
-        ::_exit(128 + sig);
-    }
+    return false;
 }
 
 } // namespace
@@ -113,18 +80,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // Signals are taken by the signal thread only; block them before any
-    // other thread exists so every thread inherits the mask.
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    // Before any other thread exists, so every thread leaves the signals to
+    // the signal thread.
+    HandleExitSignals(KeepRunningOn);
     // A reader that goes away (| head) must not kill the run between a row's
     // status line and the removal of its page folder.
     ::signal(SIGPIPE, SIG_IGN);
-    std::thread(SignalThread, set).detach();
 
     ConsoleView view(inputs, std::cout, std::cerr, options.quiet, options.verbose,
                      ::isatty(STDERR_FILENO) == 1);
@@ -134,14 +95,12 @@ int main(int argc, char** argv) {
         {
             std::lock_guard<std::mutex> lock(g_signalMutex);
             g_runner = &runner;
-            g_renderer = &renderer;
             g_quiet = options.quiet;
         }
         runner.StartStop(window.type, window.mode, settings, window.output);
         runner.Wait();
         std::lock_guard<std::mutex> lock(g_signalMutex);
         g_runner = nullptr;
-        g_renderer = nullptr;
     }
     view.ClearProgress();
     status = view.ExitStatus();

@@ -238,9 +238,16 @@ private:
         if (n > kMaxTablePixels) return;
         m_patConst.resize(n);
         m_patSkip.resize(n);
+        // Tiles hold few colours: work each out once.
+        Color last = p.pixels[0];
+        RopConst lastConst = MakeRopConst(op.rop3, kBlack, last);
         for (size_t i = 0; i < n; ++i) {
-            m_patConst[i] = MakeRopConst(op.rop3, kBlack, p.pixels[i]);
-            m_patSkip[i] = op.patternTransparent && p.pixels[i].IsWhite();
+            if (!(p.pixels[i] == last)) {
+                last = p.pixels[i];
+                lastConst = MakeRopConst(op.rop3, kBlack, last);
+            }
+            m_patConst[i] = lastConst;
+            m_patSkip[i] = op.patternTransparent && last.IsWhite();
         }
     }
 

@@ -128,6 +128,30 @@ struct CommandTable {
         add('*', 'v', 'O', &I::PatternTransparencyCmd);
         add('*', 'l', 'O', &I::LogicalOperationCmd);
         add('*', 'p', 'R', &I::PatternReferenceCmd);
+        // Downloaded fonts and symbol sets.
+        add('*', 'c', 'D', &I::DownloadFontIdCmd);
+        add('*', 'c', 'E', &I::CharCodeCmd);
+        add('*', 'c', 'F', &I::FontControlCmd);
+        add(')', 's', 'W', &I::FontHeaderCmd);
+        add('(', 's', 'W', &I::CharDataCmd);
+        add('*', 'c', 'R', &I::SymbolSetIdCmd);
+        add('(', 'f', 'W', &I::DefineSymbolSetCmd);
+        add('*', 'c', 'S', &I::SymbolSetControlCmd);
+        add('&', 'n', 'W', &I::AlphanumericIdCmd);
+        // Text and fonts.
+        for (char x : {'(', ')'}) {
+            for (char l : {'P', 'H', 'V', 'S', 'B', 'T'}) add(x, 's', l, &I::FontCharacteristicCmd);
+            for (char l = 'A'; l <= 'Z'; ++l)
+                if (l != 'X') add(x, 0, l, &I::SymbolSetCmd);
+            add(x, 0, 'X', &I::FontIdCmd);
+            add(x, 0, '@', &I::DefaultFontCmd);
+        }
+        add('&', 'd', 'D', &I::UnderlineCmd);
+        add('&', 'd', '@', &I::UnderlineOffCmd);
+        add('&', 's', 'C', &I::WrapCmd);
+        add('&', 'l', 'L', &I::PerforationSkipCmd);
+        add('&', 'a', 'P', &I::PrintDirectionCmd);
+        add('&', 't', 'P', &I::ParsingMethodCmd);
         // Page features: user patterns, colour settings, picture frame.
         add('*', 'c', 'W', &I::UserPatternCmd);
         add('*', 'c', 'Q', &I::PatternControlCmd);
@@ -159,7 +183,12 @@ void Interpreter::ResetEnvironment() {
     const PjlSettings& pjl = m_job.Pjl();
     m_setup = PageSetup{};
     m_size = FindPageSize(26);
-    if (pjl.paperWidthPt > 0 && pjl.paperHeightPt > 0) {
+    double customW = 0, customH = 0;
+    if (pjl.paper == "CUSTOM" && CustomPaper(customW, customH)) {
+        m_setup.widthPt = customW;
+        m_setup.heightPt = customH;
+        m_size = nullptr;
+    } else if (pjl.paperWidthPt > 0 && pjl.paperHeightPt > 0) {
         m_setup.widthPt = pjl.paperWidthPt;
         m_setup.heightPt = pjl.paperHeightPt;
         m_size = nullptr;
@@ -195,6 +224,7 @@ void Interpreter::ResetEnvironment() {
     DefaultPrintModel();
 
     m_raster = Raster{};
+    ResetText();
     ResetPageState();
     // A reset inside a plot file keeps the media its extent asked for.
     if (m_plotFile && m_plotMedia.x > 0) SetPlotSize(m_plotMedia.x, m_plotMedia.y);
@@ -236,6 +266,8 @@ void Interpreter::ResetPageState() {
     // What a page size or orientation change resets: margins, text area,
     // spacing and the cursor.
     m_hmi = 720;
+    m_hmiFont = nullptr; // the font's own spacing applies again
+    m_text.font[0] = m_text.font[1] = nullptr; // bitmap fonts follow the orientation
     m_vmi = 1200;
     m_topMargin = m_plotFile ? 0 : 3600;
     m_leftMargin = 0;
@@ -264,6 +296,11 @@ double Interpreter::LogicalLength() const {
 }
 
 Point Interpreter::ToPage(double xu, double yu) const {
+    if (m_text.direction) {
+        Point l = FrameToLogical(xu, yu + m_topMargin, m_text.direction);
+        xu = l.x;
+        yu = l.y - m_topMargin;
+    }
     bool landscape = m_orientation & 1;
     double w = landscape ? m_setup.heightPt : m_setup.widthPt;
     double offset = (w * kUnitsPerPoint - LogicalWidth()) / 2;
@@ -293,13 +330,13 @@ Point Interpreter::SheetDirection(bool vertical) const {
 
 void Interpreter::SetX(double xu) {
     if (!std::isfinite(xu)) return;
-    m_x = std::clamp(xu, 0.0, LogicalWidth());
+    m_x = std::clamp(xu, 0.0, FrameWidth());
 }
 
 void Interpreter::SetY(double yu) {
     if (!std::isfinite(yu)) return;
     // The cursor may not leave the logical page.
-    m_y = std::clamp(yu, -m_topMargin, LogicalLength() - m_topMargin);
+    m_y = std::clamp(yu, -m_topMargin, FrameLength() - m_topMargin);
 }
 
 Device* Interpreter::EnsurePage() {
@@ -320,6 +357,7 @@ void Interpreter::MarkPage() {
 
 bool Interpreter::EjectPage(bool evenIfBlank) {
     if (m_raster.active) EndRaster();
+    FlushUnderline();
     // An overlay cannot end the page it is drawn on.
     if (m_inOverlay) return true;
     if (m_onHostPage) {
@@ -381,12 +419,12 @@ size_t Interpreter::Run(const uint8_t* data, size_t size, bool& ok) {
 
 Interpreter::LoopEnd Interpreter::Interpret(Parser& parser) {
     static const CommandTable table;
-    size_t textRun = 0;
+    size_t textRun = 0, textStart = 0;
     for (;;) {
         if (m_stop || m_job.Stopped()) return LoopEnd::Stop;
         Token t = parser.Next();
         if (t.kind != TokenKind::Text && textRun) {
-            Text(textRun);
+            Text(parser.Bytes() + textStart, textRun);
             textRun = 0;
         }
         if (t.kind == TokenKind::End) return LoopEnd::End;
@@ -396,7 +434,10 @@ Interpreter::LoopEnd Interpreter::Interpret(Parser& parser) {
             return LoopEnd::Stop;
         }
         if (t.kind == TokenKind::Text) {
-            if (!m_definingMacro && !parser.InHpgl()) ++textRun;
+            if (!m_definingMacro && !parser.InHpgl()) {
+                if (!textRun) textStart = t.offset;
+                ++textRun;
+            }
             continue;
         }
         if (m_definingMacro) {
@@ -433,6 +474,7 @@ void Interpreter::Escape(uint8_t c) {
         m_gl->Leave();
         EjectPage(false);
         ResetEnvironment();
+        ResetSoftFonts();
         if (m_onHostPage) ApplyHostPage();
         break;
     case '9':
@@ -440,6 +482,7 @@ void Interpreter::Escape(uint8_t c) {
         m_rightMargin = -1;
         break;
     case '=':
+        FlushUnderline();
         SetY(m_y + m_vmi / 2);
         break;
     case 'Y':
@@ -451,37 +494,39 @@ void Interpreter::Escape(uint8_t c) {
 }
 
 void Interpreter::Control(uint8_t c) {
+    FlushUnderline();
     switch (c) {
     case 0x0d:
-        SetX(m_leftMargin);
-        if (m_lineTermination == 1 || m_lineTermination == 3) SetY(m_y + m_vmi);
+        CarriageReturn();
+        if (m_lineTermination == 1 || m_lineTermination == 3) LineFeed();
         break;
     case 0x0a:
-        if (m_lineTermination == 2 || m_lineTermination == 3) SetX(m_leftMargin);
-        SetY(m_y + m_vmi);
+        if (m_lineTermination == 2 || m_lineTermination == 3) CarriageReturn();
+        LineFeed();
         break;
     case 0x0c:
-        if (m_lineTermination == 2 || m_lineTermination == 3) SetX(m_leftMargin);
+        if (m_lineTermination == 2 || m_lineTermination == 3) CarriageReturn();
         EjectPage(true);
         break;
     case 0x08:
-        SetX(m_x - m_hmi);
+        SyncFont();
+        SetX(m_x - (m_text.lastAdvance > 0 ? m_text.lastAdvance : m_hmi));
+        m_text.lastAdvance = 0;
         break;
     case 0x09: {
+        SyncFont();
         double tab = m_hmi * 8;
         if (tab > 0) SetX((std::floor((m_x - m_leftMargin) / tab) + 1) * tab + m_leftMargin);
         break;
     }
+    case 0x0e:
+    case 0x0f:
+        m_text.active = c == 0x0e ? 1 : 0;
+        SyncFont();
+        break;
     default:
-        break; // SO/SI pick fonts, which this interpreter does not draw yet
+        break;
     }
-}
-
-void Interpreter::Text(size_t count) {
-    // Text is not drawn yet, but it marks the page and moves the cursor.
-    MarkPage();
-    m_job.Unsupported("PCL 5 text");
-    SetX(m_x + m_hmi * double(count));
 }
 
 void Interpreter::DisplayFunctions() {
@@ -498,7 +543,10 @@ void Interpreter::DisplayFunctions() {
         if (t.kind == TokenKind::Escape && t.byte == 'Z') break;
         if (!m_job.Tick()) break;
     }
-    if (m_parser->Position() > start) MarkPage();
+    // ESC Y and ESC Z print too, as everything between them.
+    size_t end = std::min(m_parser->Position(), m_parser->Size());
+    size_t from = start >= 2 ? start - 2 : 0;
+    PrintRun(m_parser->Bytes() + from, end - from, PrintMode::Display);
 }
 
 // --- Page control -----------------------------------------------------------
@@ -506,21 +554,14 @@ void Interpreter::DisplayFunctions() {
 void Interpreter::PageSizeCmd(const Token& t) {
     if (m_onHostPage) return; // the host owns the page
     const PageSize* s = FindPageSize(t.value.Int());
-    if (!s) {
-        // A custom size takes the paper PJL gave; others are ignored.
-        const PjlSettings& pjl = m_job.Pjl();
-        if (t.value.Int() != 101 || !(pjl.paperWidthPt > 0 && pjl.paperHeightPt > 0)) return;
-    }
+    double customW = 0, customH = 0;
+    // A custom size takes the paper PJL gave; unknown sizes are ignored.
+    if (!s && (t.value.Int() != 101 || !CustomPaper(customW, customH))) return;
     EjectPage(false);
     m_overlayKey.clear(); // a new page size ends the overlay
     m_size = s;
-    if (s) {
-        m_setup.widthPt = s->widthPt;
-        m_setup.heightPt = s->heightPt;
-    } else {
-        m_setup.widthPt = m_job.Pjl().paperWidthPt;
-        m_setup.heightPt = m_job.Pjl().paperHeightPt;
-    }
+    m_setup.widthPt = s ? s->widthPt : customW;
+    m_setup.heightPt = s ? s->heightPt : customH;
     ResetPageState();
     DefaultFrame();
 }
@@ -562,6 +603,7 @@ void Interpreter::TextLengthCmd(const Token& t) {
 }
 
 void Interpreter::LeftMarginCmd(const Token& t) {
+    SyncFont();
     double x = t.value.number * m_hmi;
     if (x < 0 || x > LogicalWidth()) return;
     m_leftMargin = x;
@@ -569,12 +611,14 @@ void Interpreter::LeftMarginCmd(const Token& t) {
 }
 
 void Interpreter::RightMarginCmd(const Token& t) {
+    SyncFont();
     double x = (t.value.number + 1) * m_hmi;
     if (t.value.number < 0) return;
     m_rightMargin = std::min(x, LogicalWidth());
 }
 
 void Interpreter::HmiCmd(const Token& t) {
+    SyncFont(); // a pending font change would reset the HMI after this
     double v = t.value.number;
     if (v < 0 || v > 32767) return;
     m_hmi = v * kUnitsPerInch / 120.0;
@@ -622,7 +666,9 @@ void Interpreter::PushPopCursorCmd(const Token& t) {
 }
 
 void Interpreter::TransparentPrintCmd(const Token& t) {
-    if (!t.data.empty()) Text(t.data.size());
+    if (t.value.number > double(t.data.size()))
+        m_job.Warning("transparent print data runs past the end of the job");
+    PrintRun(t.data.data(), t.data.size(), PrintMode::Transparent);
 }
 
 // --- Cursor -----------------------------------------------------------------
@@ -634,6 +680,7 @@ double Target(const Value& v, double current, double scale) {
 } // namespace
 
 void Interpreter::ColumnCmd(const Token& t) {
+    SyncFont();
     SetX(Target(t.value, m_x, m_hmi));
 }
 

@@ -6,9 +6,13 @@
 
 #include "Pcl5.h"
 #include "Pcl5Parser.h"
+#include "Pcl5SoftFont.h"
+#include "Pcl5Text.h"
 
 #include "core/Device.h"
 #include "core/Job.h"
+#include "fonts/FontStore.h"
+#include "fonts/SoftFont.h"
 #include "hpgl2/Hpgl2.h"
 
 #include <array>
@@ -79,11 +83,14 @@ struct PictureFrame {
 // A downloaded user-defined pattern, as sent (*c#W).
 struct UserPattern {
     int width = 0, height = 0;
-    int bitsPerPixel = 1; // 1: set bits take the foreground colour; more: palette indices
+    // Format 0 and 20: set bits take the foreground colour. Format 1 (colour
+    // patterns): every pixel is a palette index.
+    bool indexed = false;
+    int bitsPerPixel = 1;
     int xdpi = 300, ydpi = 300;
     bool permanent = false;
     std::vector<uint8_t> pixels; // one byte per pixel, rows top to bottom
-    std::vector<Color> colors;   // more than one bit a pixel: the palette it came with
+    std::vector<Color> colors;   // indexed: the palette it came with
 };
 
 // A stored macro: its bytes are shared so that a macro may delete or
@@ -101,6 +108,9 @@ public:
     size_t Run(const uint8_t* data, size_t size, bool& ok);
     // Draws on the host's open page from now on (see InterpretOnPage).
     void AttachToHostPage(const HostPage& host);
+    // Downloaded fonts by ID as selection sees them; the font-management
+    // commands fill them and the job keeps them across its PCL 5 parts.
+    const fonts::FontStore& SoftFonts() const { return m_job.SoftFonts().Selectable(); }
 
     using Handler = void (Interpreter::*)(const Token&);
 
@@ -131,7 +141,39 @@ private:
     void Command(const Token& t);
     void Escape(uint8_t c);
     void Control(uint8_t c);
-    void Text(size_t count);
+    void Text(const uint8_t* bytes, size_t count);
+
+    // Text and fonts (Pcl5Text.cpp, Pcl5FontSelect.cpp).
+    enum class PrintMode { Text, Transparent, Display };
+    void PrintCode(uint32_t code, PrintMode mode, bool unicode, const Matrix& unitsToPage,
+                   const Paint& paint);
+    void PrintRun(const uint8_t* bytes, size_t count, PrintMode mode);
+    void FlushUnderline();
+    const fonts::ActiveFont* CurrentFont();
+    void SyncFont() { CurrentFont(); }
+    void LineFeed();
+    void CarriageReturn();
+    double RightMarginUnits() const;
+    Matrix UnitsToPage() const;
+    fonts::FontRequest DefaultFontRequest();
+    void ResetText();
+    void FontCharacteristicCmd(const Token& t);
+    void SymbolSetCmd(const Token& t);
+    void FontIdCmd(const Token& t);
+    void DefaultFontCmd(const Token& t);
+    void UnderlineCmd(const Token& t);
+    void UnderlineOffCmd(const Token& t);
+    void WrapCmd(const Token& t);
+    void PerforationSkipCmd(const Token& t);
+    void PrintDirectionCmd(const Token& t);
+    void ParsingMethodCmd(const Token& t);
+    // Print direction: the cursor lives in the frame of the current
+    // direction; these turn absolute positions (from the frame's top-left
+    // corner) between it and the orientation's logical page.
+    Point FrameToLogical(double x, double y, int direction) const;
+    Point LogicalToFrame(double x, double y, int direction) const;
+    double FrameWidth() const;
+    double FrameLength() const;
 
     // Page control.
     void PageSizeCmd(const Token& t);
@@ -217,6 +259,19 @@ private:
     Paint FillPaint(int type, int id) const;
     RasterOp CurrentOp() const;
 
+    // Downloaded fonts and symbol sets (Pcl5SoftFontCmds.cpp).
+    void DownloadFontIdCmd(const Token& t);
+    void CharCodeCmd(const Token& t);
+    void FontControlCmd(const Token& t);
+    void FontHeaderCmd(const Token& t);
+    void CharDataCmd(const Token& t);
+    void SymbolSetIdCmd(const Token& t);
+    void DefineSymbolSetCmd(const Token& t);
+    void SymbolSetControlCmd(const Token& t);
+    void AlphanumericIdCmd(const Token& t);
+    void ResetSoftFonts();
+    void SelectFontById(int id, bool secondary);
+    void CopyCurrentFont(int toId);
     // Page features: macros, user patterns, the picture frame and the rest
     // of page control (Pcl5Macro.cpp, Pcl5Pattern.cpp, Pcl5PageControl.cpp).
 public:
@@ -263,6 +318,7 @@ private:
     void CopiesCmd(const Token& t);
     void PixelPlacementCmd(const Token& t);
     void DefaultFrame();
+    bool CustomPaper(double& widthPt, double& heightPt) const;
 
     JobContext& m_job;
     Parser* m_parser = nullptr;
@@ -290,6 +346,18 @@ private:
     bool m_onHostPage = false;
     HostPage m_host;
     int m_pagesInJob = 0;
+
+    // Text.
+    TextState m_text;
+    std::unique_ptr<fonts::FontSelector> m_fontSelector;
+    struct Underline {
+        bool open = false;
+        double x0 = 0, x1 = 0, y = 0; // units
+    } m_underline;
+    // The font that last set the HMI, held so that its address cannot be
+    // reused by another font.
+    std::shared_ptr<const fonts::ActiveFont> m_hmiFont;
+    std::vector<std::string> m_fontNotes; // substitutions already reported
 
     // Macros.
     bool m_definingMacro = false;
@@ -352,6 +420,8 @@ private:
     bool m_patternTransparent = true;
     uint8_t m_rop = 252;
     Point m_patternOrigin{0, 0};
+
+    SoftFontCmdState m_soft;
 
     // Raster graphics.
     struct Raster {

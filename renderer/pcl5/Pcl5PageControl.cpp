@@ -5,8 +5,34 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace tarvik::pcl5 {
+
+bool Interpreter::CustomPaper(double& widthPt, double& heightPt) const {
+    // PJL's PAPERWIDTH and PAPERLENGTH, in decipoints, else a paper PJL named.
+    const PjlSettings& pjl = m_job.Pjl();
+    auto number = [&](const char* name) {
+        auto it = pjl.variables.find(name);
+        if (it == pjl.variables.end()) return 0.0;
+        char* end = nullptr;
+        double v = std::strtod(it->second.c_str(), &end);
+        return std::isfinite(v) ? v / 10 : 0.0;
+    };
+    double w = number("PAPERWIDTH"), h = number("PAPERLENGTH");
+    // From a business card to a 1.5 m banner.
+    if (w >= 72 && h >= 72 && w <= 4320 && h <= 4320) {
+        widthPt = w;
+        heightPt = h;
+        return true;
+    }
+    if (pjl.paperWidthPt > 0 && pjl.paperHeightPt > 0) {
+        widthPt = pjl.paperWidthPt;
+        heightPt = pjl.paperHeightPt;
+        return true;
+    }
+    return false;
+}
 
 void Interpreter::DefaultFrame() {
     // The logical page's width, and its length less half an inch at the top

@@ -36,6 +36,7 @@ void Interpreter::UserPatternCmd(const Token& t) {
     p.height = Be16u(&d[4]);
     p.width = Be16u(&d[6]);
     p.bitsPerPixel = bits;
+    p.indexed = format == 1 || bits > 1;
     size_t header = kPatternHeader;
     // Without a resolution of their own, patterns are in the printer's dots.
     int dpi = m_job.Pjl().resolution > 0 ? m_job.Pjl().resolution : 300;
@@ -84,9 +85,9 @@ void Interpreter::UserPatternCmd(const Token& t) {
             }
         }
     }
-    // Patterns of more than one bit a pixel take their colours from the
-    // palette in force when they arrive.
-    if (bits == 8) {
+    // Colour patterns take their colours from the palette in force when
+    // they arrive.
+    if (p.indexed) {
         p.colors.resize(256);
         for (int i = 0; i < 256; ++i) p.colors[size_t(i)] = PaletteColor(i);
     }
@@ -153,7 +154,7 @@ Paint Interpreter::UserPaint(int id, Color ink) const {
     tile->height = u.height;
     tile->pixels.resize(u.pixels.size());
     for (size_t i = 0; i < u.pixels.size(); ++i) {
-        if (u.bitsPerPixel == 1)
+        if (!u.indexed)
             tile->pixels[i] = u.pixels[i] ? ink : kWhite;
         else
             tile->pixels[i] = u.colors[u.pixels[i]];

@@ -7,7 +7,9 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -73,6 +75,7 @@ protected:
             ::close(pipeFds[0]);
             ::close(pipeFds[1]);
         }
+        if (whileRunning) whileRunning(child);
         if (interrupts > 0) WaitForPages(pages);
         for (int i = 0; i < interrupts; ++i) {
             if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -88,11 +91,18 @@ protected:
         return r;
     }
 
+    // Files of a page folder, less the renderer's lock and report files.
+    static std::size_t PageCount(const std::string& folder) {
+        std::size_t n = 0;
+        for (const std::string& name : ListFolder(folder)) n += name[0] != '.';
+        return n;
+    }
+
     void WaitForPages(std::size_t pages) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (std::chrono::steady_clock::now() < deadline) {
             std::vector<std::string> folders = ListFolder(temp);
-            if (!folders.empty() && ListFolder(temp + folders[0]).size() >= pages) return;
+            if (!folders.empty() && PageCount(temp + folders[0]) >= pages) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         ADD_FAILURE() << "the render never started";
@@ -103,6 +113,8 @@ protected:
         return src + name;
     }
 
+    // Called with the child's process id once it was started.
+    std::function<void(pid_t)> whileRunning;
     TempDir tmp;
     std::string temp = tmp / "tmp/";
     std::string home = tmp / "home/";
@@ -212,6 +224,56 @@ TEST_F(ConvertCommandTest, ASecondCtrlCEndsAtOnceWithoutLeftovers) {
     EXPECT_EQ(r.signal, SIGINT);
     EXPECT_EQ(r.out, "");
     // TearDown checks that the page folder, pages and all, is gone.
+}
+
+// Waits until folder holds a file whose name ends in suffix.
+bool WaitForFile(const std::string& folder, const std::string& suffix) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        for (const std::string& name : ListFolder(folder))
+            if (name.size() >= suffix.size() &&
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+                return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
+
+TEST_F(ConvertCommandTest, TerminateAndHangUpMidConversionLeaveNothing) {
+    // A large page, so its output is still being written when the signal comes.
+    std::string a = Input("a.pcl", "pages 1 size 5000x5000");
+    for (int sig : {SIGTERM, SIGHUP}) {
+        whileRunning = [&](pid_t child) {
+            ASSERT_TRUE(WaitForFile(out, ".part"));
+            ::kill(child, sig);
+        };
+        Result r = Convert({"--profile", profile, "-f", "png", "-o", out, a});
+        EXPECT_EQ(r.signal, sig);
+        EXPECT_TRUE(ListFolder(out).empty()) << ::testing::PrintToString(ListFolder(out));
+        EXPECT_TRUE(ListFolder(temp).empty());
+    }
+}
+
+TEST_F(ConvertCommandTest, AKilledRunsPageFolderIsSweptByTheNextRun) {
+    std::string a = Input("a.pcl", "pages 2 hold 20000");
+    whileRunning = [&](pid_t child) {
+        WaitForPages(2);
+        ::kill(child, SIGKILL);
+    };
+    Result killed = Convert({"--profile", profile, "-o", out, a});
+    EXPECT_EQ(killed.signal, SIGKILL);
+    ASSERT_EQ(ListFolder(temp).size(), 1u);
+    whileRunning = nullptr;
+    // A folder whose owner lives is left alone, whatever its age.
+    const std::string live = temp + "mtmp-Live00/";
+    ::mkdir(live.c_str(), 0700);
+    int lock = ::open((live + ".lock").c_str(), O_CREAT | O_RDWR, 0600);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    Result next = Convert({"--profile", profile, "-o", out, Input("b.pcl", "pages 1")});
+    EXPECT_EQ(next.exitCode, 0);
+    EXPECT_EQ(ListFolder(temp), std::vector<std::string>{"mtmp-Live00"});
+    ::close(lock);
+    TempDir::Remove(live);
 }
 
 } // namespace

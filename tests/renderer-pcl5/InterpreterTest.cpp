@@ -430,6 +430,13 @@ TEST(Pcl5Patterns, UserPatternsTileFromTheReferencePoint) {
     Result moved = Render(Top + StripePattern(3) + E + "*p2x0Y" + E + "*p0R" + box + "4P", 300);
     EXPECT_TRUE(Stripes(moved.pages[0], 30, 80, 600, 8, 71 + 2));
 
+    // A colour pattern's pixels are palette indices: under simple RGB
+    // colour, 1 is red and 0 black.
+    std::string colour = Bytes({1, 0, 1, 0, 0, 8, 0, 8}) + std::string(8, char(0xf0));
+    Result rgb = Render(Top + E + "*r3U" + E + "*c3g16W" + colour + box + "4P", 300);
+    EXPECT_EQ(rgb.pages[0].At(80, 30), (Color{255, 0, 0}));
+    EXPECT_EQ(rgb.pages[0].At(84, 30), kBlack);
+
     // Deleted, oversized and short patterns leave nothing (and no crash).
     Result deleted =
         Render(Top + StripePattern(3) + E + "*c2Q" + box + "4P" + E + "*c0g" + E + "*c20W" +
