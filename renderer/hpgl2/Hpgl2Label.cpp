@@ -120,11 +120,25 @@ void Interpreter::State::Label(std::string_view text) {
     Point offset{dir.x * ox + up.x * oy, dir.y * ox + up.y * oy};
 
     int font = fontSelected;
+    std::shared_ptr<const fonts::ActiveFont> pcl;
     std::shared_ptr<FontFace> face;
     auto pickFace = [&]() {
+        pcl.reset();
         face.reset();
         const FontSpec& f = fonts[font];
-        if (IsStick(f.typeface)) return;
+        if (IsStick(f.typeface) && f.fontId < 0) return;
+        fonts::FontRequest r;
+        r.symbolSet = f.symbolSet;
+        r.spacing = f.spacing;
+        r.pitch = f.pitch;
+        r.height = f.height;
+        r.style = f.posture;
+        r.weight = f.weight;
+        r.typeface = f.typeface;
+        // The PCL fonts (resident, soft, TrueType) come from the host; a
+        // host without them leaves the installed faces.
+        pcl = host.LabelFont(r, f.fontId);
+        if (pcl || IsStick(f.typeface)) return;
         face = job.Fonts().ByTypeface(f.typeface, f.weight > 0, f.posture > 0).face;
         if (!face) job.Unsupported("HP-GL/2 label typeface");
     };
@@ -164,7 +178,38 @@ void Interpreter::State::Label(std::string_view text) {
         }
         Point at{pos.x + offset.x, pos.y + offset.y};
         Point next = {pos.x + step.x, pos.y + step.y};
-        if (face) {
+        if (pcl) {
+            const fonts::Glyph& g = pcl->Lookup(ch);
+            if (g.kind != fonts::Glyph::Kind::None) {
+                if (!dev) dev = Page();
+                if (!dev) return;
+                // SI/SR size the characters by their cap height.
+                double emPt =
+                    sizeSet ? std::fabs(cell.capHeight) / 0.7 / kPluPerPoint : pcl->HeightPt();
+                Matrix toPlu = Matrix::Scale(kPluPerPoint, -kPluPerPoint)
+                                   .Then(shear)
+                                   .Then(orient)
+                                   .Then(Matrix::Translate(at.x, at.y));
+                if (g.kind == fonts::Glyph::Kind::Outline && g.face && charFill != 0) {
+                    double em = emPt * kPluPerPoint;
+                    Matrix m = Matrix::Scale(em * g.scaleX, em)
+                                   .Then(shear)
+                                   .Then(orient)
+                                   .Then(Matrix::Translate(at.x, at.y));
+                    DrawOutlineGlyph(*dev, *g.face, g.index, m, em, paint, o);
+                } else {
+                    fonts::GlyphPlacement where;
+                    where.textToPage = toPlu.Then(pluToPage);
+                    where.heightPt = emPt;
+                    fonts::DrawGlyph(*dev, g, where, paint, o);
+                }
+                if ((fonts[font].spacing == 1 || pcl->Proportional()) && path == 0) {
+                    double scale = pcl->HeightPt() > 0 ? emPt / pcl->HeightPt() : 1;
+                    double a = pcl->AdvancePt(g) * scale * kPluPerPoint * (1 + extraSpace);
+                    next = {pos.x + dir.x * a, pos.y + dir.y * a};
+                }
+            }
+        } else if (face) {
             const FontSpec& f = fonts[font];
             double em = sizeSet ? cell.capHeight / 0.7 : f.height * kPluPerPoint;
             uint32_t g = face->GlyphForUnicode(ch);

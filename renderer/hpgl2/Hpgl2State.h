@@ -21,6 +21,7 @@ struct FontSpec {
     int posture = 0;
     int weight = 0;
     int typeface = 48; // the stick font
+    int fontId = -1;   // FI / FN: a PCL font by ID
 };
 
 struct Interpreter::State {

@@ -5,6 +5,8 @@
 #include "core/Raster.h"
 #include "job/Runner.h"
 
+#include "SoftFontWriter.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -204,6 +206,23 @@ TEST(Hpgl2Labels, StickFontOriginsAndEndlessLabels) {
     EXPECT_NE(filled.find("FillGlyph"), std::string::npos) << filled;
     EXPECT_EQ(filled.find("StrokePath"), std::string::npos);
     EXPECT_NE(edged.find("StrokePath"), std::string::npos);
+
+    // Fonts the job downloaded, chosen by ID (FI): a bitmap font prints
+    // masks, a TrueType font outlines.
+    const std::string sans = "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf";
+    softfontwriter::BitmapOptions bitmap;
+    ASSERT_FALSE(softfontwriter::TrueTypeFont(sans, 8).empty()) << sans << " is not installed";
+    std::string soft = E + "E" + softfontwriter::BitmapFont(sans, 7, bitmap) +
+                       softfontwriter::TrueTypeFont(sans, 8);
+    std::string byId =
+        Render(soft + E + "%0BIN;SP1;FI7;DT#;PA500,500;LBAb#" + E + "%0A" + E + "E", 72, true)
+            .trace;
+    std::string byIdTt =
+        Render(soft + E + "%0BIN;SP1;FI8;DT#;PA500,500;LBAb#" + E + "%0A" + E + "E", 72, true)
+            .trace;
+    EXPECT_NE(byId.find("FillMask"), std::string::npos) << byId;
+    EXPECT_EQ(byId.find("StrokePath"), std::string::npos);
+    EXPECT_NE(byIdTt.find("FillGlyph"), std::string::npos) << byIdTt;
 
     // A label whose terminator never comes ends with the data.
     std::string endless = E + "%-1BIN;SP1;PA100,100;LB" + std::string(20000, 'W');
