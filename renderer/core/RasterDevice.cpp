@@ -112,6 +112,9 @@ public:
         double u = m_patInv.a * (x + 0.5) + m_patInv.c * (y + 0.5) + m_patInv.e;
         double v = m_patInv.b * (x + 0.5) + m_patInv.d * (y + 0.5) + m_patInv.f;
         if (!std::isfinite(u) || !std::isfinite(v)) return kWhite;
+        // Within the range of whole numbers a double holds exactly, the
+        // floor's remainder is the remainder's floor (no fmod per pixel).
+        if (std::fabs(u) < 1e15 && std::fabs(v) < 1e15) return p.pixels[PatternIndex(x, y)];
         int64_t iu = int64_t(std::floor(std::fmod(u, double(p.width))));
         int64_t iv = int64_t(std::floor(std::fmod(v, double(p.height))));
         if (iu < 0) iu += p.width;
