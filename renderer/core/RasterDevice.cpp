@@ -34,6 +34,12 @@ RopConst MakeRopConst(uint8_t rop, Color s, Color p) {
     return r;
 }
 
+// A tile's results for S = black under one operation.
+struct PatternTables {
+    std::vector<RopConst> consts;
+    std::vector<uint8_t> skip; // transparent white: the page stays
+};
+
 inline void ApplyConst(uint8_t* px, const RopConst& r) {
     for (int i = 0; i < 3; ++i) px[i] = uint8_t((px[i] & r.a[i]) | (~px[i] & r.b[i]));
 }
@@ -106,6 +112,9 @@ public:
         double u = m_patInv.a * (x + 0.5) + m_patInv.c * (y + 0.5) + m_patInv.e;
         double v = m_patInv.b * (x + 0.5) + m_patInv.d * (y + 0.5) + m_patInv.f;
         if (!std::isfinite(u) || !std::isfinite(v)) return kWhite;
+        // Within the range of whole numbers a double holds exactly, the
+        // floor's remainder is the remainder's floor (no fmod per pixel).
+        if (std::fabs(u) < 1e15 && std::fabs(v) < 1e15) return p.pixels[PatternIndex(x, y)];
         int64_t iu = int64_t(std::floor(std::fmod(u, double(p.width))));
         int64_t iv = int64_t(std::floor(std::fmod(v, double(p.height))));
         if (iu < 0) iu += p.width;
@@ -137,7 +146,7 @@ public:
             }
             return;
         }
-        if (!m_patConst.empty()) {
+        if (m_patConst) {
             FillPatternSpan(row, y, x0, x1);
             return;
         }
@@ -166,7 +175,7 @@ public:
             ApplyConst(px, m_last);
             return;
         }
-        if (s == kBlack && !m_patConst.empty()) {
+        if (s == kBlack && m_patConst) {
             // A stencil's set bit: the tables hold the result for S = black.
             size_t i = PatternIndex(x, y);
             if (!m_patSkip[i]) ApplyConst(px, m_patConst[i]);
@@ -237,19 +246,43 @@ private:
         const Pattern& p = *m_paint.pattern;
         size_t n = size_t(p.width) * size_t(p.height);
         if (n > kMaxTablePixels) return;
-        m_patConst.resize(n);
-        m_patSkip.resize(n);
-        // Tiles hold few colours: work each out once.
-        Color last = p.pixels[0];
-        RopConst lastConst = MakeRopConst(op.rop3, kBlack, last);
-        for (size_t i = 0; i < n; ++i) {
-            if (!(p.pixels[i] == last)) {
-                last = p.pixels[i];
-                lastConst = MakeRopConst(op.rop3, kBlack, last);
+        // Text under a pattern paints glyph by glyph with one tile: the
+        // tables of the last tile and operation serve again.
+        thread_local struct {
+            std::shared_ptr<const Pattern> pattern;
+            uint8_t rop = 0;
+            bool transparent = false;
+            std::shared_ptr<const PatternTables> tables;
+        } last;
+        // Callers often make a new tile object per call: compare contents.
+        bool same = last.tables && last.rop == op.rop3 &&
+                    last.transparent == op.patternTransparent &&
+                    (last.pattern == m_paint.pattern ||
+                     (last.pattern->width == p.width && last.pattern->height == p.height &&
+                      last.pattern->pixels == p.pixels));
+        if (!same) {
+            auto t = std::make_shared<PatternTables>();
+            t->consts.resize(n);
+            t->skip.resize(n);
+            // Tiles hold few colours: work each out once.
+            Color colour = p.pixels[0];
+            RopConst constant = MakeRopConst(op.rop3, kBlack, colour);
+            for (size_t i = 0; i < n; ++i) {
+                if (!(p.pixels[i] == colour)) {
+                    colour = p.pixels[i];
+                    constant = MakeRopConst(op.rop3, kBlack, colour);
+                }
+                t->consts[i] = constant;
+                t->skip[i] = op.patternTransparent && colour.IsWhite();
             }
-            m_patConst[i] = lastConst;
-            m_patSkip[i] = op.patternTransparent && last.IsWhite();
+            last.pattern = m_paint.pattern;
+            last.rop = op.rop3;
+            last.transparent = op.patternTransparent;
+            last.tables = std::move(t);
         }
+        m_tables = last.tables;
+        m_patConst = m_tables->consts.data();
+        m_patSkip = m_tables->skip.data();
     }
 
     // A tile finer than the device (a 600 dpi pattern on a 150 dpi page) is
@@ -421,8 +454,9 @@ private:
     bool m_patternOk = false;
     bool m_sourceCopy = false;
     Matrix m_patInv;
-    std::vector<RopConst> m_patConst; // per tile pixel, for S = black
-    std::vector<uint8_t> m_patSkip;   // per tile pixel: left alone (transparent white)
+    std::shared_ptr<const PatternTables> m_tables;
+    const RopConst* m_patConst = nullptr; // per tile pixel, for S = black
+    const uint8_t* m_patSkip = nullptr;   // per tile pixel: left alone (transparent white)
     std::vector<uint8_t> m_spanA, m_spanB;
     RopConst m_last{};
     Color m_lastSource;
@@ -1235,6 +1269,53 @@ void RasterDevice::FillMask(const uint8_t* bits, int width, int height, size_t s
                     if (!row) row = m_raster.Row(y);
                     painter.PutRun(row, x, e, kBlack);
                     x = e;
+                }
+            }
+        }
+        return;
+    }
+    if (n > 1 && iv.b == 0 && iv.c == 0) {
+        // Upright and scaled down (bitmap fonts made for a finer printer):
+        // the sample columns of each device column and the sample rows of
+        // each device row are found once, not per pixel.
+        const int bw = box.x1 - box.x0;
+        std::vector<int> cols(size_t(bw) * size_t(nx));
+        for (int x = box.x0; x < box.x1; ++x)
+            for (int i = 0; i < nx; ++i)
+                cols[size_t(x - box.x0) * nx + i] = std::clamp(
+                    int(std::floor(iv.a * (x + 0.5) + iv.e + offs[size_t(i)].x)), 0, width - 1);
+        std::vector<const uint8_t*> rows(static_cast<size_t>(ny), nullptr);
+        for (int y = box.y0; y < box.y1; ++y) {
+            double v = iv.d * (y + 0.5) + iv.f;
+            if (!(v >= 0 && v < height)) continue;
+            int xa = box.x0, xb = box.x1 - 1;
+            if (!SolveRange(iv.a, iv.e, 0, width, xa, xb)) continue;
+            for (int j = 0; j < ny; ++j)
+                rows[size_t(j)] =
+                    bits +
+                    size_t(std::clamp(int(std::floor(v + offs[size_t(j) * nx].y)), 0, height - 1)) *
+                        stride;
+            int nc;
+            const int32_t* c = m_clip->RowSpans(y, nc);
+            uint8_t* row = nullptr;
+            for (int k = 0; k < nc; ++k) {
+                int lo = std::max(xa, c[2 * k]), hi = std::min(xb + 1, c[2 * k + 1]);
+                for (int x = lo; x < hi; ++x) {
+                    double u = iv.a * (x + 0.5) + iv.e;
+                    if (!(u >= 0 && u < width)) continue;
+                    const int* cu = &cols[size_t(x - box.x0) * nx];
+                    int covered = 0;
+                    for (int j = 0; j < ny; ++j) {
+                        const uint8_t* r = rows[size_t(j)];
+                        for (int i = 0; i < nx; ++i)
+                            covered += (r[cu[i] >> 3] >> (7 - (cu[i] & 7))) & 1;
+                    }
+                    if (!covered) continue;
+                    if (!row) row = m_raster.Row(y);
+                    if (covered == n)
+                        painter.Put(row, x, y, kBlack);
+                    else
+                        painter.PutCoverage(row, x, y, covered, n);
                 }
             }
         }

@@ -11,6 +11,7 @@
 
 #include "core/Device.h"
 #include "core/Job.h"
+#include "fonts/FontSelect.h"
 
 #include <cstdint>
 #include <memory>
@@ -56,6 +57,14 @@ public:
     // PS in a plot file: the media becomes length x width plotter units
     // (length along x). Returns false inside PCL, where PS does nothing.
     virtual bool SetPlotSize(double lengthPlu, double widthPlu) = 0;
+    // A PCL font for labels: by ID (FI/FN) when fontId >= 0 and the job has
+    // it, else by characteristics; nullptr when the host has no fonts.
+    virtual std::shared_ptr<const fonts::ActiveFont> LabelFont(const fonts::FontRequest& request,
+                                                               int fontId) {
+        (void)request;
+        (void)fontId;
+        return nullptr;
+    }
     // A measuring run stops reading at the first PS.
     virtual bool Measuring() const { return false; }
 };

@@ -473,6 +473,8 @@ void Interpreter::State::Defaults(bool initialise) {
     terminator = 0x03;
     terminatorPrinted = false;
     transparentData = false;
+    charFill = 0;
+    edgePen = -1;
 }
 
 void Interpreter::State::UpdateFrame() {
@@ -951,6 +953,7 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
     case Code('A', 'D'): {
         FontSpec& f = fonts[code == Code('A', 'D') ? 1 : 0];
         if (n == 0) f = FontSpec{};
+        f.fontId = -1; // characteristics replace a font chosen by ID
         for (size_t i = 0; i + 1 < n; i += 2) {
             int kind = int(p[i]);
             double v = p[i + 1];
@@ -990,7 +993,8 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
         break;
     case Code('F', 'I'):
     case Code('F', 'N'):
-        job.Unsupported("HP-GL/2 labels in PCL fonts by ID");
+        if (n >= 1 && p[0] >= 0 && p[0] <= 32767)
+            fonts[code == Code('F', 'N') ? 1 : 0].fontId = integer(0, 0);
         break;
     case Code('S', 'I'):
     case Code('S', 'R'):
@@ -1042,11 +1046,14 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
             CharacterPlot(NAN, NAN);
         break;
     case Code('C', 'F'):
+        charFill = std::clamp(integer(0, 0), 0, 3);
+        edgePen = n >= 2 ? std::max(0, integer(1, 0)) : -1;
+        break;
     case Code('L', 'M'):
     case Code('S', 'B'):
     case Code('T', 'D'):
         if (code == Code('T', 'D')) transparentData = integer(0, 0) == 1;
-        break; // stick characters are strokes: fill modes change nothing
+        break; // 8-bit labels and scalable fonts only
     default:
         break;
     }

@@ -20,6 +20,32 @@ bool IsStick(int typeface) {
 
 } // namespace
 
+void Interpreter::State::DrawOutlineGlyph(Device& dev, const FontFace& face, uint32_t g,
+                                          const Matrix& toPlu, double em, const Paint& paint,
+                                          const RasterOp& o) {
+    Matrix m = toPlu.Then(pluToPage);
+    if (charFill == 0) {
+        dev.FillGlyph(face, g, m, paint, o);
+        return;
+    }
+    // Edged or pattern-filled characters go through their outlines.
+    Path outline;
+    if (!face.Outline(g, outline)) return;
+    if (charFill >= 2) {
+        Path area;
+        area.Append(outline, toPlu);
+        FillPlu(area, FillRule::NonZero);
+    }
+    if (charFill == 1 || charFill == 3) {
+        int pn = edgePen >= 0 ? edgePen : penNo;
+        double w = penWidths.empty() ? 0.35 : penWidths[size_t(pn) % penWidths.size()];
+        StrokeStyle st;
+        st.width = (widthRelative ? w / 100 * Diagonal() : w * 40) / std::max(em, 1e-9);
+        st.join = LineJoin::Round;
+        dev.StrokePath(outline, m, st, Paint::SolidColor(PenColor(pn)), o);
+    }
+}
+
 Interpreter::State::Cell Interpreter::State::CurrentCell() const {
     const FontSpec& f = fonts[fontSelected];
     Cell c;
@@ -94,11 +120,25 @@ void Interpreter::State::Label(std::string_view text) {
     Point offset{dir.x * ox + up.x * oy, dir.y * ox + up.y * oy};
 
     int font = fontSelected;
+    std::shared_ptr<const fonts::ActiveFont> pcl;
     std::shared_ptr<FontFace> face;
     auto pickFace = [&]() {
+        pcl.reset();
         face.reset();
         const FontSpec& f = fonts[font];
-        if (IsStick(f.typeface)) return;
+        if (IsStick(f.typeface) && f.fontId < 0) return;
+        fonts::FontRequest r;
+        r.symbolSet = f.symbolSet;
+        r.spacing = f.spacing;
+        r.pitch = f.pitch;
+        r.height = f.height;
+        r.style = f.posture;
+        r.weight = f.weight;
+        r.typeface = f.typeface;
+        // The PCL fonts (resident, soft, TrueType) come from the host; a
+        // host without them leaves the installed faces.
+        pcl = host.LabelFont(r, f.fontId);
+        if (pcl || IsStick(f.typeface)) return;
         face = job.Fonts().ByTypeface(f.typeface, f.weight > 0, f.posture > 0).face;
         if (!face) job.Unsupported("HP-GL/2 label typeface");
     };
@@ -138,19 +178,47 @@ void Interpreter::State::Label(std::string_view text) {
         }
         Point at{pos.x + offset.x, pos.y + offset.y};
         Point next = {pos.x + step.x, pos.y + step.y};
-        if (face) {
+        if (pcl) {
+            const fonts::Glyph& g = pcl->Lookup(ch);
+            if (g.kind != fonts::Glyph::Kind::None) {
+                if (!dev) dev = Page();
+                if (!dev) return;
+                // SI/SR size the characters by their cap height.
+                double emPt =
+                    sizeSet ? std::fabs(cell.capHeight) / 0.7 / kPluPerPoint : pcl->HeightPt();
+                Matrix toPlu = Matrix::Scale(kPluPerPoint, -kPluPerPoint)
+                                   .Then(shear)
+                                   .Then(orient)
+                                   .Then(Matrix::Translate(at.x, at.y));
+                if (g.kind == fonts::Glyph::Kind::Outline && g.face && charFill != 0) {
+                    double em = emPt * kPluPerPoint;
+                    Matrix m = Matrix::Scale(em * g.scaleX, em)
+                                   .Then(shear)
+                                   .Then(orient)
+                                   .Then(Matrix::Translate(at.x, at.y));
+                    DrawOutlineGlyph(*dev, *g.face, g.index, m, em, paint, o);
+                } else {
+                    fonts::GlyphPlacement where;
+                    where.textToPage = toPlu.Then(pluToPage);
+                    where.heightPt = emPt;
+                    fonts::DrawGlyph(*dev, g, where, paint, o);
+                }
+                if ((fonts[font].spacing == 1 || pcl->Proportional()) && path == 0) {
+                    double scale = pcl->HeightPt() > 0 ? emPt / pcl->HeightPt() : 1;
+                    double a = pcl->AdvancePt(g) * scale * kPluPerPoint * (1 + extraSpace);
+                    next = {pos.x + dir.x * a, pos.y + dir.y * a};
+                }
+            }
+        } else if (face) {
             const FontSpec& f = fonts[font];
             double em = sizeSet ? cell.capHeight / 0.7 : f.height * kPluPerPoint;
             uint32_t g = face->GlyphForUnicode(ch);
             if (g) {
                 if (!dev) dev = Page();
                 if (!dev) return;
-                Matrix m = Matrix::Scale(em, em)
-                               .Then(shear)
-                               .Then(orient)
-                               .Then(Matrix::Translate(at.x, at.y))
-                               .Then(pluToPage);
-                dev->FillGlyph(*face, g, m, paint, o);
+                Matrix m = Matrix::Scale(em, em).Then(shear).Then(orient).Then(
+                    Matrix::Translate(at.x, at.y));
+                DrawOutlineGlyph(*dev, *face, g, m, em, paint, o);
                 if (f.spacing == 1 && path == 0) {
                     double a = face->Advance(g) * em * (1 + extraSpace);
                     next = {pos.x + dir.x * a, pos.y + dir.y * a};

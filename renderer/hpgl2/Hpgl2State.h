@@ -21,6 +21,7 @@ struct FontSpec {
     int posture = 0;
     int weight = 0;
     int typeface = 48; // the stick font
+    int fontId = -1;   // FI / FN: a PCL font by ID
 };
 
 struct Interpreter::State {
@@ -140,6 +141,8 @@ struct Interpreter::State {
     uint8_t terminator = 0x03;
     bool terminatorPrinted = false;
     bool transparentData = false;
+    int charFill = 0; // CF: 0 solid, 1 edged, 2 filled with the fill type, 3 both
+    int edgePen = -1; // -1: the current pen
 
     // --- Methods ---------------------------------------------------------------------
     // Reader (Hpgl2Interp.cpp).
@@ -204,6 +207,9 @@ struct Interpreter::State {
     Cell CurrentCell() const;
     Point Direction() const;
     void DrawSymbol();
+    // toPlu maps the glyph's em space to plotter units.
+    void DrawOutlineGlyph(Device& dev, const FontFace& face, uint32_t glyph, const Matrix& toPlu,
+                          double em, const Paint& paint, const RasterOp& o);
 };
 
 } // namespace tarvik::hpgl2

@@ -65,6 +65,14 @@ void Interpreter::SizePlotFromExtent(const uint8_t* data, size_t size) {
     SetPlotSize(m_plotMedia.x, m_plotMedia.y);
 }
 
+std::shared_ptr<const fonts::ActiveFont> Interpreter::LabelFont(const fonts::FontRequest& request,
+                                                                int fontId) {
+    if (!m_fontSelector) return nullptr;
+    if (fontId >= 0)
+        if (auto soft = SoftFonts().Shared(fontId)) return m_fontSelector->Activate(soft, request);
+    return m_fontSelector->Select(request, &SoftFonts());
+}
+
 Device* Interpreter::DrawingPage() {
     return EnsurePage();
 }

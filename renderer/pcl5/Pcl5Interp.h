@@ -397,6 +397,8 @@ private:
     std::vector<Color> PclPalette() const override;
     Paint PclPattern(int kind, int id, Color c) const override;
     bool SetPlotSize(double lengthPlu, double widthPlu) override;
+    std::shared_ptr<const fonts::ActiveFont> LabelFont(const fonts::FontRequest& request,
+                                                       int fontId) override;
     std::unique_ptr<hpgl2::Interpreter> m_gl;
     bool m_plotFile = false; // a stand-alone plot: the frame is the page
     // A plot without PS: its media from the extent of its ink (plotter units).

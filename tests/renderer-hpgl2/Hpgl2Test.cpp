@@ -5,6 +5,8 @@
 #include "core/Raster.h"
 #include "job/Runner.h"
 
+#include "SoftFontWriter.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -196,8 +198,34 @@ TEST(Hpgl2Labels, StickFontOriginsAndEndlessLabels) {
     EXPECT_NEAR(l[2] - l[0], c[2] - c[0], 1);
     EXPECT_NEAR(l[3] - l[1], 28, 3);
 
+    // A resident typeface (Univers) fills its glyphs; CF1 edges their
+    // outlines in the pen instead.
+    std::string univers = E + "%-1BIN;SP1;SD4,24,7,4148;DT#;PA500,500;LBAb#";
+    std::string filled = Render(univers + "PG;", 72, true).trace;
+    std::string edged = Render(univers + "CF1;LBAb#PG;", 72, true).trace;
+    EXPECT_NE(filled.find("FillGlyph"), std::string::npos) << filled;
+    EXPECT_EQ(filled.find("StrokePath"), std::string::npos);
+    EXPECT_NE(edged.find("StrokePath"), std::string::npos);
+
+    // Fonts the job downloaded, chosen by ID (FI): a bitmap font prints
+    // masks, a TrueType font outlines.
+    const std::string sans = "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf";
+    softfontwriter::BitmapOptions bitmap;
+    ASSERT_FALSE(softfontwriter::TrueTypeFont(sans, 8).empty()) << sans << " is not installed";
+    std::string soft = E + "E" + softfontwriter::BitmapFont(sans, 7, bitmap) +
+                       softfontwriter::TrueTypeFont(sans, 8);
+    std::string byId =
+        Render(soft + E + "%0BIN;SP1;FI7;DT#;PA500,500;LBAb#" + E + "%0A" + E + "E", 72, true)
+            .trace;
+    std::string byIdTt =
+        Render(soft + E + "%0BIN;SP1;FI8;DT#;PA500,500;LBAb#" + E + "%0A" + E + "E", 72, true)
+            .trace;
+    EXPECT_NE(byId.find("FillMask"), std::string::npos) << byId;
+    EXPECT_EQ(byId.find("StrokePath"), std::string::npos);
+    EXPECT_NE(byIdTt.find("FillGlyph"), std::string::npos) << byIdTt;
+
     // A label whose terminator never comes ends with the data.
-    std::string endless = E + "%-1BIN;SP1;PA100,100;LB" + std::string(100000, 'W');
+    std::string endless = E + "%-1BIN;SP1;PA100,100;LB" + std::string(20000, 'W');
     Outcome r = Render(endless, 20);
     EXPECT_EQ(r.pages.size(), 1u);
     EXPECT_GT(r.warnings, 0);

@@ -1,15 +1,19 @@
 // Downloaded fonts: what a job's font downloads leave in the font store, how
 // they survive resets and redefinition, and what bad downloads cost.
+#include "ScoreImage.h"
 #include "SoftFontWriter.h"
 
 #include "core/Job.h"
 #include "core/Raster.h"
 #include "fonts/SoftFont.h"
+#include "job/Runner.h"
 #include "pcl5/Pcl5.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 using namespace tarvik;
@@ -111,6 +115,34 @@ TEST(SoftFont, TrueTypeDownloadRebuildsTheFacesOutlines) {
         EXPECT_NEAR(now.x1 - now.x0, want.x1 - want.x0, 1e-9);
         EXPECT_NEAR(now.y0, want.y0, 1e-9);
         EXPECT_EQ(run.job->WarningCount(), 0);
+    }
+    // The same font as a format 16 header: 32-bit segment sizes.
+    {
+        std::string job = softfontwriter::TrueTypeFont(kSans, 3);
+        size_t at = job.find(E + ")s"), data = job.find('W', at) + 1;
+        size_t size = std::stoul(job.substr(at + 3, data - 1 - at - 3));
+        std::string h = job.substr(data, size), wide = h.substr(0, 72);
+        wide[2] = 16;
+        for (size_t p = 72; p + 4 <= h.size() - 2;) {
+            size_t n = (uint8_t(h[p + 2]) << 8) | uint8_t(h[p + 3]);
+            wide += h.substr(p, 2) + std::string(2, '\0') + h.substr(p + 2, 2) + h.substr(p + 4, n);
+            if (h.compare(p, 2, "\xff\xff") == 0) break;
+            p += 4 + n;
+        }
+        wide += '\0';
+        unsigned sum = 0;
+        for (size_t i = 64; i < wide.size(); ++i) sum += uint8_t(wide[i]);
+        wide += char((256 - sum % 256) % 256);
+        JobRun run;
+        run.Feed(job.substr(0, at) + E + ")s" + std::to_string(wide.size()) + "W" + wide +
+                 job.substr(data + size));
+        SoftFont* font = run.Store().Find(3);
+        ASSERT_TRUE(font);
+        EXPECT_EQ(font->Header().format, 16);
+        ASSERT_TRUE(font->Face());
+        EXPECT_FALSE(Outline(*font->Face(), font->Glyph('A')->glyphId).Empty());
+        EXPECT_EQ(run.job->WarningCount(), 0);
+        EXPECT_EQ(run.pages, 0); // a font download alone makes no page
     }
     // One flipped byte in the glyph data of 'B' (code 66).
     std::string job = softfontwriter::TrueTypeFont(kSans, 3);
@@ -351,4 +383,69 @@ TEST(SoftFont, DownloadedFontsSetTextInPlace) {
     Ink plain = RenderInk(E + "E" + font + softfontwriter::TextPage(5, "HHH"));
     EXPECT_EQ(spaced.count, plain.count);
     EXPECT_EQ(spaced.x1, plain.x1);
+    // 'H' redefined as 'I' between two H's of the selected font: the second
+    // prints the new character (the font's looked-up glyphs must not outlive
+    // the character they point into).
+    size_t i = font.find(E + "*c73E");
+    std::string asH = font.substr(i, font.find(E + "*c", i + 2) - i).replace(0, 6, E + "*c72E");
+    std::string page = softfontwriter::TextPage(5, "H~H");
+    page.replace(page.find('~'), 1, asH + " ");
+    Ink redefined = RenderInk(E + "E" + font + page);
+    Ink both = RenderInk(E + "E" + font + softfontwriter::TextPage(5, "H I"));
+    EXPECT_EQ(redefined.count, both.count);
+}
+
+namespace {
+
+// The first page of a file rendered through the job level at 150 dpi.
+render_score::Image RenderFile(const std::string& path) {
+    render_score::Image image;
+    std::ifstream in(path, std::ios::binary);
+    std::string data((std::istreambuf_iterator<char>(in)), {});
+    JobOptions o;
+    o.xdpi = o.ydpi = 150;
+    o.widthPx = int(150 * 8.27);
+    o.heightPx = int(150 * 11.69);
+    o.onPage = [&](int n, const PageRaster& r) {
+        if (n != 1) return;
+        image.width = r.Width();
+        image.height = r.Height();
+        image.rgb.resize(size_t(r.Width()) * r.Height() * 3);
+        for (int y = 0; y < r.Height(); ++y)
+            for (int x = 0; x < r.Width(); ++x) {
+                uint8_t* p = &image.rgb[(size_t(y) * r.Width() + x) * 3];
+                const uint8_t* s = r.Row(y) + size_t(x) * 3;
+                p[0] = s[2], p[1] = s[1], p[2] = s[0];
+            }
+    };
+    JobContext job(o);
+    RunInput(reinterpret_cast<const uint8_t*>(data.data()), data.size(), job);
+    return image;
+}
+
+} // namespace
+
+// A driver's invoice in downloaded bitmap fonts matches the same document
+// sent as PCL XL, and fonts downloaded inside a macro exist once it runs.
+TEST(SoftFont, CorpusInvoiceAndFontsFromMacros) {
+    const std::string dir = VARNEL_CORPUS_DIR;
+    const std::string pcl5 = dir + "/pcl5/doctestlib__invoice.pcl";
+    const std::string pclxl = dir + "/pclxl/doctestlib__invoice_diff_format.pcl";
+    if (!std::filesystem::exists(pcl5) || !std::filesystem::exists(pclxl))
+        GTEST_SKIP() << "corpus not found in " << dir;
+    render_score::Image ours = RenderFile(pcl5), twin = RenderFile(pclxl);
+    ASSERT_GT(ours.width, 0);
+    ASSERT_GT(twin.width, 0);
+    render_score::Alignment a = render_score::ScoreAligned(ours, twin, 37);
+    EXPECT_GE(a.score.Total(), 0.90) << "shift " << a.dx << ", " << a.dy;
+
+    if (!HaveSans()) return;
+    softfontwriter::BitmapOptions o{0, 300, 8, false};
+    const std::string font = softfontwriter::BitmapFont(kSans, 21, o);
+    JobRun run;
+    run.Feed(E + "&f9Y" + E + "&f0X" + font + E + "&f1X");
+    EXPECT_FALSE(run.Store().Find(21));
+    run.Feed(E + "&f9Y" + E + "&f0X" + font + E + "&f1X" + E + "&f9y2X");
+    ASSERT_TRUE(run.Store().Find(21));
+    EXPECT_TRUE(run.Store().Find(21)->Glyph('A'));
 }

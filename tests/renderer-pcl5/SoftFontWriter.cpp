@@ -99,6 +99,11 @@ std::string TrueTypeFont(const std::string& fontFile, int fontId, size_t maxBloc
         if (off + size_t(len) <= file.size())
             tables[tag] = Bytes(file.begin() + off, file.begin() + off + len);
     }
+    if (!tables.count(TTAG_glyf) || !tables.count(TTAG_loca)) { // CFF outlines
+        FT_Done_Face(face);
+        FT_Done_FreeType(lib);
+        return {};
+    }
     const Bytes& head = tables[TTAG_head];
     bool longLoca = head.size() >= 54 && Get16(head, 50) == 1;
     const Bytes& loca = tables[TTAG_loca];
@@ -302,7 +307,7 @@ std::string TextPage(int fontId, const std::string& lines) {
     std::string out = "\x1b&u300D\x1b*p150x300Y" + Command("(", size_t(fontId), "X");
     for (char ch : lines) {
         if (ch == '\n')
-            out += "\r\n";
+            out += "\r\n\x1b*p150X"; // every line starts under the first
         else
             out += ch;
     }

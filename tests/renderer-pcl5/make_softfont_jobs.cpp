@@ -1,5 +1,6 @@
 // Writes the soft-font demonstration jobs into a folder:
-//   truetype-f15.pcl  a TrueType face downloaded as a format 15 font
+//   truetype-f15.pcl  a TrueType face downloaded as a format 15 font (only
+//                     for faces with TrueType outlines)
 //   bitmap-f0.pcl     FreeType bitmaps as a format 0 font (class 1)
 //   bitmap-f20.pcl    likewise as format 20 at 600 dpi (class 2)
 // Usage: make_softfont_jobs <folder> <font file> <text file>
@@ -31,7 +32,9 @@ int main(int argc, char** argv) {
         return bool(out);
     };
     softfontwriter::BitmapOptions f0{0, 300, 12, false}, f20{20, 600, 12, true};
-    bool ok = write("truetype-f15.pcl", softfontwriter::TrueTypeFont(font, 7)) &&
+    std::string truetype = softfontwriter::TrueTypeFont(font, 7);
+    if (truetype.empty()) std::cerr << font << " has no TrueType outlines: no format 15 job\n";
+    bool ok = (truetype.empty() || write("truetype-f15.pcl", truetype)) &&
               write("bitmap-f0.pcl", softfontwriter::BitmapFont(font, 7, f0)) &&
               write("bitmap-f20.pcl", softfontwriter::BitmapFont(font, 7, f20));
     return ok ? 0 : 1;
