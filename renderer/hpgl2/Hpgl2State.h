@@ -123,6 +123,7 @@ struct Interpreter::State {
 
     // --- Device -----------------------------------------------------------------------
     bool clipPushed = false;
+    double deviceScale = 1; // device pixels per point of the page drawn on
     Device* clipDevice = nullptr;
 
     // --- Characters ---------------------------------------------------------------
