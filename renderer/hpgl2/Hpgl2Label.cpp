@@ -47,7 +47,7 @@ void Interpreter::State::DrawOutlineGlyph(Device& dev, const FontFace& face, uin
 }
 
 Interpreter::State::Cell Interpreter::State::CurrentCell() const {
-    const FontSpec& f = fonts[fontSelected];
+    const FontDef& f = fonts[fontSelected];
     Cell c;
     if (sizeSet) {
         if (sizeRelative) {
@@ -125,7 +125,7 @@ void Interpreter::State::Label(std::string_view text) {
     auto pickFace = [&]() {
         pcl.reset();
         face.reset();
-        const FontSpec& f = fonts[font];
+        const FontDef& f = fonts[font];
         if (IsStick(f.typeface) && f.fontId < 0) return;
         fonts::FontRequest r;
         r.symbolSet = f.symbolSet;
@@ -210,7 +210,7 @@ void Interpreter::State::Label(std::string_view text) {
                 }
             }
         } else if (face) {
-            const FontSpec& f = fonts[font];
+            const FontDef& f = fonts[font];
             double em = sizeSet ? cell.capHeight / 0.7 : f.height * kPluPerPoint;
             uint32_t g = face->GlyphForUnicode(ch);
             if (g) {
