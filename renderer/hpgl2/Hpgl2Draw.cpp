@@ -129,7 +129,9 @@ void Interpreter::State::Flush() {
 
 Device* Interpreter::State::Page() {
     Device* dev = host.DrawingPage();
-    if (dev) ApplyClip(dev);
+    if (!dev) return nullptr;
+    ApplyClip(dev);
+    deviceScale = dev->PageToDevice().MaxScale();
     return dev;
 }
 
@@ -172,6 +174,16 @@ Paint Interpreter::State::RasterPaint(int index) const {
     tile->height = rf.height;
     tile->pixels.reserve(rf.pens.size());
     for (int pn : rf.pens) tile->pixels.push_back(PenColor(pn));
+    // Pattern pixels smaller than the page's pixels would alias into blotches:
+    // an opaque pattern is then drawn in its average colour.
+    if (!transparent && 72.0 / 300 * deviceScale < 0.75) {
+        double sum[3] = {0, 0, 0};
+        for (Color c : tile->pixels) sum[0] += c.r, sum[1] += c.g, sum[2] += c.b;
+        double n = double(tile->pixels.size());
+        return Paint::SolidColor({uint8_t(std::lround(sum[0] / n)),
+                                  uint8_t(std::lround(sum[1] / n)),
+                                  uint8_t(std::lround(sum[2] / n))});
+    }
     // Raster fills are laid down in 300 dpi pixels from the anchor corner.
     Point a = pluToPage.Apply(anchor);
     tile->patternToPage = Matrix::Scale(72.0 / 300, 72.0 / 300).Then(Matrix::Translate(a.x, a.y));
@@ -269,9 +281,9 @@ StrokeStyle Interpreter::State::Style(const Path& path) const {
 
 void Interpreter::State::StrokePlu(const Path& path) {
     if (path.Empty()) return;
-    Paint paint = PenPaint();
     Device* dev = Page();
     if (!dev) return;
+    Paint paint = PenPaint();
     RasterOp o = op;
     o.sourceTransparent = false;
     o.patternTransparent = paint.kind == Paint::Kind::Pattern && transparent;
@@ -308,9 +320,9 @@ void Interpreter::State::FillPlu(const Path& path, FillRule rule) {
         if (fillType == 4) Hatch(dev, path, rule, s, hatchAngle[i] + 90);
         return;
     }
-    Paint paint = FillPaint();
     Device* dev = Page();
     if (!dev) return;
+    Paint paint = FillPaint();
     RasterOp o = op;
     o.sourceTransparent = false;
     o.patternTransparent = paint.kind == Paint::Kind::Pattern && transparent;

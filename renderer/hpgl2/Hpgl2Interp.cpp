@@ -460,7 +460,7 @@ void Interpreter::State::Defaults(bool initialise) {
     screenType = 0;
     transparent = true;
     symbol = 0;
-    fonts[0] = fonts[1] = FontSpec{};
+    fonts[0] = fonts[1] = FontDef{};
     fontSelected = 0;
     sizeSet = false;
     slant = 0;
@@ -951,8 +951,8 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
     // Characters.
     case Code('S', 'D'):
     case Code('A', 'D'): {
-        FontSpec& f = fonts[code == Code('A', 'D') ? 1 : 0];
-        if (n == 0) f = FontSpec{};
+        FontDef& f = fonts[code == Code('A', 'D') ? 1 : 0];
+        if (n == 0) f = FontDef{};
         f.fontId = -1; // characteristics replace a font chosen by ID
         for (size_t i = 0; i + 1 < n; i += 2) {
             int kind = int(p[i]);

@@ -3,6 +3,8 @@
 // path and label origin.
 #include "Hpgl2State.h"
 
+#include "fonts/SymbolSets.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -16,6 +18,18 @@ constexpr double kCapShare = 0.6;
 
 bool IsStick(int typeface) {
     return typeface == 48 || typeface == 50 || typeface <= 0;
+}
+
+// The stick font draws the letters of the label's symbol set that it has no
+// glyph for as their unaccented letter, so names stay legible.
+uint32_t StickCode(int symbolSet, uint8_t code) {
+    static const char kBase[] = "AAAAAAACEEEEIIIIDNOOOOOxOUUUUYPsaaaaaaaceeeeiiiidnooooo/ouuuuypy";
+    const fonts::SymbolSet* set = fonts::FindSymbolSet(symbolSet);
+    uint32_t u = set ? fonts::ToUnicode(*set, code) : code;
+    if (u < 128) return u;
+    if (u == 0xA0) return ' ';
+    if (u >= 0xC0 && u <= 0xFF) return uint8_t(kBase[u - 0xC0]);
+    return 0;
 }
 
 } // namespace
@@ -47,7 +61,7 @@ void Interpreter::State::DrawOutlineGlyph(Device& dev, const FontFace& face, uin
 }
 
 Interpreter::State::Cell Interpreter::State::CurrentCell() const {
-    const FontSpec& f = fonts[fontSelected];
+    const FontDef& f = fonts[fontSelected];
     Cell c;
     if (sizeSet) {
         if (sizeRelative) {
@@ -125,7 +139,7 @@ void Interpreter::State::Label(std::string_view text) {
     auto pickFace = [&]() {
         pcl.reset();
         face.reset();
-        const FontSpec& f = fonts[font];
+        const FontDef& f = fonts[font];
         if (IsStick(f.typeface) && f.fontId < 0) return;
         fonts::FontRequest r;
         r.symbolSet = f.symbolSet;
@@ -210,7 +224,7 @@ void Interpreter::State::Label(std::string_view text) {
                 }
             }
         } else if (face) {
-            const FontSpec& f = fonts[font];
+            const FontDef& f = fonts[font];
             double em = sizeSet ? cell.capHeight / 0.7 : f.height * kPluPerPoint;
             uint32_t g = face->GlyphForUnicode(ch);
             if (g) {
@@ -229,7 +243,7 @@ void Interpreter::State::Label(std::string_view text) {
                            .Then(shear)
                            .Then(orient)
                            .Then(Matrix::Translate(at.x, at.y));
-            for (const auto& run : StickGlyph(ch)) {
+            for (const auto& run : StickGlyph(StickCode(fonts[font].symbolSet, ch))) {
                 for (size_t i = 0; i < run.size(); ++i) {
                     Point q = m.Apply(run[i]);
                     i ? strokes.LineTo(q.x, q.y) : strokes.MoveTo(q.x, q.y);

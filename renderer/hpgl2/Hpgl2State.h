@@ -13,7 +13,7 @@ constexpr uint16_t Code(char a, char b) {
     return uint16_t((uint8_t(a) << 8) | uint8_t(b));
 }
 
-struct FontSpec {
+struct FontDef {
     int symbolSet = 277; // Roman-8
     int spacing = 0;     // 0 fixed, 1 proportional
     double pitch = 10;   // characters per inch
@@ -123,10 +123,11 @@ struct Interpreter::State {
 
     // --- Device -----------------------------------------------------------------------
     bool clipPushed = false;
+    double deviceScale = 1; // device pixels per point of the page drawn on
     Device* clipDevice = nullptr;
 
     // --- Characters ---------------------------------------------------------------
-    FontSpec fonts[2]; // standard, alternate
+    FontDef fonts[2]; // standard, alternate
     int fontSelected = 0;
     bool sizeSet = false;
     bool sizeRelative = false;

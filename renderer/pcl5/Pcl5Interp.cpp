@@ -266,7 +266,7 @@ void Interpreter::ResetPageState() {
     // What a page size or orientation change resets: margins, text area,
     // spacing and the cursor.
     m_hmi = 720;
-    m_hmiFont = nullptr; // the font's own spacing applies again
+    m_hmiFont = nullptr;                       // the font's own spacing applies again
     m_text.font[0] = m_text.font[1] = nullptr; // bitmap fonts follow the orientation
     m_vmi = 1200;
     m_topMargin = m_plotFile ? 0 : 3600;

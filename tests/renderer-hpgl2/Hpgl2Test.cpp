@@ -198,6 +198,11 @@ TEST(Hpgl2Labels, StickFontOriginsAndEndlessLabels) {
     EXPECT_NEAR(l[2] - l[0], c[2] - c[0], 1);
     EXPECT_NEAR(l[3] - l[1], 28, 3);
 
+    // The stick font writes accented letters of the label's symbol set
+    // (ISO 8859-1 here) as their base letters.
+    std::string accent = Render(E + "%-1BIN;SP1;SD1,14;DT#;PA500,500;LB\xe9#PG;", 72, true).trace;
+    EXPECT_NE(accent.find("StrokePath"), std::string::npos) << accent;
+
     // A resident typeface (Univers) fills its glyphs; CF1 edges their
     // outlines in the pen instead.
     std::string univers = E + "%-1BIN;SP1;SD4,24,7,4148;DT#;PA500,500;LBAb#";
