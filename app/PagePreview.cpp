@@ -222,7 +222,17 @@ void CPagePreview::CancelCurrent() {
     std::shared_ptr<Job> job = std::move(m_current);
     std::lock_guard lock(job->mutex);
     job->cancelled = true;
-    if (job->kind != Job::Render || !job->started || job->done || !m_renderer) return;
+    if (job->kind != Job::Render || !job->started || !m_renderer) return;
+    if (!job->folder.empty()) {
+        // The render has ended and its folder was not yet kept: the worker saw
+        // no cancel, so the folder is deleted from here.
+        {
+            std::lock_guard trash(m_mutex);
+            m_trash.push_back(QFile::decodeName(QByteArray::fromStdString(job->folder)));
+        }
+        m_wake.notify_one();
+        return;
+    }
     const std::string folder = m_renderer->PageFolder();
     if (folder.empty() || folder == job->previousFolder) return;
     // The renderer writes each page under a temporary name in its folder; with

@@ -207,10 +207,14 @@ private slots:
         QTRY_COMPARE(Preview()->Tiles()->count(), 1);
         QCOMPARE(Preview()->Tiles()->item(0)->text(), QStringLiteral("b.jpg"));
 
-        // A new run forgets the old outcome, and the end of a run the counter.
+        // A row that starts again forgets its outcome and the last row's page
+        // count; the end of a run clears the counter too.
+        m_dlg->SetPageProgress(0, 60, 60);
         m_dlg->SetRowStatus(1, "Converting.");
+        QCOMPARE(pageLabel->text(), QString());
         QVERIFY(model->data(warnedCell, Qt::ToolTipRole).toString().isEmpty());
         QVERIFY(!model->RowOutcome(1));
+        m_dlg->SetPageProgress(1, 1, 2);
         m_dlg->EnableControls(true);
         QCOMPARE(pageLabel->text(), QString());
     }
@@ -219,6 +223,14 @@ private slots:
         Open();
         m_dlg->AddArguments({Job("long.pcl", "pages 1\nsleep 800\n")});
         m_dlg->resize(900, 640);
+        m_dlg->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_dlg.get()));
+        QTest::keyClick(m_dlg.get(), Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(m_dlg->chooseFilesStarts.size(), 1);
+        QTest::keyClick(m_dlg.get(), Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(m_dlg->folderCaptions, QStringList{QStringLiteral("Select folder:")});
+        QTest::keyClick(m_dlg.get(), Qt::Key_F1);
+        QVERIFY(m_dlg->opened.value(0).endsWith("/help.html"));
         auto* header = m_dlg->Find<QTableView>("fileList")->horizontalHeader();
         header->resizeSection(CInputListModel::ColSize, 77);
         header->resizeSection(CInputListModel::ColStatus, 140);
@@ -235,7 +247,8 @@ private slots:
         QVERIFY(m_dlg->messages[0].contains("full path"));
         edit->selectAll();
         QTest::keyClicks(edit, "~/typed/out");
-        m_dlg->OnStartStop();
+        // F5 starts, as the button does.
+        QTest::keyClick(m_dlg.get(), Qt::Key_F5);
         QVERIFY(m_dlg->IsRunning());
         QCOMPARE(m_dlg->OutputFolder(), m_home->home() + "/typed/out/");
         QVERIFY(QFileInfo(QString::fromUtf8(m_home->home() + "/typed/out")).isDir());
