@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <atomic>
+#include <set>
 #include <sys/stat.h>
 
 namespace {
@@ -45,7 +46,30 @@ int PageNumber(const QString& name) {
     return ok && n > 0 ? n : 0;
 }
 
+// Page folders the previews keep (cache entries, and evicted ones not yet
+// deleted), for the exit on a signal. Folders of renders under way are the
+// renderer binding's own to remove.
+std::mutex g_keptMutex;
+std::set<QString> g_kept;
+
+void Keep(const QString& folder) {
+    std::lock_guard lock(g_keptMutex);
+    g_kept.insert(folder);
+}
+
+void RemoveKept(const QString& folder) {
+    QDir(folder).removeRecursively();
+    std::lock_guard lock(g_keptMutex);
+    g_kept.erase(folder);
+}
+
 } // namespace
+
+void CPagePreview::RemoveKeptFoldersForExit() {
+    std::lock_guard lock(g_keptMutex);
+    for (const QString& folder : g_kept) QDir(folder).removeRecursively();
+    g_kept.clear();
+}
 
 struct CPagePreview::Job {
     enum Kind { Render, Load } kind = Render;
@@ -111,8 +135,8 @@ CPagePreview::~CPagePreview() {
     m_loadWake.notify_all();
     if (m_worker.joinable()) m_worker.join();
     if (m_loader.joinable()) m_loader.join();
-    for (const QString& folder : m_trash) QDir(folder).removeRecursively();
-    for (const CacheEntry& entry : m_cache) QDir(entry.folder).removeRecursively();
+    for (const QString& folder : m_trash) RemoveKept(folder);
+    for (const CacheEntry& entry : m_cache) RemoveKept(entry.folder);
 }
 
 bool CPagePreview::Bind(const char* rendererPath) {
@@ -141,7 +165,7 @@ void CPagePreview::WorkerLoop() {
                 const QString folder = m_trash.back();
                 m_trash.pop_back();
                 lock.unlock();
-                QDir(folder).removeRecursively();
+                RemoveKept(folder);
                 continue;
             }
             job = std::move(m_pending);
@@ -450,6 +474,7 @@ void CPagePreview::FinishRender(const std::shared_ptr<Job>& job) {
 }
 
 void CPagePreview::Remember(CacheEntry entry) {
+    Keep(entry.folder);
     m_cache.push_front(std::move(entry));
     while (m_cache.size() > kCacheInputs) {
         {

@@ -61,6 +61,10 @@ public:
     int PageTiles() const;
     QListWidget* Tiles() const { return m_tiles; }
 
+    // For a program ending on a signal: deletes the page folders every
+    // preview keeps. Safe from any thread.
+    static void RemoveKeptFoldersForExit();
+
     // Opens the larger view of one tile (a double-click on it).
     void ShowLarge(int tile);
 
