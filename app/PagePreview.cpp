@@ -118,6 +118,10 @@ CPagePreview::CPagePreview(QWidget* parent) : QWidget(parent) {
     m_poll = new QTimer(this);
     m_poll->setInterval(kPollMs);
     connect(m_poll, &QTimer::timeout, this, &CPagePreview::Poll);
+    m_flush = new QTimer(this);
+    m_flush->setSingleShot(true);
+    m_flush->setInterval(150);
+    connect(m_flush, &QTimer::timeout, this, &CPagePreview::FlushTiles);
     connect(m_tiles, &QListWidget::itemActivated, this,
             [this](QListWidgetItem* item) { ShowLarge(m_tiles->row(item)); });
     ShowNote(QStringLiteral("Select a file to see its pages."));
@@ -242,6 +246,7 @@ void CPagePreview::Submit(std::shared_ptr<Job> job) {
 
 void CPagePreview::CancelCurrent() {
     m_poll->stop();
+    m_flush->stop();
     if (!m_current) return;
     std::shared_ptr<Job> job = std::move(m_current);
     std::lock_guard lock(job->mutex);
@@ -325,6 +330,7 @@ void CPagePreview::ShowInput(const QByteArray& path) {
     m_shown = path;
     m_pageFiles.clear();
     m_thumbs.clear();
+    m_tilesShown = 0;
     m_allRequested = false;
     const QString name = QFileInfo(QFile::decodeName(path)).fileName();
     const QByteArray key = CacheKey(path);
@@ -342,6 +348,7 @@ void CPagePreview::ShowInput(const QByteArray& path) {
             AddPageTile(entry.thumbs[i], entry.files[i], i + 1);
         m_pageFiles = entry.files;
         m_thumbs = entry.thumbs;
+        m_tilesShown = m_thumbs.size();
         const int pages = static_cast<int>(entry.files.size());
         SetTitle(Outcome(name, pages, entry.result));
         if (entry.result < 0 || pages == 0)
@@ -372,6 +379,7 @@ void CPagePreview::ShowOutputs(const QByteArray& input, const QList<QByteArray>&
     m_shown = input;
     m_pageFiles.clear();
     m_thumbs.clear();
+    m_tilesShown = 0;
     m_allRequested = false;
     if (!m_renderer) return;
     const QString name = QFileInfo(QFile::decodeName(input)).fileName();
@@ -431,10 +439,23 @@ void CPagePreview::Poll() {
 
 void CPagePreview::OnThumb(const std::shared_ptr<Job>& job, const QImage& thumb) {
     if (job != m_current) return;
-    const int index = static_cast<int>(m_thumbs.size());
     m_thumbs.append(thumb);
-    AddPageTile(thumb, m_pageFiles.value(index), index + 1);
+    // The first page at once; later ones in batches, since every added tile
+    // repaints the list and its scroll bar.
+    if (m_tilesShown == 0)
+        FlushTiles();
+    else if (!m_flush->isActive())
+        m_flush->start();
     MaybeFinish();
+}
+
+void CPagePreview::FlushTiles() {
+    m_flush->stop();
+    if (m_tilesShown >= m_thumbs.size()) return;
+    m_tiles->setUpdatesEnabled(false);
+    for (; m_tilesShown < m_thumbs.size(); ++m_tilesShown)
+        AddPageTile(m_thumbs[m_tilesShown], m_pageFiles.value(m_tilesShown), m_tilesShown + 1);
+    m_tiles->setUpdatesEnabled(true);
 }
 
 void CPagePreview::MaybeFinish() {
@@ -443,6 +464,7 @@ void CPagePreview::MaybeFinish() {
         return;
     // Everything is on view: the outcome, and the folder becomes a cache entry.
     m_current.reset();
+    FlushTiles();
     const int count = static_cast<int>(m_pageFiles.size());
     const QString name = QFileInfo(QFile::decodeName(job->input)).fileName();
     SetTitle(Outcome(name, count, job->result));
