@@ -808,7 +808,11 @@ std::string CConvertDlg::RowPath(int row) {
 }
 
 void CConvertDlg::SetRowStatus(int row, const std::string& status) {
-    OnWindowThread([&] { m_model->SetStatus(row, QString::fromStdString(status)); });
+    OnWindowThread([&] {
+        m_model->SetStatus(row, QString::fromStdString(status));
+        // A row that starts has no page counted yet.
+        if (status == "Converting.") m_pageLabel->clear();
+    });
 }
 
 void CConvertDlg::SelectOnlyItem(int row) {

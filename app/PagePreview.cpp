@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <atomic>
+#include <set>
 #include <sys/stat.h>
 
 namespace {
@@ -45,7 +46,30 @@ int PageNumber(const QString& name) {
     return ok && n > 0 ? n : 0;
 }
 
+// Page folders the previews keep (cache entries, and evicted ones not yet
+// deleted), for the exit on a signal. Folders of renders under way are the
+// renderer binding's own to remove.
+std::mutex g_keptMutex;
+std::set<QString> g_kept;
+
+void Keep(const QString& folder) {
+    std::lock_guard lock(g_keptMutex);
+    g_kept.insert(folder);
+}
+
+void RemoveKept(const QString& folder) {
+    QDir(folder).removeRecursively();
+    std::lock_guard lock(g_keptMutex);
+    g_kept.erase(folder);
+}
+
 } // namespace
+
+void CPagePreview::RemoveKeptFoldersForExit() {
+    std::lock_guard lock(g_keptMutex);
+    for (const QString& folder : g_kept) QDir(folder).removeRecursively();
+    g_kept.clear();
+}
 
 struct CPagePreview::Job {
     enum Kind { Render, Load } kind = Render;
@@ -94,6 +118,10 @@ CPagePreview::CPagePreview(QWidget* parent) : QWidget(parent) {
     m_poll = new QTimer(this);
     m_poll->setInterval(kPollMs);
     connect(m_poll, &QTimer::timeout, this, &CPagePreview::Poll);
+    m_flush = new QTimer(this);
+    m_flush->setSingleShot(true);
+    m_flush->setInterval(150);
+    connect(m_flush, &QTimer::timeout, this, &CPagePreview::FlushTiles);
     connect(m_tiles, &QListWidget::itemActivated, this,
             [this](QListWidgetItem* item) { ShowLarge(m_tiles->row(item)); });
     ShowNote(QStringLiteral("Select a file to see its pages."));
@@ -111,8 +139,8 @@ CPagePreview::~CPagePreview() {
     m_loadWake.notify_all();
     if (m_worker.joinable()) m_worker.join();
     if (m_loader.joinable()) m_loader.join();
-    for (const QString& folder : m_trash) QDir(folder).removeRecursively();
-    for (const CacheEntry& entry : m_cache) QDir(entry.folder).removeRecursively();
+    for (const QString& folder : m_trash) RemoveKept(folder);
+    for (const CacheEntry& entry : m_cache) RemoveKept(entry.folder);
 }
 
 bool CPagePreview::Bind(const char* rendererPath) {
@@ -141,7 +169,7 @@ void CPagePreview::WorkerLoop() {
                 const QString folder = m_trash.back();
                 m_trash.pop_back();
                 lock.unlock();
-                QDir(folder).removeRecursively();
+                RemoveKept(folder);
                 continue;
             }
             job = std::move(m_pending);
@@ -218,11 +246,22 @@ void CPagePreview::Submit(std::shared_ptr<Job> job) {
 
 void CPagePreview::CancelCurrent() {
     m_poll->stop();
+    m_flush->stop();
     if (!m_current) return;
     std::shared_ptr<Job> job = std::move(m_current);
     std::lock_guard lock(job->mutex);
     job->cancelled = true;
-    if (job->kind != Job::Render || !job->started || job->done || !m_renderer) return;
+    if (job->kind != Job::Render || !job->started || !m_renderer) return;
+    if (!job->folder.empty()) {
+        // The render has ended and its folder was not yet kept: the worker saw
+        // no cancel, so the folder is deleted from here.
+        {
+            std::lock_guard trash(m_mutex);
+            m_trash.push_back(QFile::decodeName(QByteArray::fromStdString(job->folder)));
+        }
+        m_wake.notify_one();
+        return;
+    }
     const std::string folder = m_renderer->PageFolder();
     if (folder.empty() || folder == job->previousFolder) return;
     // The renderer writes each page under a temporary name in its folder; with
@@ -291,6 +330,7 @@ void CPagePreview::ShowInput(const QByteArray& path) {
     m_shown = path;
     m_pageFiles.clear();
     m_thumbs.clear();
+    m_tilesShown = 0;
     m_allRequested = false;
     const QString name = QFileInfo(QFile::decodeName(path)).fileName();
     const QByteArray key = CacheKey(path);
@@ -308,6 +348,7 @@ void CPagePreview::ShowInput(const QByteArray& path) {
             AddPageTile(entry.thumbs[i], entry.files[i], i + 1);
         m_pageFiles = entry.files;
         m_thumbs = entry.thumbs;
+        m_tilesShown = m_thumbs.size();
         const int pages = static_cast<int>(entry.files.size());
         SetTitle(Outcome(name, pages, entry.result));
         if (entry.result < 0 || pages == 0)
@@ -338,6 +379,7 @@ void CPagePreview::ShowOutputs(const QByteArray& input, const QList<QByteArray>&
     m_shown = input;
     m_pageFiles.clear();
     m_thumbs.clear();
+    m_tilesShown = 0;
     m_allRequested = false;
     if (!m_renderer) return;
     const QString name = QFileInfo(QFile::decodeName(input)).fileName();
@@ -397,10 +439,23 @@ void CPagePreview::Poll() {
 
 void CPagePreview::OnThumb(const std::shared_ptr<Job>& job, const QImage& thumb) {
     if (job != m_current) return;
-    const int index = static_cast<int>(m_thumbs.size());
     m_thumbs.append(thumb);
-    AddPageTile(thumb, m_pageFiles.value(index), index + 1);
+    // The first page at once; later ones in batches, since every added tile
+    // repaints the list and its scroll bar.
+    if (m_tilesShown == 0)
+        FlushTiles();
+    else if (!m_flush->isActive())
+        m_flush->start();
     MaybeFinish();
+}
+
+void CPagePreview::FlushTiles() {
+    m_flush->stop();
+    if (m_tilesShown >= m_thumbs.size()) return;
+    m_tiles->setUpdatesEnabled(false);
+    for (; m_tilesShown < m_thumbs.size(); ++m_tilesShown)
+        AddPageTile(m_thumbs[m_tilesShown], m_pageFiles.value(m_tilesShown), m_tilesShown + 1);
+    m_tiles->setUpdatesEnabled(true);
 }
 
 void CPagePreview::MaybeFinish() {
@@ -409,6 +464,7 @@ void CPagePreview::MaybeFinish() {
         return;
     // Everything is on view: the outcome, and the folder becomes a cache entry.
     m_current.reset();
+    FlushTiles();
     const int count = static_cast<int>(m_pageFiles.size());
     const QString name = QFileInfo(QFile::decodeName(job->input)).fileName();
     SetTitle(Outcome(name, count, job->result));
@@ -440,6 +496,7 @@ void CPagePreview::FinishRender(const std::shared_ptr<Job>& job) {
 }
 
 void CPagePreview::Remember(CacheEntry entry) {
+    Keep(entry.folder);
     m_cache.push_front(std::move(entry));
     while (m_cache.size() > kCacheInputs) {
         {

@@ -61,6 +61,10 @@ public:
     int PageTiles() const;
     QListWidget* Tiles() const { return m_tiles; }
 
+    // For a program ending on a signal: deletes the page folders every
+    // preview keeps. Safe from any thread.
+    static void RemoveKeptFoldersForExit();
+
     // Opens the larger view of one tile (a double-click on it).
     void ShowLarge(int tile);
 
@@ -82,6 +86,7 @@ private:
     void LoaderLoop();
     void OnThumb(const std::shared_ptr<Job>& job, const QImage& thumb);
     void MaybeFinish();
+    void FlushTiles();
     void Submit(std::shared_ptr<Job> job);
     void CancelCurrent();
     void Poll();
@@ -100,6 +105,7 @@ private:
     QLabel* m_title = nullptr;
     QListWidget* m_tiles = nullptr;
     QTimer* m_poll = nullptr;
+    QTimer* m_flush = nullptr; // adds the thumbnails that came back, in batches
     QByteArray m_shown;
 
     std::unique_ptr<varnel::Renderer> m_renderer;
@@ -123,6 +129,7 @@ private:
     // Window thread only.
     QStringList m_pageFiles; // page files of the current render, sent for scaling
     QList<QImage> m_thumbs;  // their thumbnails, as they come back
+    qsizetype m_tilesShown = 0;
     QString m_folderPath;
     bool m_allRequested = false; // the render ended and every page was sent
     std::deque<CacheEntry> m_cache;

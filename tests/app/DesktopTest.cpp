@@ -8,10 +8,14 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
+#include <QTableView>
 #include <QTimer>
 #include <thread>
 
@@ -203,12 +207,76 @@ private slots:
         QTRY_COMPARE(Preview()->Tiles()->count(), 1);
         QCOMPARE(Preview()->Tiles()->item(0)->text(), QStringLiteral("b.jpg"));
 
-        // A new run forgets the old outcome, and the end of a run the counter.
+        // A row that starts again forgets its outcome and the last row's page
+        // count; the end of a run clears the counter too.
+        m_dlg->SetPageProgress(0, 60, 60);
         m_dlg->SetRowStatus(1, "Converting.");
+        QCOMPARE(pageLabel->text(), QString());
         QVERIFY(model->data(warnedCell, Qt::ToolTipRole).toString().isEmpty());
         QVERIFY(!model->RowOutcome(1));
+        m_dlg->SetPageProgress(1, 1, 2);
         m_dlg->EnableControls(true);
         QCOMPARE(pageLabel->text(), QString());
+    }
+
+    void typedFolderCheckedStopAndQuitAskedLayoutRemembered() {
+        Open();
+        m_dlg->AddArguments({Job("long.pcl", "pages 1\nsleep 800\n")});
+        m_dlg->resize(900, 640);
+        m_dlg->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_dlg.get()));
+        QTest::keyClick(m_dlg.get(), Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(m_dlg->chooseFilesStarts.size(), 1);
+        QTest::keyClick(m_dlg.get(), Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(m_dlg->folderCaptions, QStringList{QStringLiteral("Select folder:")});
+        QTest::keyClick(m_dlg.get(), Qt::Key_F1);
+        QVERIFY(m_dlg->opened.value(0).endsWith("/help.html"));
+        auto* header = m_dlg->Find<QTableView>("fileList")->horizontalHeader();
+        header->resizeSection(CInputListModel::ColSize, 77);
+        header->resizeSection(CInputListModel::ColStatus, 140);
+
+        // The output folder is typed: a relative path is refused before the
+        // run, a "~/" path is made and used.
+        auto* edit = m_dlg->Find<QLineEdit>("outputEdit");
+        QVERIFY(!edit->isReadOnly());
+        edit->selectAll();
+        QTest::keyClicks(edit, "relative/out");
+        m_dlg->OnStartStop();
+        QVERIFY(!m_dlg->IsRunning());
+        QCOMPARE(m_dlg->messages.size(), 1);
+        QVERIFY(m_dlg->messages[0].contains("full path"));
+        edit->selectAll();
+        QTest::keyClicks(edit, "~/typed/out");
+        // F5 starts, as the button does.
+        QTest::keyClick(m_dlg.get(), Qt::Key_F5);
+        QVERIFY(m_dlg->IsRunning());
+        QCOMPARE(m_dlg->OutputFolder(), m_home->home() + "/typed/out/");
+        QVERIFY(QFileInfo(QString::fromUtf8(m_home->home() + "/typed/out")).isDir());
+        QVERIFY(edit->isReadOnly());
+
+        // Closing during the run asks; "No" keeps window and run, "Yes"
+        // stops the run and closes once it has ended.
+        QTRY_COMPARE(m_dlg->Cell(0, 2), QByteArray("Converting.."));
+        m_dlg->close();
+        QCOMPARE(m_dlg->stopAndQuitAsked, 1);
+        QVERIFY(m_dlg->isVisible());
+        QVERIFY(m_dlg->IsRunning());
+        m_dlg->stopAndQuitAnswer = true;
+        m_dlg->close();
+        QCOMPARE(m_dlg->stopAndQuitAsked, 2);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_dlg->isVisible(), 5000);
+        QVERIFY(!m_dlg->IsRunning());
+        QCOMPARE(m_dlg->Cell(0, 2), QByteArray("Aborted"));
+
+        const QByteArray profile = m_home->ProfileText();
+        QCOMPARE(ProfileValue(profile, "columns").value_or("<absent>"), QByteArray("77,140"));
+        QCOMPARE(ProfileValue(profile, "output").value_or("<absent>"),
+                 m_home->home() + "/typed/out/");
+        Open();
+        header = m_dlg->Find<QTableView>("fileList")->horizontalHeader();
+        QCOMPARE(header->sectionSize(CInputListModel::ColSize), 77);
+        QCOMPARE(header->sectionSize(CInputListModel::ColStatus), 140);
+        QCOMPARE(m_dlg->size(), QSize(900, 640));
     }
 
     void secondStartHandsItsFilesOver() {
