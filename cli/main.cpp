@@ -1,71 +1,34 @@
 // varnel-convert: the command-line front end on the conversion runner.
+#include "Batch.h"
 #include "CommandLine.h"
 #include "ConvertSettings.h"
 #include "InputFiles.h"
+#include "Inputs.h"
 #include "Renderer.h"
-#include "Runner.h"
+#include "Watch.h"
 
-#include <cerrno>
+#include <chrono>
 #include <csignal>
-#include <dirent.h>
 #include <iostream>
-#include <mutex>
-#include <pthread.h>
+#include <sched.h>
 #include <string>
-#include <thread>
 #include <unistd.h>
 
 namespace {
 
 using namespace varnel;
 
-std::mutex g_signalMutex;
-Runner* g_runner = nullptr;
-Renderer* g_renderer = nullptr;
-bool g_quiet = false;
-
-// Empties and removes the page folder of the render under way. The renderer
-// may still add a page while we delete, so repeat until the folder is gone.
-void RemovePageFolder(const std::string& folder) {
-    if (folder.empty()) return;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        if (DIR* dir = ::opendir(folder.c_str())) {
-            while (const dirent* entry = ::readdir(dir)) {
-                std::string name = entry->d_name;
-                if (name != "." && name != "..") ::unlink((folder + name).c_str());
-            }
-            ::closedir(dir);
-        }
-        if (::rmdir(folder.c_str()) == 0 || errno == ENOENT) return;
-    }
+int Cores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+    return 1;
 }
 
-// Takes SIGINT, SIGTERM and SIGHUP on a thread of its own, so the reaction may
-// lock and touch files. The first Ctrl+C stops the run at its next test point;
-// a second one, SIGTERM or SIGHUP ends the program at once.
-void SignalThread(sigset_t set) {
-    int interrupts = 0;
-    for (;;) {
-        int sig = 0;
-        if (::sigwait(&set, &sig) != 0) continue;
-        std::lock_guard<std::mutex> lock(g_signalMutex);
-        if (sig == SIGINT && ++interrupts == 1 && g_runner) {
-            g_runner->RequestStop();
-            if (!g_quiet)
-                std::cerr << "\nvarnel-convert: stopping after the current step "
-                             "(Ctrl+C again to quit now)\n";
-            continue;
-        }
-        if (g_renderer) RemovePageFolder(g_renderer->PageFolder());
-        // End the way an unhandled signal does, so callers see the interrupt.
-        ::signal(sig, SIG_DFL);
-        sigset_t one;
-        sigemptyset(&one);
-        sigaddset(&one, sig);
-        ::pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
-        ::raise(sig);
-        ::_exit(128 + sig);
-    }
+int UsageError(const std::string& error) {
+    std::cerr << "varnel-convert: " << error << "\n"
+              << "Try 'varnel-convert --help'.\n";
+    return 2;
 }
 
 } // namespace
@@ -74,11 +37,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     CommandLine options;
     std::string error;
-    if (!ParseCommandLine(args, &options, &error)) {
-        std::cerr << "varnel-convert: " << error << "\n"
-                  << "Try 'varnel-convert --help'.\n";
-        return 2;
-    }
+    if (!ParseCommandLine(args, &options, &error)) return UsageError(error);
     if (options.help) {
         std::cout << UsageText();
         return 0;
@@ -88,17 +47,48 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    std::string profile = options.profile;
-    if (profile.empty()) {
-        profile = ProfilePath();
-    } else if (!FileReadable(profile)) {
+    // The program's own defaults; the desktop program's profile only on request.
+    WindowSettings window;
+    ConvertSettings settings;
+    window.type = 3; // PNG
+    window.mode = 0; // beside the source
+    settings.xdpi = settings.ydpi = 300;
+    std::string profile = options.useDesktopProfile ? ProfilePath() : options.profile;
+    if (!options.profile.empty() && !FileReadable(profile)) {
         std::cerr << "varnel-convert: cannot read the profile " << profile << "\n";
         return 2;
     }
-    WindowSettings window = LoadWindowSettings(profile);
-    ConvertSettings settings = LoadSettings(profile);
+    if (!profile.empty()) {
+        window = LoadWindowSettings(profile);
+        settings = LoadSettings(profile);
+    }
     std::string note = ApplyOptions(options, &window, &settings);
     if (!note.empty() && !options.quiet) std::cerr << "varnel-convert: " << note << "\n";
+    if (std::string bad = CheckCompression(window.type, settings); !bad.empty())
+        return UsageError(bad);
+
+    BatchSettings batch;
+    batch.formatIndex = window.type;
+    batch.outputMode = window.mode;
+    batch.outputFolder = window.output;
+    batch.settings = settings;
+    batch.jobs = options.jobs ? *options.jobs : Cores();
+    batch.timeoutSeconds = options.timeoutSeconds;
+    batch.maxMemoryMiB = options.maxMemoryMiB;
+    batch.pages = options.pages;
+    batch.strict = options.strict;
+    batch.existing = options.existing == "no-clobber"      ? Existing::NoClobber
+                     : options.existing == "skip-existing" ? Existing::Skip
+                                                           : Existing::Overwrite;
+    if (options.paper == "letter") {
+        batch.canvas.widthInches = 8.5;
+        batch.canvas.heightInches = 11;
+    } else if (options.paper == "legal") {
+        batch.canvas.widthInches = 8.5;
+        batch.canvas.heightInches = 14;
+    } else if (options.paper == "auto") {
+        batch.canvas.switches.push_back("-dTARVIK_PAPER=auto");
+    }
 
     Renderer renderer;
     if (!renderer.LoadRenderer()) {
@@ -107,43 +97,59 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    std::vector<std::string> inputs = GatherInputs(options.inputs, std::cerr);
-    if (inputs.empty()) {
-        std::cerr << "varnel-convert: no input file accepted\n";
+    // A reader that goes away (| head) must not end the run half way.
+    ::signal(SIGPIPE, SIG_IGN);
+    SignalWatch signals;
+
+    ReportStyle style;
+    style.quiet = options.quiet;
+    style.verbose = options.verbose;
+    style.json = options.json;
+    style.progress = ::isatty(STDERR_FILENO) == 1;
+
+    if (options.watchFolder) {
+        WatchSettings watch;
+        watch.folder = *options.watchFolder;
+        watch.outputGiven = window.mode == 1 && options.outputFolder.has_value();
+        return RunWatch(watch, batch, renderer, signals, style);
+    }
+
+    InputRules rules;
+    rules.recursive = options.recursive;
+    rules.listFiles = options.filesFrom;
+    rules.nullSeparated = options.nullSeparated;
+    InputList list = GatherInputList(options.inputs, rules);
+
+    std::vector<FileTask> tasks = PlanTasks(list.files, batch);
+    tasks = ShardTasks(tasks, options.shardIndex, options.shardCount);
+    std::vector<std::string> inputs;
+    for (const FileTask& t : tasks) inputs.push_back(t.input);
+
+    BatchReport report(inputs, std::cout, std::cerr, style);
+    // Inputs that were not taken belong to the first shard, so a sharded
+    // batch names each once.
+    if (options.shardIndex == 0) {
+        for (const Rejected& r : list.rejected) report.Rejected(r.path, r.reason);
+        if (!options.quiet)
+            for (const std::string& d : list.duplicates)
+                std::cerr << "varnel-convert: " << d << ": named before; converted once\n";
+    }
+    if (inputs.empty() && list.rejected.empty() && options.shardCount == 1) {
+        std::cerr << "varnel-convert: no input file found\n";
         return 1;
     }
 
-    // Signals are taken by the signal thread only; block them before any
-    // other thread exists so every thread inherits the mask.
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    // A reader that goes away (| head) must not kill the run between a row's
-    // status line and the removal of its page folder.
-    ::signal(SIGPIPE, SIG_IGN);
-    std::thread(SignalThread, set).detach();
-
-    ConsoleView view(inputs, std::cout, std::cerr, options.quiet, options.verbose,
-                     ::isatty(STDERR_FILENO) == 1);
-    int status = 1;
-    {
-        Runner runner(view, renderer);
-        {
-            std::lock_guard<std::mutex> lock(g_signalMutex);
-            g_runner = &runner;
-            g_renderer = &renderer;
-            g_quiet = options.quiet;
-        }
-        runner.StartStop(window.type, window.mode, settings, window.output);
-        runner.Wait();
-        std::lock_guard<std::mutex> lock(g_signalMutex);
-        g_runner = nullptr;
-        g_renderer = nullptr;
-    }
-    view.ClearProgress();
-    status = view.ExitStatus();
-    return status;
+    BatchEvents events;
+    events.started = [&](int i) { report.Started(i); };
+    events.page = [&](int i, int page, int pages) { report.Page(i, page, pages); };
+    events.status = [&](int i, const std::string& s) { report.Status(i, s); };
+    events.finished = [&](int i, const FileResult& r) { report.Finished(i, r); };
+    auto start = std::chrono::steady_clock::now();
+    BatchOutcome outcome =
+        RunBatch(tasks, batch, renderer, signals, SignalMode::StopThenQuit, events);
+    report.ClearProgress();
+    if (outcome.signal != 0) SignalWatch::Reraise(outcome.signal);
+    report.Summary(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    return report.ExitStatus();
 }

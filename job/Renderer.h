@@ -25,6 +25,19 @@ std::vector<std::string> RendererArguments(const std::string& pageFolder,
                                            const std::string& baseName, int xdpi, int ydpi,
                                            const std::string& inputPath);
 
+// The canvas of every page, in inches, and switches the renderer is given
+// before the input (it ignores switches it does not know). The default is A4
+// and no switches: the nine arguments above.
+struct PageCanvas {
+    double widthInches = 8.27;
+    double heightInches = 11.69;
+    std::vector<std::string> switches;
+};
+std::vector<std::string> RendererArguments(const std::string& pageFolder,
+                                           const std::string& baseName, int xdpi, int ydpi,
+                                           const std::string& inputPath,
+                                           const PageCanvas& canvas);
+
 class Renderer {
 public:
     Renderer() = default;
@@ -53,6 +66,9 @@ public:
     // before the first call or when it could not be made. Safe from any thread.
     std::string PageFolder() const;
 
+    // The canvas for the following renders (A4 until set).
+    void SetCanvas(const PageCanvas& canvas) { m_canvas = canvas; }
+
 private:
     void* m_library = nullptr;
     TarvikNewInstanceFn m_newInstance = nullptr;
@@ -62,6 +78,7 @@ private:
     std::string m_loadError;
     mutable std::mutex m_folderMutex;
     std::string m_pageFolder;
+    PageCanvas m_canvas;
 };
 
 } // namespace varnel
