@@ -180,17 +180,21 @@ std::vector<std::string> NamedOutputs(const BatchSettings& s, const std::string&
     return outputs;
 }
 
-[[noreturn]] void RunChild(const FileTask& task, const BatchSettings& s, Renderer& renderer,
-                           int fd, const std::string& temp) {
+[[noreturn]] void RunChild(const FileTask& task, const BatchSettings& s, Renderer& renderer, int fd,
+                           const std::string& temp) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     ::setenv("TMPDIR", temp.c_str(), 1);
-    struct rlimit noCore {0, 0};
+    struct rlimit noCore {
+        0, 0
+    };
     ::setrlimit(RLIMIT_CORE, &noCore);
 #if !defined(__SANITIZE_ADDRESS__)
     // The sanitizer reserves far more address space than it uses.
     if (s.maxMemoryMiB > 0) {
         rlim_t bytes = rlim_t(s.maxMemoryMiB) * 1024 * 1024;
-        struct rlimit limit {bytes, bytes};
+        struct rlimit limit {
+            bytes, bytes
+        };
         ::setrlimit(RLIMIT_AS, &limit);
     }
 #endif
@@ -344,7 +348,8 @@ void Conclude(Child& c, int status, const BatchSettings& s) {
         r.outputs.clear();
     }
     if (r.status == "Failed" && r.reason.empty()) {
-        r.reason = r.pagesRendered == 0 ? "the renderer wrote no page" : "a page could not be written";
+        r.reason =
+            r.pagesRendered == 0 ? "the renderer wrote no page" : "a page could not be written";
     }
     if (r.status == "Aborted" && r.reason.empty()) r.reason = "stopped by the user";
     if (s.strict && r.status == "Succeed" && !r.warnings.empty()) {
@@ -382,8 +387,8 @@ std::string ExistingOutput(const BatchSettings& s, const std::string& input,
         std::string name = e->d_name;
         if (name.size() == prefix.size() + 3 + ext.size() && name.rfind(prefix, 0) == 0 &&
             name.compare(name.size() - ext.size(), ext.size(), ext) == 0 &&
-            std::all_of(name.begin() + long(prefix.size()),
-                        name.begin() + long(prefix.size() + 3), ::isdigit)) {
+            std::all_of(name.begin() + long(prefix.size()), name.begin() + long(prefix.size() + 3),
+                        ::isdigit)) {
             found = folder + name;
             break;
         }

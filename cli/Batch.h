@@ -18,13 +18,13 @@ namespace varnel {
 enum class Existing { Overwrite, NoClobber, Skip };
 
 struct BatchSettings {
-    int formatIndex = 3;  // format list index (3: PNG)
-    int outputMode = 0;   // 0 beside the source, 1 into outputFolder
+    int formatIndex = 3; // format list index (3: PNG)
+    int outputMode = 0;  // 0 beside the source, 1 into outputFolder
     std::string outputFolder;
     ConvertSettings settings;
     int jobs = 1;
-    int timeoutSeconds = 0;  // 0: no limit
-    long maxMemoryMiB = 0;   // 0: no limit
+    int timeoutSeconds = 0;                 // 0: no limit
+    long maxMemoryMiB = 0;                  // 0: no limit
     std::vector<std::pair<int, int>> pages; // inclusive ranges; empty: every page
     PageCanvas canvas;
     Existing existing = Existing::Overwrite;
@@ -78,18 +78,18 @@ private:
 struct BatchEvents {
     std::function<void(int index)> started;
     std::function<void(int index, int page, int pages)> page;
-    std::function<void(int index, const FileResult&)> finished; // in completion order
+    std::function<void(int index, const FileResult&)> finished;       // in completion order
     std::function<void(int index, const std::string& status)> status; // status changes
 };
 
 enum class SignalMode {
-    StopThenQuit,  // first SIGINT stops each file at its next test point; more ends at once
-    FinishInHand,  // SIGINT/SIGTERM: start nothing new, let running files finish
+    StopThenQuit, // first SIGINT stops each file at its next test point; more ends at once
+    FinishInHand, // SIGINT/SIGTERM: start nothing new, let running files finish
 };
 
 struct BatchOutcome {
     int started = 0;
-    int signal = 0;        // the signal that ended the batch at once (0: none)
+    int signal = 0; // the signal that ended the batch at once (0: none)
     bool stopRequested = false;
 };
 

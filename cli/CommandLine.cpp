@@ -305,7 +305,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
         } else if (name == "--max-memory") {
             long n = 0;
             if (!value(&v)) return false;
-            if (v != "0" && !ParseRanged("memory limit (MiB, 0 for none)", v, 64, 1048576, &n, error))
+            if (v != "0" &&
+                !ParseRanged("memory limit (MiB, 0 for none)", v, 64, 1048576, &n, error))
                 return false;
             out->maxMemoryMiB = n;
         } else if (name == "--shard") {
@@ -426,7 +427,8 @@ bool ParsePageRanges(const std::string& text, std::vector<std::pair<int, int>>* 
     std::size_t at = 0;
     while (at <= text.size()) {
         std::size_t comma = text.find(',', at);
-        std::string part = text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        std::string part =
+            text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
         std::size_t dash = part.find('-');
         int first = 0, last = 0;
         if (dash == std::string::npos) {
@@ -530,8 +532,8 @@ void BatchReport::Rejected(const std::string& path, const std::string& reason) {
     ClearProgress();
     m_err << "varnel-convert: " << Printable(path) << ": " << reason << "\n";
     if (m_style.json)
-        m_out << "{\"input\":" << JsonString(path) << ",\"status\":\"Failed\",\"reason\":"
-              << JsonString(reason)
+        m_out << "{\"input\":" << JsonString(path)
+              << ",\"status\":\"Failed\",\"reason\":" << JsonString(reason)
               << ",\"pages\":0,\"outputs\":[],\"warnings\":[],\"seconds\":0}\n";
 }
 
@@ -618,8 +620,8 @@ void BatchReport::Summary(double seconds) {
     ClearProgress();
     if (m_style.quiet) return;
     Human() << "varnel-convert: " << (m_done - m_failed - m_skipped) << " converted, "
-            << (m_failed + m_rejected) << " failed, " << m_warned << " with warnings, "
-            << m_skipped << " skipped; " << m_pages << " pages, " << m_outputs << " outputs in "
+            << (m_failed + m_rejected) << " failed, " << m_warned << " with warnings, " << m_skipped
+            << " skipped; " << m_pages << " pages, " << m_outputs << " outputs in "
             << Seconds(seconds) << "\n";
     Human().flush();
 }

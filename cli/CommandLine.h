@@ -2,8 +2,8 @@
 // so the tests can drive them.
 #pragma once
 
-#include "ConvertSettings.h"
 #include "Batch.h"
+#include "ConvertSettings.h"
 
 #include <chrono>
 #include <iosfwd>
@@ -37,9 +37,9 @@ struct CommandLine {
     bool recursive = false;
     std::vector<std::string> filesFrom;
     bool nullSeparated = false;
-    std::optional<int> jobs;       // unset: every core
-    int timeoutSeconds = 600;      // 0: none
-    long maxMemoryMiB = 4096;      // 0: none
+    std::optional<int> jobs;  // unset: every core
+    int timeoutSeconds = 600; // 0: none
+    long maxMemoryMiB = 4096; // 0: none
     int shardIndex = 0, shardCount = 1;
     std::vector<std::pair<int, int>> pages; // empty: every page
     std::string paper = "a4";
@@ -64,7 +64,6 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
 // the user when an option had nothing to act on (empty otherwise).
 std::string ApplyOptions(const CommandLine& options, WindowSettings* window,
                          ConvertSettings* settings);
-
 
 const char* UsageText();
 

@@ -85,10 +85,10 @@ int RunWatch(const WatchSettings& watch, BatchSettings batch, Renderer& renderer
 
     int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd < 0 || ::inotify_add_watch(fd, folder.c_str(),
-                                      IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE_SELF |
-                                          IN_MOVE_SELF | IN_ONLYDIR) < 0) {
-        std::cerr << "varnel-convert: cannot watch " << watch.folder << ": "
-                  << std::strerror(errno) << "\n";
+                                      IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF |
+                                          IN_ONLYDIR) < 0) {
+        std::cerr << "varnel-convert: cannot watch " << watch.folder << ": " << std::strerror(errno)
+                  << "\n";
         if (fd >= 0) ::close(fd);
         return 2;
     }
@@ -153,8 +153,7 @@ int RunWatch(const WatchSettings& watch, BatchSettings batch, Renderer& renderer
                     auto* e = reinterpret_cast<inotify_event*>(p);
                     if (e->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) gone = true;
                     if (e->mask & IN_Q_OVERFLOW) rescan();
-                    if (e->len > 0 && (e->mask & (IN_CLOSE_WRITE | IN_MOVED_TO)))
-                        consider(e->name);
+                    if (e->len > 0 && (e->mask & (IN_CLOSE_WRITE | IN_MOVED_TO))) consider(e->name);
                     p += sizeof(inotify_event) + e->len;
                 }
             }

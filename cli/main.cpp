@@ -149,7 +149,6 @@ int main(int argc, char** argv) {
         RunBatch(tasks, batch, renderer, signals, SignalMode::StopThenQuit, events);
     report.ClearProgress();
     if (outcome.signal != 0) SignalWatch::Reraise(outcome.signal);
-    report.Summary(
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    report.Summary(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     return report.ExitStatus();
 }

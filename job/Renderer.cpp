@@ -28,8 +28,7 @@ std::vector<std::string> RendererArguments(const std::string& pageFolder,
 
 std::vector<std::string> RendererArguments(const std::string& pageFolder,
                                            const std::string& baseName, int xdpi, int ydpi,
-                                           const std::string& inputPath,
-                                           const PageCanvas& canvas) {
+                                           const std::string& inputPath, const PageCanvas& canvas) {
     // The products are truncated, not rounded (A4 at 200 dpi gives exactly
     // 1654 x 2338).
     const int width = static_cast<int>(static_cast<double>(xdpi) * canvas.widthInches);
@@ -113,7 +112,8 @@ int Renderer::RenderPages(const std::string& inputPath, const std::string& baseN
     // pattern points, so it is not called.
     if (folder.empty() || !m_library) return -1;
 
-    std::vector<std::string> args = RendererArguments(folder, baseName, xdpi, ydpi, inputPath, m_canvas);
+    std::vector<std::string> args =
+        RendererArguments(folder, baseName, xdpi, ydpi, inputPath, m_canvas);
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -35,8 +35,7 @@ struct PageCanvas {
 };
 std::vector<std::string> RendererArguments(const std::string& pageFolder,
                                            const std::string& baseName, int xdpi, int ydpi,
-                                           const std::string& inputPath,
-                                           const PageCanvas& canvas);
+                                           const std::string& inputPath, const PageCanvas& canvas);
 
 class Renderer {
 public:

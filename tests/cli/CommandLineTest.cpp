@@ -190,7 +190,9 @@ TEST(CommandLineTest, InputsAreJudgedByContentFoldersByNameAndEachIsTakenOnce) {
     WriteText(tmp / "job.prn", "\x1b%-12345X@PJL ENTER LANGUAGE=PCL\r\n");
     WriteText(tmp / "plot.bin", "IN;SP1;PU0,0;PD100,100;");
     WriteText(tmp / "xl.dat", xl);
-    WriteText(tmp / "esc.txt", std::string("\0\0\x1b" "E\x1b&l26A", 9));
+    WriteText(tmp / "esc.txt", std::string("\0\0\x1b"
+                                           "E\x1b&l26A",
+                                           9));
     WriteText(tmp / "prose.txt", "IN the beginning");
     WriteText(tmp / "empty.pcl", "");
     ::mkdir((tmp / "dir").c_str(), 0700);
@@ -202,11 +204,10 @@ TEST(CommandLineTest, InputsAreJudgedByContentFoldersByNameAndEachIsTakenOnce) {
     ::symlink((tmp / "job.prn").c_str(), (tmp / "link.pcl").c_str());
     WriteText(tmp / "list", tmp / "xl.dat\n" + tmp / "gone.pcl\n\n" + tmp / "dir\n");
 
-    InputList plain =
-        GatherInputList({tmp / "job.prn", tmp / "plot.bin", tmp / "xl.dat", tmp / "esc.txt",
-                         tmp / "prose.txt", tmp / "empty.pcl", tmp / "missing.pcl",
-                         tmp / "dir", tmp / "link.pcl", tmp / "job.prn"},
-                        {});
+    InputList plain = GatherInputList(
+        {tmp / "job.prn", tmp / "plot.bin", tmp / "xl.dat", tmp / "esc.txt", tmp / "prose.txt",
+         tmp / "empty.pcl", tmp / "missing.pcl", tmp / "dir", tmp / "link.pcl", tmp / "job.prn"},
+        {});
     EXPECT_EQ(plain.files,
               (std::vector<std::string>{tmp / "job.prn", tmp / "plot.bin", tmp / "xl.dat",
                                         tmp / "esc.txt", tmp / "dir/a.hpgl", tmp / "dir/b.PCL5"}));
@@ -222,9 +223,9 @@ TEST(CommandLineTest, InputsAreJudgedByContentFoldersByNameAndEachIsTakenOnce) {
     rules.recursive = true;
     rules.listFiles = {tmp / "list", tmp / "no-list"};
     InputList listed = GatherInputList({}, rules);
-    EXPECT_EQ(listed.files, (std::vector<std::string>{tmp / "xl.dat", tmp / "dir/a.hpgl",
-                                                      tmp / "dir/b.PCL5",
-                                                      tmp / "dir/sub/inner.pclxl"}));
+    EXPECT_EQ(listed.files,
+              (std::vector<std::string>{tmp / "xl.dat", tmp / "dir/a.hpgl", tmp / "dir/b.PCL5",
+                                        tmp / "dir/sub/inner.pclxl"}));
     ASSERT_EQ(listed.rejected.size(), 2u);
     EXPECT_EQ(listed.rejected[0].path, tmp / "no-list");
     EXPECT_EQ(listed.rejected[1].path, tmp / "gone.pcl");

@@ -4,10 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
+#include <functional>
+#include <map>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -73,6 +78,7 @@ protected:
             ::close(pipeFds[0]);
             ::close(pipeFds[1]);
         }
+        if (whileRunning) whileRunning(child);
         if (interrupts > 0) WaitForPages(pages);
         for (int i = 0; i < interrupts; ++i) {
             if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -117,6 +123,8 @@ protected:
     }
     const std::string kJob = "\x1b%-12345X@PJL\n";
 
+    // Called with the program's process id while it runs.
+    std::function<void(pid_t)> whileRunning;
     TempDir tmp;
     std::string temp = tmp / "tmp/";
     std::string home = tmp / "home/";
@@ -223,7 +231,8 @@ TEST_F(ConvertCommandTest, CtrlCStopsAtTheNextTestPoint) {
     std::string b = Input("b.pcl", "pages 1");
     Result r = Convert({"--profile", profile, "-j1", "-o", out, a, b}, "", 1, 2);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out.substr(0, r.out.find("varnel-convert:")), a + ": Aborted: stopped by the user\n");
+    EXPECT_EQ(r.out.substr(0, r.out.find("varnel-convert:")),
+              a + ": Aborted: stopped by the user\n");
     EXPECT_TRUE(ListFolder(out).empty());
 }
 
@@ -235,6 +244,176 @@ TEST_F(ConvertCommandTest, ASecondCtrlCEndsAtOnceWithoutLeftovers) {
     EXPECT_EQ(r.signal, SIGINT);
     EXPECT_EQ(r.out, "");
     // TearDown checks that the page folder, pages and all, is gone.
+}
+
+// Each line of --json output as "input|status|reason|pages|outputs|warnings|notes",
+// read by Python's JSON parser, which also checks every key is there.
+std::vector<std::string> JsonRows(const std::string& json, const std::string& folder) {
+    WriteText(folder + "report.json", json);
+    WriteText(folder + "read.py",
+              "import json, sys\n"
+              "for line in open(sys.argv[1], encoding='utf-8'):\n"
+              "    r = json.loads(line)\n"
+              "    assert isinstance(r['seconds'], (int, float))\n"
+              "    print('|'.join([r['input'], r['status'], r['reason'], str(r['pages']),\n"
+              "                    ','.join(o.rsplit('/', 1)[-1] for o in r['outputs']),\n"
+              "                    str(len(r['warnings'])), str(len(r['notes']))]))\n");
+    std::string command = "python3 " + folder + "read.py " + folder + "report.json";
+    std::vector<std::string> rows;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        char line[4096];
+        while (std::fgets(line, sizeof line, p)) {
+            rows.push_back(line);
+            rows.back().pop_back();
+        }
+        EXPECT_EQ(::pclose(p), 0) << json;
+    }
+    return rows;
+}
+
+std::map<std::string, std::string> FolderBytes(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const std::string& name : ListFolder(folder)) files[name] = Slurp(folder + name);
+    return files;
+}
+
+TEST_F(ConvertCommandTest, ParallelAndShardedRunsWriteWhatOneSerialRunWrites) {
+    // The first file is the slowest, so parallel runs finish out of order.
+    std::vector<std::string> inputs = {
+        Input("a.pcl", "pages 2 size 16x16 sleep 300"),
+        Input("a.pxl", "pages 1 size 8x8"),
+        Input("job.prn", "pages 3 size 8x8"),
+        Input("plot.bin", "pages 1 size 12x12"),
+        Input("d.pcl", "pages 1 size 8x8"),
+    };
+    auto run = [&](const std::string& folder, std::vector<std::string> extra) {
+        std::vector<std::string> args = {"--json", "-o", folder};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.insert(args.end(), inputs.begin(), inputs.end());
+        Result r = Convert(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        return JsonRows(r.out, tmp.path());
+    };
+    std::vector<std::string> serial = run(out + "1/", {"-j1"});
+    EXPECT_EQ(serial, (std::vector<std::string>{
+                          inputs[0] + "|Succeed||2|a_001.png,a_002.png|0|0",
+                          inputs[1] + "|Succeed||1|a-2.png|0|1",
+                          inputs[2] + "|Succeed||3|job_001.png,job_002.png,job_003.png|0|0",
+                          inputs[3] + "|Succeed||1|plot.png|0|0",
+                          inputs[4] + "|Succeed||1|d.png|0|0",
+                      }));
+    const auto files = FolderBytes(out + "1/");
+    ASSERT_EQ(files.size(), 8u);
+
+    EXPECT_EQ(run(out + "2/", {"-j3"}), serial);
+    EXPECT_EQ(FolderBytes(out + "2/"), files);
+
+    std::vector<std::string> sharded;
+    for (const char* shard : {"0/3", "1/3", "2/3"}) {
+        std::vector<std::string> rows = run(out + "3/", {"--shard", shard});
+        EXPECT_FALSE(rows.empty()) << shard;
+        sharded.insert(sharded.end(), rows.begin(), rows.end());
+    }
+    std::sort(sharded.begin(), sharded.end());
+    std::sort(serial.begin(), serial.end());
+    EXPECT_EQ(sharded, serial);
+    EXPECT_EQ(FolderBytes(out + "3/"), files);
+}
+
+TEST_F(ConvertCommandTest, ACrashHangOrRunawayFailsOnlyItsOwnFile) {
+    std::string crash = Input("crash.pcl", "crash");
+    std::string hang = Input("hang.pcl", "sleep 20000");
+    std::string big = Input("big.pcl", "alloc 8192");
+    std::string good = Input("good.pcl", "pages 1");
+    auto start = std::chrono::steady_clock::now();
+    Result r = Convert(
+        {"-j2", "--timeout", "1", "--max-memory", "512", "-o", out, crash, hang, big, good});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+    EXPECT_EQ(r.exitCode, 1);
+    std::vector<std::string> lines;
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 5u) << r.out;
+    EXPECT_EQ(lines[0].rfind(crash + ": Failed: the renderer crashed (SIG", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1], hang + ": Failed: stopped after the time limit of 1 s");
+#if !defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(lines[2], big + ": Failed: ran out of memory (limit 512 MiB)");
+#endif
+    EXPECT_EQ(lines[3], good + ": Succeed -> " + out + "good.png");
+    EXPECT_EQ(ListFolder(out), std::vector<std::string>{"good.png"});
+}
+
+TEST_F(ConvertCommandTest, PageSelectionAndOutputsOfEarlierRuns) {
+    std::string a = Input("a.pcl", "pages 3 size 8x8");
+    Result first = Convert({"--pages", "2-3,9", "-o", out, a});
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_EQ(ListFolder(out), (std::vector<std::string>{"a_002.png", "a_003.png"}));
+    const auto before = FolderBytes(out);
+
+    Result none = Convert({"--pages", "7", "-o", out + "x/", a});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_NE(none.out.find(a + ": Failed: no selected page exists (the file has 3 pages)"),
+              std::string::npos)
+        << none.out;
+
+    WriteText(a, kJob + "pages 3 size 16x16");
+    Result clobber = Convert({"--no-clobber", "-o", out, a});
+    EXPECT_EQ(clobber.exitCode, 1);
+    EXPECT_NE(clobber.out.find(a + ": Failed: output exists: "), std::string::npos) << clobber.out;
+    Result skip = Convert({"--skip-existing", "-o", out, a});
+    EXPECT_EQ(skip.exitCode, 0) << skip.out;
+    EXPECT_NE(skip.out.find(a + ": Skipped: "), std::string::npos) << skip.out;
+    EXPECT_EQ(FolderBytes(out), before);
+
+    Result again = Convert({"-o", out, a}); // --overwrite is the default
+    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_NE(FolderBytes(out)["a_002.png"], before.at("a_002.png"));
+}
+
+TEST_F(ConvertCommandTest, AWatchFolderTakesFilesWhenTheirWriterClosesThem) {
+    const std::string watch = tmp / "watch/";
+    ::mkdir(watch.c_str(), 0700);
+    WriteText(watch + "early.pcl", kJob + "pages 1"); // arrived while nobody watched
+    auto waitFor = [](const std::string& path) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!Exists(path) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return Exists(path);
+    };
+    whileRunning = [&](pid_t program) {
+        EXPECT_TRUE(waitFor(watch + "done/early.pcl"));
+        {
+            // A writer that takes its time; until it closes, the file would
+            // give one page.
+            std::ofstream slow(watch + "slow.prn", std::ios::binary);
+            slow << kJob << std::flush;
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            slow << "pages 2 size 8x8" << std::flush;
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        }
+        WriteText(watch + ".partial", "x");
+        WriteText(watch + "bad.pcl", kJob + "pages 0");
+        EXPECT_TRUE(waitFor(watch + "done/slow.prn"));
+        EXPECT_TRUE(waitFor(watch + "failed/bad.pcl.log"));
+        ::kill(program, SIGTERM);
+    };
+    Result r = Convert({"--watch", watch});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ListFolder(watch), (std::vector<std::string>{".partial", "done", "failed", "out"}));
+    EXPECT_EQ(ListFolder(watch + "out"),
+              (std::vector<std::string>{"early.png", "slow_001.png", "slow_002.png"}));
+    EXPECT_EQ(ListFolder(watch + "failed"), (std::vector<std::string>{"bad.pcl", "bad.pcl.log"}));
+    EXPECT_NE(Slurp(watch + "failed/bad.pcl.log").find("reason: the renderer wrote no page"),
+              std::string::npos);
+
+    // A folder that goes away ends the watch with an error.
+    whileRunning = [&](pid_t) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        TempDir::Remove(watch);
+    };
+    Result gone = Convert({"--watch", watch});
+    EXPECT_EQ(gone.exitCode, 1);
+    EXPECT_NE(gone.err.find("was removed"), std::string::npos) << gone.err;
 }
 
 } // namespace
