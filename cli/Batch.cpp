@@ -167,19 +167,6 @@ public:
     bool m_haveReport = false;
 };
 
-// The output names of a finished row when the runner gave none, by the rule
-// the runner names them: one page keeps the stem, more are numbered.
-std::vector<std::string> NamedOutputs(const BatchSettings& s, const std::string& folder,
-                                      const std::string& stem, std::vector<std::string> pages) {
-    const std::string ext = OutputExtension(s.formatIndex);
-    if (ext == ".tif" && s.settings.multpage == 1) return {folder + stem + ".tif"};
-    if (pages.size() == 1) return {folder + stem + ext};
-    std::sort(pages.begin(), pages.end());
-    std::vector<std::string> outputs;
-    for (const std::string& page : pages) outputs.push_back(folder + StemOf(page) + ext);
-    return outputs;
-}
-
 [[noreturn]] void RunChild(const FileTask& task, const BatchSettings& s, Renderer& renderer, int fd,
                            const std::string& temp) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -253,14 +240,8 @@ std::vector<std::string> NamedOutputs(const BatchSettings& s, const std::string&
 
     RowReport report = view.m_report;
     if (!view.m_haveReport) {
-        report.status = view.m_status;
-        report.pagesRendered = static_cast<int>(runner.PageList().size());
-        if (report.status == "Succeed") {
-            std::string folder = baseFolder;
-            if (folder.back() != '/') folder += '/';
-            if (s.settings.each == 1) folder += task.stem + "/";
-            report.outputs = NamedOutputs(s, folder, task.stem, runner.PageList());
-        }
+        report.status = view.m_status.empty() ? "Failed" : view.m_status;
+        report.reason = "the conversion gave no report";
     }
     if (report.status == "Failed" && lastPage > 0 && runner.PageList().empty())
         report.reason = "no selected page exists (the file has " + std::to_string(lastPage) +

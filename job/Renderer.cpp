@@ -2,9 +2,18 @@
 
 #include "ConvertSettings.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace varnel {
 
@@ -18,7 +27,104 @@ std::string TemporaryFolder() {
     return folder;
 }
 
+// Empties folder (ending in "/") of its files and removes it.
+void RemoveFolder(const std::string& folder) {
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..") ::unlink((folder + name).c_str());
+        }
+        ::closedir(dir);
+    }
+    ::rmdir(folder.c_str());
+}
+
+// A whole number of mebibytes from the environment, in bytes; -1 when unset
+// or not a number.
+long long EnvironmentMegabytes(const char* name) {
+    const char* text = std::getenv(name);
+    if (!text || !*text) return -1;
+    char* end = nullptr;
+    errno = 0;
+    long long mb = std::strtoll(text, &end, 10);
+    if (*end != '\0' || errno != 0 || mb < 0 || mb > (1ll << 40)) return -1;
+    return mb << 20;
+}
+
+// Takes the lock that marks folder as in use by this process. The lock file
+// is made and locked under another name and then renamed into place, so a
+// sweeping process never finds it unlocked.
+int LockPageFolder(const std::string& folder) {
+    const std::string making = folder + ".lock-new";
+    int fd = ::open(making.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+        ::rename(making.c_str(), (folder + kPageFolderLock).c_str()) != 0) {
+        ::unlink(making.c_str());
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+RenderReport ReadReport(const std::string& path) {
+    RenderReport report;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        report.present = true;
+        std::size_t space = line.find(' ');
+        std::string key = line.substr(0, space);
+        std::string value = space == std::string::npos ? std::string() : line.substr(space + 1);
+        if (key == "result")
+            report.result = std::atoi(value.c_str());
+        else if (key == "pages")
+            report.pages = std::atoi(value.c_str());
+        else if (key == "stop")
+            report.stop = value;
+        else if (key == "error")
+            report.error = value;
+        else if (key == "broken")
+            report.brokenAt = std::atoll(value.c_str());
+        else if (key == "warning")
+            report.warnings.push_back(value);
+        else if (key == "unsupported") {
+            std::size_t gap = value.find(' ');
+            if (gap != std::string::npos)
+                report.unsupported.emplace_back(value.substr(gap + 1), std::atoi(value.c_str()));
+        }
+    }
+    return report;
+}
+
 } // namespace
+
+std::string PageStem(const std::string& baseName) {
+    if (baseName.size() <= kMaxPageStem) return baseName;
+    // Cut at a character boundary so the name stays valid UTF-8.
+    std::size_t cut = kMaxPageStem;
+    while (cut > 0 && (static_cast<unsigned char>(baseName[cut]) & 0xC0) == 0x80) --cut;
+    return baseName.substr(0, cut);
+}
+
+void SweepAbandonedPageFolders(const std::string& temporary) {
+    DIR* dir = ::opendir(temporary.c_str());
+    if (!dir) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.size() != 11 || name.compare(0, 5, "mtmp-") != 0) continue;
+        const std::string folder = temporary + "/" + name + "/";
+        struct stat st {};
+        if (::lstat(folder.substr(0, folder.size() - 1).c_str(), &st) != 0 ||
+            !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+            continue;
+        int fd = ::open((folder + kPageFolderLock).c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) continue; // no lock file: nothing says whose it is
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) RemoveFolder(folder);
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
 
 std::vector<std::string> RendererArguments(const std::string& pageFolder,
                                            const std::string& baseName, int xdpi, int ydpi,
@@ -50,6 +156,7 @@ std::vector<std::string> RendererArguments(const std::string& pageFolder,
 
 Renderer::~Renderer() {
     FreeRenderer();
+    if (m_lockFd >= 0) ::close(m_lockFd);
 }
 
 bool Renderer::LoadRenderer(const char* libraryPath) {
@@ -99,6 +206,11 @@ int Renderer::RenderPages(const std::string& inputPath, const std::string& baseN
     // would let another user plant or read pages.
     const std::string temporary = TemporaryFolder();
     MakeDirs(temporary + "/");
+    if (!m_swept) {
+        m_swept = true;
+        SweepAbandonedPageFolders(temporary);
+    }
+    m_report = RenderReport{};
     std::string pattern = temporary + "/mtmp-XXXXXX";
     std::string folder;
     {
@@ -108,12 +220,21 @@ int Renderer::RenderPages(const std::string& inputPath, const std::string& baseN
         if (::mkdtemp(pattern.data())) folder = pattern + "/";
         m_pageFolder = folder;
     }
+    if (m_lockFd >= 0) ::close(m_lockFd);
+    m_lockFd = folder.empty() ? -1 : LockPageFolder(folder);
     // Without a folder of its own the renderer would write wherever the
     // pattern points, so it is not called.
     if (folder.empty() || !m_library) return -1;
 
     std::vector<std::string> args =
-        RendererArguments(folder, baseName, xdpi, ydpi, inputPath, m_canvas);
+        RendererArguments(folder, PageStem(baseName), xdpi, ydpi, inputPath, m_canvas);
+    const std::string reportPath = folder + kPageFolderReport;
+    args.push_back("-sTarvikReport=" + reportPath);
+    long long limit = m_pageLimit >= 0 ? m_pageLimit : EnvironmentMegabytes("VARNEL_PAGE_LIMIT_MB");
+    long long reserve =
+        m_diskReserve >= 0 ? m_diskReserve : EnvironmentMegabytes("VARNEL_DISK_RESERVE_MB");
+    if (limit >= 0) args.push_back("-dTarvikPageLimit=" + std::to_string(limit));
+    if (reserve >= 0) args.push_back("-dTarvikDiskReserve=" + std::to_string(reserve));
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -124,7 +245,22 @@ int Renderer::RenderPages(const std::string& inputPath, const std::string& baseN
     if (result == 0) result = m_runWithArgs(instance, static_cast<int>(args.size()), argv.data());
     m_exit(instance);
     m_deleteInstance(instance);
+    m_report = ReadReport(reportPath);
+    ::unlink(reportPath.c_str());
     return result;
+}
+
+void Renderer::RemovePageFolder(const std::vector<std::string>& pages) {
+    const std::string folder = PageFolder();
+    for (const std::string& page : pages) ::unlink(page.c_str());
+    if (!folder.empty()) {
+        ::unlink((folder + kPageFolderReport).c_str());
+        ::unlink((folder + kPageFolderLock).c_str());
+        ::rmdir(folder.c_str());
+    }
+    // The lock goes last: until the folder is gone it is still ours.
+    if (m_lockFd >= 0) ::close(m_lockFd);
+    m_lockFd = -1;
 }
 
 } // namespace varnel

@@ -8,8 +8,10 @@
 
 #include "tarvik.h"
 
+#include <cstddef>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace varnel {
@@ -37,6 +39,33 @@ std::vector<std::string> RendererArguments(const std::string& pageFolder,
                                            const std::string& baseName, int xdpi, int ydpi,
                                            const std::string& inputPath, const PageCanvas& canvas);
 
+// What the renderer said about its latest run.
+struct RenderReport {
+    bool present = false; // the renderer wrote its report
+    int result = 0;
+    int pages = 0;           // page files written
+    std::string stop;        // why it took no more pages: "none", "pages" (page count
+                             // limit), "budget", "write", "disk" (reserve), "limit" (bytes)
+    std::string error;       // the system's text for a failed page write
+    long long brokenAt = -1; // byte where the input first broke
+    std::vector<std::pair<std::string, int>> unsupported; // feature, count
+    std::vector<std::string> warnings;
+};
+
+// Names the renderer's page folder holds besides the pages.
+inline constexpr const char* kPageFolderLock = ".lock";
+inline constexpr const char* kPageFolderReport = ".report";
+
+// Page file stems are cut to this many bytes, so the page names and the
+// renderer's temporary names stay within the file system's name limit.
+inline constexpr std::size_t kMaxPageStem = 200;
+std::string PageStem(const std::string& baseName);
+
+// Removes every page folder of this user in temporary whose owning process
+// has gone: ownership is a lock on the folder's lock file, held for the
+// folder's life. Folders without a lock file are left alone.
+void SweepAbandonedPageFolders(const std::string& temporary);
+
 class Renderer {
 public:
     Renderer() = default;
@@ -58,8 +87,22 @@ public:
     // Makes a fresh page folder, has a fresh renderer instance render the input
     // into it and deletes the instance. Returns the last renderer result; a
     // negative value when the page folder could not be made (no call is made
-    // then) or the library is not loaded.
+    // then) or the library is not loaded. The first call sweeps abandoned page
+    // folders. Besides the nine arguments the renderer gets its report file
+    // and, when set, the page-file limit and disk reserve; the environment's
+    // VARNEL_PAGE_LIMIT_MB and VARNEL_DISK_RESERVE_MB set them when
+    // SetPageLimits did not.
     int RenderPages(const std::string& inputPath, const std::string& baseName, int xdpi, int ydpi);
+    // The report of the latest RenderPages call.
+    const RenderReport& LastReport() const { return m_report; }
+    // Bytes of page files one job may write, and free space to keep on the
+    // page folder's file system; negative: the renderer's defaults.
+    void SetPageLimits(long long pageBytes, long long reserveBytes) {
+        m_pageLimit = pageBytes;
+        m_diskReserve = reserveBytes;
+    }
+    // Empties and removes the latest page folder and gives up its lock.
+    void RemovePageFolder(const std::vector<std::string>& pages);
 
     // The page folder of the latest RenderPages call, ending in "/"; empty
     // before the first call or when it could not be made. Safe from any thread.
@@ -77,6 +120,11 @@ private:
     std::string m_loadError;
     mutable std::mutex m_folderMutex;
     std::string m_pageFolder;
+    int m_lockFd = -1;
+    bool m_swept = false;
+    RenderReport m_report;
+    long long m_pageLimit = -1;
+    long long m_diskReserve = -1;
     PageCanvas m_canvas;
 };
 

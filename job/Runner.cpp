@@ -4,11 +4,15 @@
 #include "OutputFormats.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -133,64 +137,189 @@ void Runner::RunConversion() {
 }
 
 void Runner::ConvertRow(int row) {
+    const auto started = std::chrono::steady_clock::now();
+    RowReport report;
+    auto finish = [&](const char* status, std::string reason) {
+        m_view.SetRowStatus(row, status);
+        report.status = status;
+        report.reason = std::move(reason);
+    };
+
     m_view.SetRowStatus(row, kConverting1);
     if (int pause = m_view.StatusPauseMs(); pause > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(pause));
     m_view.SetRowStatus(row, kConverting2);
 
     const std::string path = m_view.RowPath(row);
+    report.input = path;
     const std::string sourceFolder = path.substr(0, path.rfind('/') + 1);
     const std::string base = StemOf(path);
+    const std::string baseFolder = m_outputMode == 1 ? m_outputFolder : sourceFolder;
+    const std::string target = m_settings.each == 1 ? baseFolder + base + "/" : baseFolder;
 
-    m_renderer.RenderPages(path, base, m_settings.xdpi, m_settings.ydpi);
-    const std::string pageFolder = m_renderer.PageFolder();
-
-    if (m_stop.load() == 1) {
-        m_view.SetRowStatus(row, kAborted);
-        m_pageList.clear();
-        CollectPages(pageFolder);
-        DeletePageFiles(pageFolder);
+    // What would make every output fail is found before any page is rendered.
+    std::string problem = TargetProblem(target, base + m_extension);
+    if (!problem.empty()) {
+        finish(kFailed, problem);
+        Deliver(row, report, started);
         return;
     }
 
+    const int result = m_renderer.RenderPages(path, base, m_settings.xdpi, m_settings.ydpi);
+    const std::string pageFolder = m_renderer.PageFolder();
+    const RenderReport& rendered = m_renderer.LastReport();
+    for (const auto& [what, count] : rendered.unsupported)
+        report.warnings.push_back("not supported: " + what + " (" + std::to_string(count) + ")");
+    report.warnings.insert(report.warnings.end(), rendered.warnings.begin(),
+                           rendered.warnings.end());
+
     m_pageList.clear();
     CollectPages(pageFolder);
-    FilterPages(base);
+    // In page order, whatever order the folder lists them in.
+    std::sort(m_pageList.begin(), m_pageList.end());
+    report.pagesRendered = rendered.present ? rendered.pages : int(m_pageList.size());
+    FilterPages(PageStem(base));
+
+    if (m_stop.load() == 1) {
+        finish(kAborted, "stopped before its pages were converted");
+        DeletePageFiles(pageFolder);
+        Deliver(row, report, started);
+        return;
+    }
+
+    const std::string lost = RenderProblem(result, rendered, report.pagesRendered);
     if (m_pageList.empty()) {
-        m_view.SetRowStatus(row, kFailed);
+        finish(kFailed, lost.empty() ? "no page was rendered" : lost);
     } else {
         m_view.SetRowStatus(row, kConverting3);
-        const std::string baseFolder = m_outputMode == 1 ? m_outputFolder : sourceFolder;
-        const std::string target = m_settings.each == 1 ? baseFolder + base + "/" : baseFolder;
         MakeDirs(target);
 
+        const std::string pageStem = PageStem(base);
+        // A job with pages missing keeps its page numbers: its one page is
+        // not passed off as a whole one-page job.
+        const bool whole = lost.empty();
         bool aborted = false;
-        bool written = true;
+        int failures = 0;
+        std::string failedName;
+        const int pages = int(m_pageList.size());
+        auto convert = [&](const std::string& page, const std::string& output, int k) {
+            m_view.SetPageProgress(row, k, pages);
+            if (ConvertOne(page, output, m_formatCode)) {
+                report.outputs.push_back(output);
+            } else {
+                ++failures;
+                if (failedName.empty()) failedName = output;
+            }
+        };
         if (m_formatCode == FMT_TIFF && m_settings.multpage == 1) {
-            written = ConvertMerged(target, base, &aborted);
-        } else if (m_pageList.size() == 1) {
-            written = ConvertOne(m_pageList.front(), target + base + m_extension, m_formatCode);
+            const std::string output = target + base + ".tif";
+            if (ConvertMerged(target, base, pageStem, row, &aborted))
+                report.outputs.push_back(output);
+            else if (!aborted)
+                ++failures, failedName = output;
+        } else if (pages == 1 && whole) {
+            convert(m_pageList.front(), target + base + m_extension, 1);
         } else {
-            for (const std::string& page : m_pageList) {
+            for (int k = 0; k < pages; ++k) {
                 if (m_stop.load() == 1) {
                     aborted = true;
                     break;
                 }
-                written =
-                    ConvertOne(page, target + StemOf(page) + m_extension, m_formatCode) && written;
+                // The page's own stem, with the full input stem in place of
+                // the shortened one the page folder uses.
+                std::string stem = StemOf(m_pageList[k]);
+                if (stem.compare(0, pageStem.size(), pageStem) == 0)
+                    stem = base + stem.substr(pageStem.size());
+                convert(m_pageList[k], target + stem + m_extension, k + 1);
             }
         }
-        if (aborted)
-            m_view.SetRowStatus(row, kAborted);
-        else if (m_stop.load() == 1)
-            m_view.SetRowStatus(row, kAborted); // stop noticed only at the final check
+        if (aborted || m_stop.load() == 1) // the latter: noticed only at the final check
+            finish(kAborted, "stopped by the user after " + std::to_string(report.outputs.size()) +
+                                 " output file(s)");
+        else if (failures > 0)
+            finish(kFailed,
+                   OutputProblem(failures, failedName, target) + (lost.empty() ? "" : "; " + lost));
+        else if (!lost.empty())
+            finish(kFailed, lost);
         else
-            m_view.SetRowStatus(row, written ? kSucceed : kFailed);
+            finish(kSucceed, "");
     }
     DeletePageFiles(pageFolder);
+    Deliver(row, report, started);
 }
 
-bool Runner::ConvertMerged(const std::string& target, const std::string& base, bool* aborted) {
+void Runner::Deliver(int row, RowReport& report, std::chrono::steady_clock::time_point started) {
+    report.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    m_view.RowFinished(row, report);
+}
+
+std::string Runner::TargetProblem(const std::string& target, const std::string& name) const {
+    if (name.size() > NAME_MAX)
+        return "the output name would be " + std::to_string(name.size()) +
+               " bytes long, more than the file system allows (" + std::to_string(NAME_MAX) + ")";
+    // The deepest folder of the target that exists must take new entries.
+    std::string folder = target;
+    while (!folder.empty()) {
+        struct stat st {};
+        std::string probe = folder.size() > 1 && folder.back() == '/'
+                                ? folder.substr(0, folder.size() - 1)
+                                : folder;
+        if (::stat(probe.c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode))
+                return "the output folder cannot be made: " + probe + " is not a folder";
+            if (::access(probe.c_str(), W_OK | X_OK) != 0)
+                return "the output folder " + probe + " cannot be written: " + std::strerror(errno);
+            return "";
+        }
+        if (errno != ENOENT && errno != ENOTDIR)
+            return "the output folder " + target + ": " + std::strerror(errno);
+        std::size_t slash = probe.rfind('/');
+        if (slash == std::string::npos) break;
+        folder = probe.substr(0, slash + 1);
+    }
+    return "";
+}
+
+std::string Runner::OutputProblem(int failures, const std::string& firstFailed,
+                                  const std::string& target) const {
+    std::string text = std::to_string(failures) + " output file(s) could not be written";
+    const std::string name = firstFailed.substr(firstFailed.rfind('/') + 1);
+    if (name.size() > NAME_MAX) return text + ": the name is longer than the file system allows";
+    struct statvfs fs {};
+    if (::statvfs(target.c_str(), &fs) == 0 && fs.f_bavail == 0)
+        return text + ": no space left in " + target;
+    return text + " to " + target;
+}
+
+std::string Runner::RenderProblem(int result, const RenderReport& r, int pages) const {
+    const std::string written = "; " + std::to_string(pages) + " page(s) written";
+    if (r.stop == "budget") return "the renderer's operation budget ran out" + written;
+    if (r.stop == "disk") return "the temporary folder's file system is nearly full" + written;
+    if (r.stop == "limit") return "the job's page files reached their size limit" + written;
+    if (r.stop == "write" || result == -4)
+        return "a page file could not be written" + (r.error.empty() ? "" : " (" + r.error + ")") +
+               written;
+    if (result >= 0) return "";
+    if (r.stop == "pages") return "the job reached the page limit" + written;
+    if (m_renderer.PageFolder().empty())
+        return std::string("no page folder could be made in the temporary folder");
+    switch (result) {
+    case -1:
+        return "the input could not be opened";
+    case -2:
+        return "the input is not a print job";
+    case -3:
+        return (r.brokenAt >= 0 ? "the input is damaged near byte " + std::to_string(r.brokenAt)
+                                : std::string("the input holds damaged or unknown data")) +
+               written;
+    default:
+        return "the renderer failed (" + std::to_string(result) + ")" + written;
+    }
+}
+
+bool Runner::ConvertMerged(const std::string& target, const std::string& base,
+                           const std::string& pageStem, int row, bool* aborted) {
     const std::string pageFolder = m_renderer.PageFolder();
     const int pages = static_cast<int>(m_pageList.size());
     const int h = m_api.Create();
@@ -208,7 +337,8 @@ bool Runner::ConvertMerged(const std::string& target, const std::string& base, b
                 *aborted = true;
                 break;
             }
-            m_api.AddFile(h, PageName(pageFolder, base, i).c_str(), kPageFormat);
+            m_view.SetPageProgress(row, i, pages);
+            m_api.AddFile(h, PageName(pageFolder, pageStem, i).c_str(), kPageFormat);
         }
         if (m_stop.load() == 0) {
             ApplyConverterOptions(h, FMT_TIFF);
@@ -340,7 +470,10 @@ void Runner::CollectPages(const std::string& folder) {
     DIR* dir = ::opendir(base.c_str());
     if (!dir) return;
     while (const dirent* entry = ::readdir(dir)) {
-        const std::string path = base + entry->d_name;
+        const std::string name = entry->d_name;
+        // The renderer's lock and report files are not pages.
+        if (name == kPageFolderLock || name == kPageFolderReport) continue;
+        const std::string path = base + name;
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
         m_pageList.push_back(path);
@@ -349,6 +482,10 @@ void Runner::CollectPages(const std::string& folder) {
 }
 
 void Runner::DeletePageFiles(const std::string& folder) {
+    if (!folder.empty() && folder == m_renderer.PageFolder()) {
+        m_renderer.RemovePageFolder(m_pageList);
+        return;
+    }
     for (const std::string& page : m_pageList) ::unlink(page.c_str());
     if (!folder.empty()) ::rmdir(folder.c_str());
 }

@@ -16,6 +16,7 @@
 #include "Renderer.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
@@ -81,7 +82,15 @@ public:
 
 private:
     void ConvertRow(int row);
-    bool ConvertMerged(const std::string& target, const std::string& baseName, bool* aborted);
+    bool ConvertMerged(const std::string& target, const std::string& baseName,
+                       const std::string& pageStem, int row, bool* aborted);
+    void Deliver(int row, RowReport& report, std::chrono::steady_clock::time_point started);
+    // Why no output could be written into target under name; empty when it can.
+    std::string TargetProblem(const std::string& target, const std::string& name) const;
+    std::string OutputProblem(int failures, const std::string& firstFailed,
+                              const std::string& target) const;
+    // Why the render lost pages; empty when nothing was lost.
+    std::string RenderProblem(int result, const RenderReport& report, int pages) const;
     bool ConvertOne(const std::string& page, const std::string& outputPath, int code);
     void SetOption(int handle, int code, int value);
     void FilterPages(const std::string& base);

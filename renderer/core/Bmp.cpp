@@ -109,7 +109,11 @@ bool WriteBmpFile(const PageRaster& raster, int xdpi, int ydpi, const std::strin
     if (ok && n > 0) ok = WriteAll(fd, iov, n);
     if (::close(fd) != 0) ok = false;
     if (ok && ::rename(name.data(), path.c_str()) != 0) ok = false;
-    if (!ok) ::unlink(name.data());
+    if (!ok) {
+        int why = errno; // the caller reports it (a full disk, say)
+        ::unlink(name.data());
+        errno = why;
+    }
     return ok;
 }
 

@@ -6,10 +6,14 @@
 #include "core/RasterDevice.h"
 #include "core/TraceDevice.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ostream>
+#include <sys/statvfs.h>
 
 namespace tarvik {
 
@@ -161,7 +165,7 @@ bool JobContext::EndPage() {
         // An interpreter that ignored Stopped(): no page beyond the limit.
         m_device.reset();
         m_shared->rasterDevice = nullptr;
-        m_stopped = true;
+        Stop(StopReason::PageLimit);
         return false;
     }
     int number = m_pagesWritten + 1;
@@ -171,45 +175,95 @@ bool JobContext::EndPage() {
     } else {
         if (m_shared->rasterDevice)
             for (const std::string& n : m_shared->rasterDevice->Notes()) Warning(n);
+        const PageRaster& raster = *m_shared->raster;
         if (m_options.onPage) {
-            m_options.onPage(number, *m_shared->raster);
-        } else if (!WriteBmpFile(*m_shared->raster, m_options.xdpi, m_options.ydpi,
-                                 PageFileName(m_options.outputPattern, number))) {
-            ok = false;
+            m_options.onPage(number, raster);
+        } else {
+            uint64_t bytes = 54 + ((uint64_t(raster.Width()) * 3 + 3) & ~uint64_t(3)) *
+                                      uint64_t(raster.Height());
+            if (!RoomForPage(bytes)) {
+                ReportPage();
+                m_device.reset();
+                m_shared->rasterDevice = nullptr;
+                return false;
+            }
+            if (WriteBmpFile(raster, m_options.xdpi, m_options.ydpi,
+                             PageFileName(m_options.outputPattern, number))) {
+                m_pageFileBytes += bytes;
+            } else {
+                m_writeError = std::strerror(errno);
+                ok = false;
+            }
         }
     }
     ReportPage();
     m_device.reset();
     m_shared->rasterDevice = nullptr;
     if (!ok) {
-        m_stopped = true;
         m_writeFailed = true;
+        Stop(StopReason::WriteFailed);
         return false;
     }
     ++m_pagesWritten;
-    if (m_pagesWritten >= m_options.limits.maxPages) m_stopped = true;
+    if (m_pagesWritten >= m_options.limits.maxPages) Stop(StopReason::PageLimit);
     return !m_stopped;
+}
+
+bool JobContext::RoomForPage(uint64_t fileBytes) {
+    const Limits& limits = m_options.limits;
+    if (m_pageFileBytes + fileBytes > limits.maxPageFileBytes) {
+        Warning("page files reached the job's limit of " + std::to_string(limits.maxPageFileBytes) +
+                " bytes");
+        Stop(StopReason::PageBytes);
+        return false;
+    }
+    const std::string& pattern = m_options.outputPattern;
+    size_t slash = pattern.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
+    struct statvfs fs {};
+    if (::statvfs(folder.c_str(), &fs) != 0) return true; // the write will tell
+    uint64_t unit = fs.f_frsize ? fs.f_frsize : fs.f_bsize;
+    uint64_t available = uint64_t(fs.f_bavail) * unit;
+    uint64_t reserve = limits.diskReserveBytes >= 0
+                           ? uint64_t(limits.diskReserveBytes)
+                           : std::min<uint64_t>(512ull << 20, uint64_t(fs.f_blocks) * unit / 10);
+    if (available < fileBytes || available - fileBytes < reserve) {
+        Warning("the page folder's file system is nearly full (" + std::to_string(available) +
+                " bytes free, " + std::to_string(reserve) + " kept in reserve)");
+        Stop(StopReason::DiskReserve);
+        return false;
+    }
+    return true;
+}
+
+void JobContext::Stop(StopReason why) {
+    if (!m_stopped) m_stopReason = why;
+    m_stopped = true;
 }
 
 bool JobContext::Tick(uint64_t operations) {
     m_operations += operations;
     if (m_operations > m_options.limits.maxOperations) {
         if (!m_stopped) Warning("operation budget of the job exhausted");
-        m_stopped = true;
+        Stop(StopReason::Budget);
     }
     return !m_stopped;
 }
 
 void JobContext::Unsupported(std::string_view feature) {
     ++m_unsupportedTotal;
-    if (m_pageUnsupported.size() < 64 || m_pageUnsupported.count(std::string(feature)))
-        ++m_pageUnsupported[std::string(feature)];
+    std::string key(feature);
+    if (m_pageUnsupported.size() < 64 || m_pageUnsupported.count(key)) ++m_pageUnsupported[key];
+    if (m_jobUnsupported.size() < 64 || m_jobUnsupported.count(key)) ++m_jobUnsupported[key];
 }
 
 void JobContext::Warning(std::string_view message) {
     ++m_warningTotal;
     ++m_pageWarningCount;
     if (m_pageWarnings.size() < 16) m_pageWarnings.emplace_back(message);
+    if (m_jobWarnings.size() < 32 &&
+        std::find(m_jobWarnings.begin(), m_jobWarnings.end(), message) == m_jobWarnings.end())
+        m_jobWarnings.emplace_back(message);
     if (m_options.verbose && !m_device)
         std::fprintf(stderr, "tarvik: %.*s\n", int(message.size()), message.data());
 }

@@ -47,7 +47,16 @@ struct Limits {
     size_t maxDownloadBytes = 256u << 20; // fonts, streams, macros, patterns kept by a job
     size_t maxRecordBytes = 64u << 20;    // one font header, glyph, stream block, raster row
     uint64_t maxOperations = 200'000'000; // operators and commands per job (Tick)
+    // Page files of one job together. 256 GiB holds 2,000 A4 pages at 600 dpi
+    // (105 MB each as 24-bit files), so only runaway input reaches it.
+    uint64_t maxPageFileBytes = 256ull << 30;
+    // Free space left on the page folder's file system after each page;
+    // negative: a tenth of the file system, at most 512 MiB.
+    int64_t diskReserveBytes = -1;
 };
+
+// Why a job stopped taking pages.
+enum class StopReason { None, PageLimit, Budget, WriteFailed, DiskReserve, PageBytes };
 
 // PJL state for the job being interpreted (values from @PJL SET/DEFAULT;
 // unset ones keep their "not given" value).
@@ -133,11 +142,25 @@ public:
     // exhausted budget.
     bool Stopped() const { return m_stopped; }
     bool WriteFailed() const { return m_writeFailed; }
+    StopReason WhyStopped() const { return m_stopReason; }
+    // The system's text for a failed page write; empty otherwise.
+    const std::string& WriteError() const { return m_writeError; }
+    // Bytes of page files written so far.
+    uint64_t PageFileBytes() const { return m_pageFileBytes; }
+    // The first place the input broke (the job level's); -1 when none.
+    void NoteBroken(size_t offset) {
+        if (m_brokenAt < 0) m_brokenAt = int64_t(offset);
+    }
+    int64_t BrokenAt() const { return m_brokenAt; }
 
     void Unsupported(std::string_view feature);
     void Warning(std::string_view message);
     int UnsupportedCount() const { return m_unsupportedTotal; }
     int WarningCount() const { return m_warningTotal; }
+    // The whole job's unsupported features with counts, and its first distinct
+    // warnings, for the caller's report.
+    const std::map<std::string, int>& JobUnsupported() const { return m_jobUnsupported; }
+    const std::vector<std::string>& JobWarnings() const { return m_jobWarnings; }
 
     // PJL asked for HP-GL/2 (ENTER LANGUAGE=HPGL2): the PCL 5 interpreter
     // starts this job in HP-GL/2 mode, as after ESC %0B.
@@ -149,6 +172,10 @@ public:
 
 private:
     void ReportPage();
+    void Stop(StopReason why);
+    // False, with the job stopped, when a page file of this size would pass
+    // the job's byte limit or eat into the disk reserve.
+    bool RoomForPage(uint64_t fileBytes);
 
     JobOptions m_options;
     PjlSettings m_pjl;
@@ -160,6 +187,12 @@ private:
     uint64_t m_operations = 0;
     bool m_stopped = false;
     bool m_writeFailed = false;
+    StopReason m_stopReason = StopReason::None;
+    std::string m_writeError;
+    uint64_t m_pageFileBytes = 0;
+    int64_t m_brokenAt = -1;
+    std::map<std::string, int> m_jobUnsupported;
+    std::vector<std::string> m_jobWarnings;
     bool m_startInHpgl2 = false;
     int m_unsupportedTotal = 0;
     int m_warningTotal = 0;

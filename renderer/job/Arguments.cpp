@@ -35,6 +35,16 @@ bool ParsePair(const char* p, int& a, int& b) {
     return *p == '\0';
 }
 
+// A byte count of at most 2^62; false for anything else.
+bool ParseBytes(const char* p, int64_t& out) {
+    errno = 0;
+    char* end = nullptr;
+    long long v = std::strtoll(p, &end, 10);
+    if (end == p || *end != '\0' || errno != 0 || v < 0 || v > (1ll << 62)) return false;
+    out = v;
+    return true;
+}
+
 } // namespace
 
 bool ParseArguments(int argc, char** argv, Arguments& out, std::string& error) {
@@ -67,6 +77,18 @@ bool ParseArguments(int argc, char** argv, Arguments& out, std::string& error) {
                 out.verbose = true;
             } else if (std::strcmp(a, "-dTARVIK_TRACE") == 0) {
                 out.trace = true;
+            } else if (std::strncmp(a, "-sTarvikReport=", 15) == 0) {
+                out.reportPath = a + 15;
+            } else if (std::strncmp(a, "-dTarvikPageLimit=", 18) == 0) {
+                if (!ParseBytes(a + 18, out.pageLimitBytes)) {
+                    error = std::string("bad page limit ") + a;
+                    return false;
+                }
+            } else if (std::strncmp(a, "-dTarvikDiskReserve=", 20) == 0) {
+                if (!ParseBytes(a + 20, out.diskReserveBytes)) {
+                    error = std::string("bad disk reserve ") + a;
+                    return false;
+                }
             }
             // -dNOPAUSE, -dBATCH, -dSAFER and anything else: nothing to do.
             // Rendering never pauses, always ends, and only ever reads the

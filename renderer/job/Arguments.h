@@ -1,6 +1,7 @@
 // The ghostscript-style argument vector the caller passes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace tarvik {
@@ -13,6 +14,9 @@ struct Arguments {
     std::string input;             // the last argument that is not a switch
     bool verbose = false;          // -dTARVIK_VERBOSE: diagnostics on stderr (debugging)
     bool trace = false;            // -dTARVIK_TRACE: drawing calls on stdout, no page files
+    std::string reportPath;        // -sTarvikReport=: the run's outcome, written there
+    int64_t pageLimitBytes = -1;   // -dTarvikPageLimit=: page files of the job; -1 default
+    int64_t diskReserveBytes = -1; // -dTarvikDiskReserve=: free space kept; -1 default
 };
 
 // Reads argv[1 .. argc-1] (argv[0] is the program name). Unknown switches

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <iostream>
 #include <new>
+#include <string_view>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,16 +64,68 @@ private:
     bool m_ok = false;
 };
 
+// One line of free text: control characters would break the line format.
+std::string OneLine(std::string_view text) {
+    std::string out(text.substr(0, 300));
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+    return out;
+}
+
+const char* StopWord(tarvik::StopReason why) {
+    switch (why) {
+    case tarvik::StopReason::PageLimit:
+        return "pages";
+    case tarvik::StopReason::Budget:
+        return "budget";
+    case tarvik::StopReason::WriteFailed:
+        return "write";
+    case tarvik::StopReason::DiskReserve:
+        return "disk";
+    case tarvik::StopReason::PageBytes:
+        return "limit";
+    case tarvik::StopReason::None:
+        break;
+    }
+    return "none";
+}
+
+// The caller's report: a few lines of "key value", read back by the
+// converter to tell the user what became of the job.
+void WriteReport(const std::string& path, int result, const tarvik::JobContext* job) {
+    std::FILE* f = std::fopen(path.c_str(), "we");
+    if (!f) return;
+    std::fprintf(f, "result %d\n", result);
+    if (job) {
+        std::fprintf(f, "pages %d\n", job->PagesWritten());
+        std::fprintf(f, "bytes %llu\n", static_cast<unsigned long long>(job->PageFileBytes()));
+        std::fprintf(f, "stop %s\n", StopWord(job->WhyStopped()));
+        if (!job->WriteError().empty())
+            std::fprintf(f, "error %s\n", OneLine(job->WriteError()).c_str());
+        if (job->BrokenAt() >= 0)
+            std::fprintf(f, "broken %lld\n", static_cast<long long>(job->BrokenAt()));
+        for (const auto& [what, count] : job->JobUnsupported())
+            std::fprintf(f, "unsupported %d %s\n", count, OneLine(what).c_str());
+        for (const std::string& w : job->JobWarnings())
+            std::fprintf(f, "warning %s\n", OneLine(w).c_str());
+    }
+    std::fclose(f);
+}
+
 int Run(int argc, char** argv) {
     tarvik::Arguments args;
     std::string error;
     if (!tarvik::ParseArguments(argc, argv, args, error)) {
         if (args.verbose) std::fprintf(stderr, "tarvik: %s\n", error.c_str());
+        if (!args.reportPath.empty())
+            WriteReport(args.reportPath, tarvik::kResultCannotOpen, nullptr);
         return tarvik::kResultCannotOpen;
     }
     MappedFile file(args.input);
     if (!file.Ok()) {
         if (args.verbose) std::fprintf(stderr, "tarvik: cannot open %s\n", args.input.c_str());
+        if (!args.reportPath.empty())
+            WriteReport(args.reportPath, tarvik::kResultCannotOpen, nullptr);
         return tarvik::kResultCannotOpen;
     }
     tarvik::JobOptions options;
@@ -82,12 +135,22 @@ int Run(int argc, char** argv) {
     options.heightPx = args.heightPx;
     options.outputPattern = args.outputPattern;
     options.verbose = args.verbose;
+    if (args.pageLimitBytes >= 0) options.limits.maxPageFileBytes = uint64_t(args.pageLimitBytes);
+    if (args.diskReserveBytes >= 0) options.limits.diskReserveBytes = args.diskReserveBytes;
     if (args.trace) options.trace = &std::cout;
     tarvik::JobContext job(std::move(options));
-    int result = tarvik::RunInput(file.Data(), file.Size(), job);
+    int result;
+    // Memory exhaustion ends the job; its finished pages stay.
+    try {
+        result = tarvik::RunInput(file.Data(), file.Size(), job);
+    } catch (...) {
+        job.Warning("out of memory");
+        result = tarvik::kResultBroken;
+    }
     if (args.verbose)
         std::fprintf(stderr, "tarvik: %d page(s), result %d, %d warning(s), %d unsupported\n",
                      job.PagesWritten(), result, job.WarningCount(), job.UnsupportedCount());
+    if (!args.reportPath.empty()) WriteReport(args.reportPath, result, &job);
     return result;
 }
 

@@ -122,6 +122,7 @@ int RunInput(const uint8_t* data, size_t size, JobContext& job, const Interprete
         pos += n;
         if (!ok) {
             broke = true;
+            job.NoteBroken(pos);
             job.Warning("job broke near byte " + std::to_string(pos));
             pos = FindUel(data, size, pos);
         } else if (n == 0) {
@@ -192,7 +193,10 @@ int RunInput(const uint8_t* data, size_t size, JobContext& job, const Interprete
 
     if (job.PageOpen()) job.EndPage();
     if (!sawJob) return kResultNotPrintJob;
-    if (job.WriteFailed()) return kResultWriteFailed;
+    // A page refused for want of room is lost like one that failed to write.
+    if (job.WriteFailed() || job.WhyStopped() == StopReason::DiskReserve ||
+        job.WhyStopped() == StopReason::PageBytes)
+        return kResultWriteFailed;
     // Stopped by a limit with input left over: pages are missing.
     if (broke || noise || (job.Stopped() && pos < size)) return kResultBroken;
     return kResultOk;

@@ -15,7 +15,7 @@ enum : int {
     kResultCannotOpen = -1,  // input missing or unreadable, or bad arguments
     kResultNotPrintJob = -2, // nothing in the input is PCL, PCL XL or PJL
     kResultBroken = -3,      // a job broke part-way (its completed pages are kept)
-    kResultWriteFailed = -4, // a page file could not be written
+    kResultWriteFailed = -4, // a page file could not be written, or there was no room for it
 };
 
 // An interpreter entry, as pclxl::Interpret and pcl5::Interpret.

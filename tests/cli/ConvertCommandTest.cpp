@@ -110,7 +110,8 @@ protected:
             struct stat st {};
             std::string path = folder + "/" + name;
             if (::lstat(path.c_str(), &st) != 0) continue;
-            n += S_ISDIR(st.st_mode) ? CountFiles(path) : 1;
+            // The renderer's lock and report files are no pages.
+            n += S_ISDIR(st.st_mode) ? CountFiles(path) : name[0] != '.';
         }
         return n;
     }
@@ -179,9 +180,9 @@ TEST_F(ConvertCommandTest, BadInputGivesItsStatusAndTheRunGoesOn) {
                         junk, text, good});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out.substr(0, r.out.find("varnel-convert:")),
-              none + ": Failed: the renderer wrote no page\n" + junk +
-                  ": Failed: a page could not be written\n" + good + ": Succeed -> " + out +
-                  "good.bmp\n");
+              none + ": Failed: no page was rendered\n" + junk +
+                  ": Failed: 1 output file(s) could not be written to " + out + "\n" + good +
+                  ": Succeed -> " + out + "good.bmp\n");
     EXPECT_NE(r.err.find(src + "missing.pcl: no such file\n"), std::string::npos);
     EXPECT_NE(r.err.find(text + ": not a print job"), std::string::npos);
     EXPECT_EQ(ListFolder(out), std::vector<std::string>{"good.bmp"});
@@ -232,7 +233,7 @@ TEST_F(ConvertCommandTest, CtrlCStopsAtTheNextTestPoint) {
     Result r = Convert({"--profile", profile, "-j1", "-o", out, a, b}, "", 1, 2);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out.substr(0, r.out.find("varnel-convert:")),
-              a + ": Aborted: stopped by the user\n");
+              a + ": Aborted: stopped before its pages were converted\n");
     EXPECT_TRUE(ListFolder(out).empty());
 }
 
@@ -403,7 +404,7 @@ TEST_F(ConvertCommandTest, AWatchFolderTakesFilesWhenTheirWriterClosesThem) {
     EXPECT_EQ(ListFolder(watch + "out"),
               (std::vector<std::string>{"early.png", "slow_001.png", "slow_002.png"}));
     EXPECT_EQ(ListFolder(watch + "failed"), (std::vector<std::string>{"bad.pcl", "bad.pcl.log"}));
-    EXPECT_NE(Slurp(watch + "failed/bad.pcl.log").find("reason: the renderer wrote no page"),
+    EXPECT_NE(Slurp(watch + "failed/bad.pcl.log").find("reason: no page was rendered"),
               std::string::npos);
 
     // A folder that goes away ends the watch with an error.

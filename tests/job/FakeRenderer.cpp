@@ -147,7 +147,7 @@ TARVIK_EXPORT int tarvik_run_with_args(void* instance, int argc, char** argv) {
     Log(line.str());
     for (int i = 0; i < argc; ++i) Log(std::string("arg ") + argv[i]);
     Log(std::string("argv[argc] ") + (argv[argc] == nullptr ? "null" : "set"));
-    if (argc != 9) return -100;
+    if (argc < 9) return -100; // switches may follow the nine
 
     Script s;
     if (!ReadScript(argv[8], &s)) return -1;

@@ -5,6 +5,7 @@
 #include "ConvertView.h"
 #include "Runner.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
@@ -85,6 +86,17 @@ public:
     }
     void EnableControls(bool enable) override { Add(enable ? "enable" : "disable"); }
     int StatusPauseMs() const override { return 0; }
+    // Kept apart from `calls`, whose order the tests compare.
+    void RowFinished(int row, const varnel::RowReport& report) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        reports.resize(std::max(reports.size(), static_cast<std::size_t>(row) + 1));
+        reports[static_cast<std::size_t>(row)] = report;
+    }
+    void SetPageProgress(int row, int page, int pages) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        pageProgress.push_back(std::to_string(row) + " " + std::to_string(page) + "/" +
+                               std::to_string(pages));
+    }
 
     // Calls that start with the prefix, in order.
     std::vector<std::string> Calls(const std::string& prefix) const;
@@ -94,6 +106,8 @@ public:
     std::vector<std::string> paths;
     std::vector<std::string> calls;
     std::function<void(int, const std::string&)> onStatus;
+    std::vector<varnel::RowReport> reports; // by row
+    std::vector<std::string> pageProgress;  // "row page/pages"
 
 private:
     void Add(const std::string& c) {

@@ -71,24 +71,16 @@ TEST_F(RendererTest, CallsTheFourEntriesInOrderWithNineArguments) {
     EXPECT_EQ(renderer.RenderPages(input, "50%d off", 200, 200), -5);
 
     std::string folder = renderer.PageFolder();
-    std::vector<std::string> expected = {"new null null",
-                                         "run ok 9",
-                                         "arg tarvik",
-                                         "arg -dNOPAUSE",
-                                         "arg -dBATCH",
-                                         "arg -dSAFER",
-                                         "arg -sDEVICE=bmp16m",
-                                         "arg -sOutputFile=" + folder + "50%d off_%03d.bmp",
-                                         "arg -r200x200",
-                                         "arg -g1654x2338",
-                                         "arg " + input,
-                                         "argv[argc] null",
-                                         "exit ok",
-                                         "delete ok"};
+    std::vector<std::string> expected = {
+        "new null null", "run ok 10", "arg tarvik", "arg -dNOPAUSE", "arg -dBATCH", "arg -dSAFER",
+        "arg -sDEVICE=bmp16m", "arg -sOutputFile=" + folder + "50%d off_%03d.bmp", "arg -r200x200",
+        "arg -g1654x2338", "arg " + input,
+        // Switches follow the nine.
+        "arg -sTarvikReport=" + folder + ".report", "argv[argc] null", "exit ok", "delete ok"};
     EXPECT_EQ(LogLines(), expected);
     // Only the last "%03d" was a page number.
     EXPECT_EQ(ListFolder(folder),
-              (std::vector<std::string>{"50%d off_001.bmp", "50%d off_002.bmp"}));
+              (std::vector<std::string>{".lock", "50%d off_001.bmp", "50%d off_002.bmp"}));
     TempDir::Remove(folder);
 }
 
@@ -117,7 +109,7 @@ TEST_F(RendererTest, NewInstanceResultDecidesWhatFollows) {
     ::setenv("TARVIK_TEST_NEW_RESULT", "-7", 1);
     EXPECT_EQ(renderer.RenderPages(input, "a", 72, 72), -7);
     EXPECT_EQ(LogLines(), std::vector<std::string>{"new null null"});
-    EXPECT_TRUE(ListFolder(renderer.PageFolder()).empty());
+    EXPECT_EQ(ListFolder(renderer.PageFolder()), std::vector<std::string>{".lock"});
     TempDir::Remove(renderer.PageFolder());
 
     ::unlink(log.c_str());

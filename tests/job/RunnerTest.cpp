@@ -174,11 +174,23 @@ TEST_F(RunnerTest, RowsThatCannotBeConvertedFailAndTheRunGoesOn) {
                         Input("broken.pcl", "pages 2 run -3"), // broke after two pages
                         Input("fine.pcl", "pages 1")});
     Run(view, kJpeg);
+    // A job that broke is not a success, but the pages it made are kept, and
+    // under their page numbers: one page of a broken job is not a whole job.
     EXPECT_EQ(view.FinalStatuses(),
-              (std::vector<std::string>{"Failed", "Failed", "Succeed", "Succeed"}));
+              (std::vector<std::string>{"Failed", "Failed", "Failed", "Succeed"}));
     // A row without pages never reaches "Converting...".
     EXPECT_EQ(view.Calls("status 0 Converting...").size(), 0u);
     EXPECT_EQ(handles().size(), 3u);
+    ASSERT_EQ(view.reports.size(), 4u);
+    EXPECT_EQ(view.reports[2].pagesRendered, 2);
+    EXPECT_NE(view.reports[2].reason.find("2 page(s) written"), std::string::npos)
+        << view.reports[2].reason;
+    EXPECT_EQ(view.reports[2].outputs,
+              (std::vector<std::string>{out + "broken_001.jpg", out + "broken_002.jpg"}));
+    EXPECT_EQ(view.reports[3].status, "Succeed");
+    EXPECT_EQ(view.reports[3].reason, "");
+    EXPECT_EQ(view.reports[3].outputs, std::vector<std::string>{out + "fine.jpg"});
+    EXPECT_EQ(view.pageProgress, (std::vector<std::string>{"2 1/2", "2 2/2", "3 1/1"}));
 }
 
 TEST_F(RunnerTest, ARendererThatWillNotStartFailsEveryRow) {
@@ -196,8 +208,10 @@ TEST_F(RunnerTest, OutputsThatCannotBeWrittenMakeTheRowFail) {
     RecordingView view({Input("a.pcl", "pages 1"), Input("b.pcl", "pages 3")});
     Run(view, kPng);
     EXPECT_EQ(view.FinalStatuses(), (std::vector<std::string>{"Failed", "Failed"}));
-    // Every page was still tried.
-    EXPECT_EQ(handles().size(), 4u);
+    // Found before rendering: nothing was rendered or converted in vain.
+    EXPECT_TRUE(handles().empty());
+    ASSERT_EQ(view.reports.size(), 2u);
+    EXPECT_NE(view.reports[1].reason.find("is not a folder"), std::string::npos);
 }
 
 TEST_F(RunnerTest, AHandleThatCannotBeCreatedIsSkippedAndStillDestroyed) {
