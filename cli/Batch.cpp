@@ -317,6 +317,15 @@ void Conclude(Child& c, int status, const BatchSettings& s) {
         r.reason = "stopped after the time limit of " + std::to_string(s.timeoutSeconds) + " s";
     } else if (c.ended && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
         if (r.status.empty()) r.status = "Failed";
+        // The renderer may carry on past a failed allocation; say what stopped it.
+        if (c.outOfMemory) {
+            const std::string limit =
+                "the memory limit of " + std::to_string(s.maxMemoryMiB) + " MiB was reached";
+            if (r.status == "Succeed")
+                r.warnings.push_back(limit);
+            else
+                r.reason += r.reason.empty() ? limit : " (" + limit + ")";
+        }
     } else {
         r.status = "Failed";
         if (c.outOfMemory)

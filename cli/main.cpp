@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
         batch.canvas.widthInches = 8.5;
         batch.canvas.heightInches = 14;
     } else if (options.paper == "auto") {
-        batch.canvas.switches.push_back("-dTARVIK_PAPER=auto");
+        batch.canvas.switches.push_back("-dTarvikJobPaper");
     }
 
     Renderer renderer;

@@ -135,6 +135,7 @@ int Run(int argc, char** argv) {
     options.heightPx = args.heightPx;
     options.outputPattern = args.outputPattern;
     options.verbose = args.verbose;
+    options.jobPaper = args.jobPaper;
     if (args.pageLimitBytes >= 0) options.limits.maxPageFileBytes = uint64_t(args.pageLimitBytes);
     if (args.diskReserveBytes >= 0) options.limits.diskReserveBytes = args.diskReserveBytes;
     if (args.trace) options.trace = &std::cout;
