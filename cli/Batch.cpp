@@ -250,6 +250,7 @@ public:
     if (!report.reason.empty()) text += "reason " + Escape(report.reason) + "\n";
     for (const std::string& w : report.warnings) text += "warning " + Escape(w) + "\n";
     text += "pages " + std::to_string(report.pagesRendered) + "\n";
+    text += "work " + std::to_string(report.seconds) + "\n";
     for (const std::string& o : report.outputs) text += "output " + Escape(o) + "\n";
     text += "end\n";
     WriteAll(fd, text);
@@ -289,6 +290,8 @@ void ReadLines(Child& c, const BatchEvents& events) {
             c.result.warnings.push_back(value);
         } else if (key == "pages") {
             c.result.pagesRendered = std::atoi(value.c_str());
+        } else if (key == "work") {
+            c.result.workSeconds = std::atof(value.c_str());
         } else if (key == "output") {
             c.result.outputs.push_back(value);
         } else if (key == "end") {

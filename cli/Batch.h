@@ -41,6 +41,7 @@ struct FileTask {
 struct FileResult : RowReport {
     std::vector<std::string> notes; // said beside the row, not warnings
     bool skipped = false;           // --skip-existing found its outputs
+    double workSeconds = 0;         // rendering and converting, inside its process
 };
 
 // Output naming of the runner, for checks made before a file is converted.

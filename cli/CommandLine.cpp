@@ -594,7 +594,9 @@ void BatchReport::WriteRow(const FileResult& r) {
             m_out << (i ? "," : "") << JsonString(r.notes[i]);
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
-        m_out << "],\"seconds\":" << seconds << "}\n";
+        char work[32];
+        std::snprintf(work, sizeof work, "%.3f", r.workSeconds);
+        m_out << "],\"seconds\":" << seconds << ",\"convert_seconds\":" << work << "}\n";
     }
     const bool failed = r.status != "Succeed" && r.status != "Skipped";
     if (m_style.quiet && !failed) return;

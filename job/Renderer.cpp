@@ -149,8 +149,8 @@ std::vector<std::string> RendererArguments(const std::string& pageFolder,
         "-r" + std::to_string(xdpi) + "x" + std::to_string(ydpi),
         "-g" + std::to_string(width) + "x" + std::to_string(height),
     };
-    args.insert(args.end(), canvas.switches.begin(), canvas.switches.end());
     args.push_back(inputPath);
+    args.insert(args.end(), canvas.switches.begin(), canvas.switches.end());
     return args;
 }
 

@@ -28,8 +28,8 @@ std::vector<std::string> RendererArguments(const std::string& pageFolder,
                                            const std::string& inputPath);
 
 // The canvas of every page, in inches, and switches the renderer is given
-// before the input (it ignores switches it does not know). The default is A4
-// and no switches: the nine arguments above.
+// after the nine arguments (it ignores switches it does not know). The default
+// is A4 and no switches: the nine arguments above.
 struct PageCanvas {
     double widthInches = 8.27;
     double heightInches = 11.69;

@@ -371,6 +371,21 @@ TEST_F(ConvertCommandTest, PageSelectionAndOutputsOfEarlierRuns) {
     EXPECT_NE(FolderBytes(out)["a_002.png"], before.at("a_002.png"));
 }
 
+TEST_F(ConvertCommandTest, WarningsStandBesideASuccessUnlessStrict) {
+    std::string a = Input("a.pcl", "pages 1 warn font-replaced");
+    Result lenient = Convert({"--json", "-o", out, a});
+    EXPECT_EQ(lenient.exitCode, 0) << lenient.err;
+    EXPECT_EQ(JsonRows(lenient.out, tmp.path()),
+              std::vector<std::string>{a + "|Succeed||1|a.png|1|0"});
+    EXPECT_NE(lenient.err.find("  warning: font-replaced\n"), std::string::npos) << lenient.err;
+    Result strict = Convert({"--strict", "--quiet", "-o", out, a});
+    EXPECT_EQ(strict.exitCode, 1);
+    EXPECT_EQ(strict.out, "");
+    EXPECT_NE(strict.err.find(a + ": Failed with 1 warning: warnings with --strict"),
+              std::string::npos)
+        << strict.err;
+}
+
 TEST_F(ConvertCommandTest, AWatchFolderTakesFilesWhenTheirWriterClosesThem) {
     const std::string watch = tmp / "watch/";
     ::mkdir(watch.c_str(), 0700);

@@ -8,6 +8,7 @@
 //   extra NAME   also write a file NAME into the page folder
 //   crash        die of SIGSEGV inside the run
 //   alloc MB     allocate and touch MB megabytes inside the run
+//   warn WORD    report the warning WORD through -sTarvikReport
 // With TARVIK_TEST_LOG set, every call is appended to that file;
 // TARVIK_TEST_NEW_RESULT is what tarvik_new_instance returns (default 0).
 #include "tarvik.h"
@@ -34,6 +35,7 @@ struct Script {
     int holdMs = 0;
     bool crash = false;
     long allocMb = 0;
+    std::vector<std::string> warnings;
     std::vector<std::string> extras;
 };
 
@@ -64,7 +66,11 @@ bool ReadScript(const std::string& path, Script* s) {
             s->crash = true;
         else if (word == "alloc")
             in >> s->allocMb;
-        else if (word == "extra") {
+        else if (word == "warn") {
+            std::string w;
+            in >> w;
+            s->warnings.push_back(w);
+        } else if (word == "extra") {
             std::string name;
             in >> name;
             s->extras.push_back(name);
@@ -170,6 +176,12 @@ TARVIK_EXPORT int tarvik_run_with_args(void* instance, int argc, char** argv) {
         if (!WriteBmp(PageFile(pattern, page), s.width, s.height, page, dpi)) return -2;
     std::string folder = pattern.substr(0, pattern.rfind('/') + 1);
     for (const std::string& extra : s.extras) std::ofstream(folder + extra) << "x";
+    for (int i = 9; i < argc && !s.warnings.empty(); ++i) {
+        if (std::strncmp(argv[i], "-sTarvikReport=", 15) != 0) continue;
+        std::ofstream report(argv[i] + 15);
+        report << "result " << s.runResult << "\npages " << s.pages << "\n";
+        for (const std::string& w : s.warnings) report << "warning " << w << "\n";
+    }
     if (s.holdMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(s.holdMs));
     g_runNs += std::chrono::duration_cast<std::chrono::nanoseconds>(
                    std::chrono::steady_clock::now() - start)
