@@ -20,6 +20,7 @@ namespace {
 
 // Enough to pass the filler some jobs start with and see the first command.
 constexpr std::size_t kSniffBytes = 4096;
+constexpr off_t kMaxFiller = 16 << 20;
 
 bool IsFiller(unsigned char c) {
     return c == 0 || c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == 0x04 ||
@@ -96,13 +97,35 @@ std::string Sniff(const std::string& path, bool* isJob) {
         ::close(fd);
         return "not a regular file";
     }
+    // Some drivers pad the front of a job; the filler is passed over here
+    // as the renderer does, up to a bound.
     unsigned char buffer[kSniffBytes];
-    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    ssize_t got = 0;
+    std::size_t start = 0;
+    off_t skipped = 0;
+    for (;;) {
+        got = ::read(fd, buffer, sizeof buffer);
+        if (got <= 0) break;
+        while (start < std::size_t(got) && IsFiller(buffer[start])) ++start;
+        if (start < std::size_t(got)) break;
+        skipped += got;
+        start = 0;
+        if (skipped > kMaxFiller) break;
+    }
     int readError = errno;
+    if (got > 0 && start > 0) {
+        // The job's first bytes, with a full window after them.
+        ssize_t again = ::pread(fd, buffer, sizeof buffer, skipped + off_t(start));
+        if (again > 0) {
+            got = again;
+            start = 0;
+        }
+    }
     ::close(fd);
     if (got < 0) return "cannot be read: " + ErrnoText(readError);
-    if (got == 0) return "empty file";
-    *isJob = LooksLikePrintJob(buffer, std::size_t(got));
+    if (got == 0 && skipped == 0) return "empty file";
+    if (got == 0) return "not a print job (only filler bytes)";
+    *isJob = LooksLikePrintJob(buffer + start, std::size_t(got) - start);
     return *isJob ? "" : "not a print job (no PJL, PCL 5, PCL XL or HP-GL/2 content found)";
 }
 
