@@ -531,10 +531,13 @@ void BatchReport::Rejected(const std::string& path, const std::string& reason) {
     ++m_rejected;
     ClearProgress();
     m_err << "varnel-convert: " << Printable(path) << ": " << reason << "\n";
-    if (m_style.json)
-        m_out << "{\"input\":" << JsonString(path)
-              << ",\"status\":\"Failed\",\"reason\":" << JsonString(reason)
-              << ",\"pages\":0,\"outputs\":[],\"warnings\":[],\"seconds\":0}\n";
+    if (m_style.json) {
+        FileResult r;
+        r.input = path;
+        r.status = "Failed";
+        r.reason = reason;
+        WriteJson(r);
+    }
 }
 
 void BatchReport::Started(int index) {
@@ -579,25 +582,29 @@ void BatchReport::Flush() {
     m_err.flush();
 }
 
+void BatchReport::WriteJson(const FileResult& r) {
+    auto list = [this](const std::vector<std::string>& items) {
+        m_out << "[";
+        for (std::size_t i = 0; i < items.size(); ++i)
+            m_out << (i ? "," : "") << JsonString(items[i]);
+        m_out << "]";
+    };
+    char seconds[64];
+    std::snprintf(seconds, sizeof seconds, "%.3f,\"convert_seconds\":%.3f", r.seconds,
+                  r.workSeconds);
+    m_out << "{\"input\":" << JsonString(r.input) << ",\"status\":" << JsonString(r.status)
+          << ",\"reason\":" << JsonString(r.reason) << ",\"pages\":" << r.pagesRendered
+          << ",\"outputs\":";
+    list(r.outputs);
+    m_out << ",\"warnings\":";
+    list(r.warnings);
+    m_out << ",\"notes\":";
+    list(r.notes);
+    m_out << ",\"seconds\":" << seconds << "}\n";
+}
+
 void BatchReport::WriteRow(const FileResult& r) {
-    if (m_style.json) {
-        m_out << "{\"input\":" << JsonString(r.input) << ",\"status\":" << JsonString(r.status)
-              << ",\"reason\":" << JsonString(r.reason) << ",\"pages\":" << r.pagesRendered
-              << ",\"outputs\":[";
-        for (std::size_t i = 0; i < r.outputs.size(); ++i)
-            m_out << (i ? "," : "") << JsonString(r.outputs[i]);
-        m_out << "],\"warnings\":[";
-        for (std::size_t i = 0; i < r.warnings.size(); ++i)
-            m_out << (i ? "," : "") << JsonString(r.warnings[i]);
-        m_out << "],\"notes\":[";
-        for (std::size_t i = 0; i < r.notes.size(); ++i)
-            m_out << (i ? "," : "") << JsonString(r.notes[i]);
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
-        char work[32];
-        std::snprintf(work, sizeof work, "%.3f", r.workSeconds);
-        m_out << "],\"seconds\":" << seconds << ",\"convert_seconds\":" << work << "}\n";
-    }
+    if (m_style.json) WriteJson(r);
     const bool failed = r.status != "Succeed" && r.status != "Skipped";
     if (m_style.quiet && !failed) return;
     std::ostream& o = m_style.quiet ? m_err : Human();

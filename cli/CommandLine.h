@@ -95,6 +95,7 @@ public:
 private:
     void Flush();
     void WriteRow(const FileResult& r);
+    void WriteJson(const FileResult& r);
     void DrawProgress();
     std::ostream& Human() { return m_style.json ? m_err : m_out; }
 
