@@ -175,7 +175,12 @@ public:
         0, 0
     };
     ::setrlimit(RLIMIT_CORE, &noCore);
-#if !defined(__SANITIZE_ADDRESS__)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VARNEL_ASAN 1
+#endif
+#endif
+#if !defined(__SANITIZE_ADDRESS__) && !defined(VARNEL_ASAN)
     // The sanitizer reserves far more address space than it uses.
     if (s.maxMemoryMiB > 0) {
         rlim_t bytes = rlim_t(s.maxMemoryMiB) * 1024 * 1024;
