@@ -18,6 +18,7 @@ n=0
 add() { n=$((n + 1)); cp "$1" "$work/jobs/$(printf '%02d' "$n")-$(basename "$1")"; }
 if [ -d "$corpus" ]; then
   for f in "$corpus"/pcl5/* "$corpus"/pclxl/* "$corpus"/hpgl/* "$corpus"/pcl3gui/* "$corpus"/synthetic/*; do
+    case "${f,,}" in *.pcl|*.pxl|*.px3|*.prn|*.plt|*.hpg|*.hpgl|*.pcl5|*.pclxl) ;; *) continue ;; esac
     [ -f "$f" ] && [ $n -lt 40 ] && add "$f"
   done
 fi
@@ -26,25 +27,25 @@ while [ $n -lt 40 ]; do
 done
 echo "$n files, $(du -sh "$work/jobs" | cut -f1)"
 
-run() { # run JOBS: prints wall seconds; the report goes to $work/report-JOBS.jsonl
+run() { # run JOBS: "wall-seconds report-file" of one run
   rm -rf "$work/out"
-  local start end
+  local start end report="$work/report-$1-$RANDOM.jsonl"
   start=$(date +%s.%N)
-  "$convert" -j "$1" --timeout 0 --json -o "$work/out" "$work/jobs" >"$work/report-$1.jsonl" 2>/dev/null || true
+  "$convert" -j "$1" --timeout 0 --json -o "$work/out" "$work/jobs" >"$report" 2>/dev/null || true
   end=$(date +%s.%N)
-  echo "$end - $start" | bc -l
+  echo "$(echo "$end - $start" | bc -l) $report"
 }
-best() { # best of three
+best() { # the fastest of three runs
   local b="" t
   for _ in 1 2 3; do
     t=$(run "$1")
-    if [ -z "$b" ] || [ "$(echo "$t < $b" | bc -l)" = 1 ]; then b=$t; fi
+    if [ -z "$b" ] || [ "$(echo "${t%% *} < ${b%% *}" | bc -l)" = 1 ]; then b=$t; fi
   done
   echo "$b"
 }
-j1=$(best 1)
-j2=$(best 2)
-python3 - "$work/report-1.jsonl" "$j1" "$j2" <<'PY'
+read -r j1 report1 < <(best 1)
+read -r j2 report2 < <(best 2)
+python3 - "$report1" "$j1" "$j2" <<'PY'
 import json, sys
 rows = [json.loads(l) for l in open(sys.argv[1])]
 j1, j2 = float(sys.argv[2]), float(sys.argv[3])
@@ -53,6 +54,6 @@ failed = sum(r["status"] != "Succeed" for r in rows)
 pages = sum(r["pages"] for r in rows)
 print(f"files {len(rows)} (failed {failed}), pages {pages}")
 print(f"-j 1: {j1:.2f} s   -j 2: {j2:.2f} s   speed-up {j1 / j2:.2f}x")
-print(f"serial run: rendering and converting {work:.2f} s, outside {j1 - work:.2f} s "
+print(f"fastest serial run: rendering and converting {work:.2f} s, outside {j1 - work:.2f} s "
       f"({100 * (j1 - work) / j1:.1f} % of the wall time)")
 PY
