@@ -1,6 +1,7 @@
 #include "Batch.h"
 
 #include "ConvertView.h"
+#include "ExitSignals.h"
 #include "ImgConv.h"
 #include "OutputFormats.h"
 #include "Runner.h"
@@ -19,11 +20,13 @@
 #include <new>
 #include <poll.h>
 #include <set>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace varnel {
@@ -81,6 +84,67 @@ std::string TemporaryRoot() {
     std::string folder = (tmp && tmp[0] == '/') ? tmp : "/tmp";
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     return folder;
+}
+
+// How long a child asked to end may take to remove its work files.
+constexpr std::chrono::seconds kGrace{3};
+constexpr const char* kRunPrefix = "varnel-run-";
+constexpr const char* kRunLock = ".lock";
+
+// Waits for the child until the deadline, then kills it; its wait status.
+int EndChild(pid_t pid, Clock::time_point deadline) {
+    int status = 0;
+    for (;;) {
+        pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid || (done < 0 && errno != EINTR)) return status;
+        if (Clock::now() >= deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ::kill(pid, SIGKILL);
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+// The batch's own folder below the temporary folder; children make their page
+// folders inside it. A lock on its lock file, held by the batch and its
+// children, tells a later batch whether the owner is gone.
+struct RunFolder {
+    RunFolder() {
+        std::string pattern = TemporaryRoot() + "/" + kRunPrefix + "XXXXXX";
+        if (!::mkdtemp(pattern.data())) return;
+        lock = ::open((pattern + "/" + kRunLock).c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+        if (lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) == 0) {
+            path = pattern;
+        } else {
+            RemoveTree(pattern);
+        }
+    }
+    ~RunFolder() {
+        if (path.empty()) return;
+        RemoveTree(path);
+        ::close(lock);
+    }
+    std::string path;
+    int lock = -1;
+};
+
+void SweepAbandonedRunFolders(const std::string& temporary) {
+    DIR* dir = ::opendir(temporary.c_str());
+    if (!dir) return;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name.rfind(kRunPrefix, 0) != 0) continue;
+        const std::string folder = temporary + "/" + name;
+        struct stat st {};
+        if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+            continue;
+        int fd = ::open((folder + "/" + kRunLock).c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) continue; // no lock file: nothing says whose it is
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) RemoveTree(folder);
+        ::close(fd);
+    }
+    ::closedir(dir);
 }
 
 // Report lines between child and parent: "key text", with "\" and newlines
@@ -192,6 +256,9 @@ public:
 #endif
     g_childReportFd = fd;
     std::set_new_handler(OnOutOfMemory);
+    // Terminate and hang-up remove what the conversion half-made; an interrupt
+    // is the parent's to judge (it reaches the whole process group).
+    HandleExitSignals([](int sig) { return sig == SIGINT; });
 
     // The runner names outputs after the path it is given; a renamed task is
     // given a link of that name to its input.
@@ -470,9 +537,10 @@ BatchOutcome RunBatch(const std::vector<FileTask>& tasks, const BatchSettings& s
                       Renderer& renderer, SignalWatch& signals, SignalMode mode,
                       const BatchEvents& events) {
     BatchOutcome outcome;
-    std::string runFolder = TemporaryRoot() + "/varnel-run-XXXXXX";
     MakeDirs(TemporaryRoot() + "/");
-    if (!::mkdtemp(runFolder.data())) runFolder.clear();
+    SweepAbandonedRunFolders(TemporaryRoot());
+    RunFolder run;
+    const std::string& runFolder = run.path;
 
     std::vector<Child> running;
     std::size_t next = 0;
@@ -481,15 +549,14 @@ BatchOutcome RunBatch(const std::vector<FileTask>& tasks, const BatchSettings& s
     const int jobs = std::max(1, s.jobs);
 
     auto killAll = [&](int sig) {
-        for (Child& c : running) ::kill(c.pid, SIGKILL);
+        for (Child& c : running) ::kill(c.pid, SIGTERM);
+        const auto deadline = Clock::now() + kGrace;
         for (Child& c : running) {
-            int status = 0;
-            ::waitpid(c.pid, &status, 0);
+            EndChild(c.pid, deadline);
             ::close(c.fd);
             RemoveTree(c.temp);
         }
         running.clear();
-        if (!runFolder.empty()) ::rmdir(runFolder.c_str());
         outcome.signal = sig;
     };
 
@@ -593,18 +660,19 @@ BatchOutcome RunBatch(const std::vector<FileTask>& tasks, const BatchSettings& s
             while ((n = ::read(c.fd, buffer, sizeof buffer)) > 0) c.buffer.append(buffer, n);
             if (n == 0) eof = true;
             ReadLines(c, events);
+            int status = 0;
             if (!eof && s.timeoutSeconds > 0 &&
                 Clock::now() - c.start >= std::chrono::seconds(s.timeoutSeconds)) {
+                // Asked first, so it can remove what it half-made.
                 c.timedOut = true;
-                ::kill(c.pid, SIGKILL);
-                eof = true;
-            }
-            if (!eof) {
+                ::kill(c.pid, SIGTERM);
+                status = EndChild(c.pid, Clock::now() + kGrace);
+            } else if (eof) {
+                while (::waitpid(c.pid, &status, 0) < 0 && errno == EINTR) {
+                }
+            } else {
                 ++i;
                 continue;
-            }
-            int status = 0;
-            while (::waitpid(c.pid, &status, 0) < 0 && errno == EINTR) {
             }
             ::close(c.fd);
             RemoveTree(c.temp);
@@ -613,7 +681,6 @@ BatchOutcome RunBatch(const std::vector<FileTask>& tasks, const BatchSettings& s
             running.erase(running.begin() + long(i));
         }
     }
-    if (!runFolder.empty()) ::rmdir(runFolder.c_str());
     return outcome;
 }
 

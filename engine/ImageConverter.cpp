@@ -1,4 +1,5 @@
 #include "ImageConverter.h"
+#include "OutputFile.h"
 
 #include "ImageStream.h"
 #include "ImgConv.h"
@@ -53,6 +54,7 @@ CImageConverter::~CImageConverter() {
         std::fclose(pageFile);
         pageFile = nullptr;
         ::unlink(pageTempPath.c_str());
+        ForgetPendingOutput(pageTempPath);
     }
 }
 
@@ -132,6 +134,7 @@ bool CImageConverter::Finish() {
     ok = ok && pagesMerged > 0 && !mergeFailed;
     if (ok) ok = std::rename(pageTempPath.c_str(), pageTargetPath.c_str()) == 0;
     if (!ok) ::unlink(pageTempPath.c_str());
+    ForgetPendingOutput(pageTempPath);
     pageTempPath.clear();
     return ok;
 }

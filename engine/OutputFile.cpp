@@ -4,7 +4,9 @@
 #include <climits>
 #include <cstdint>
 #include <fcntl.h>
+#include <mutex>
 #include <random>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,7 +21,23 @@ std::string RandomSuffix() {
     return suffix;
 }
 
+std::mutex g_pendingMutex;
+std::set<std::string> g_pending;
+bool g_closed = false; // RemovePendingOutputs ran: no new files
+
 } // namespace
+
+void ForgetPendingOutput(const std::string& temporaryPath) {
+    std::lock_guard<std::mutex> lock(g_pendingMutex);
+    g_pending.erase(temporaryPath);
+}
+
+void RemovePendingOutputs() {
+    std::lock_guard<std::mutex> lock(g_pendingMutex);
+    g_closed = true;
+    for (const std::string& path : g_pending) ::unlink(path.c_str());
+    g_pending.clear();
+}
 
 bool OutputFile::Open(const std::string& finalPath) {
     Discard();
@@ -39,6 +57,9 @@ bool OutputFile::Open(const std::string& finalPath) {
         // A dot name keeps the half-written file out of ordinary listings; the
         // mode 0666 lets the umask decide, as for any file the user creates.
         std::string temp = folder + "." + name + "." + RandomSuffix() + ".part";
+        // Made and recorded in one step, so an exit on a signal finds it.
+        std::lock_guard<std::mutex> lock(g_pendingMutex);
+        if (g_closed) return false;
         int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {
             if (errno == EEXIST) continue;
@@ -50,6 +71,7 @@ bool OutputFile::Open(const std::string& finalPath) {
             ::unlink(temp.c_str());
             return false;
         }
+        g_pending.insert(temp);
         m_tempPath = temp;
         m_finalPath = finalPath;
         return true;
@@ -64,6 +86,7 @@ bool OutputFile::Commit() {
     m_file = nullptr;
     if (ok) ok = std::rename(m_tempPath.c_str(), m_finalPath.c_str()) == 0;
     if (!ok) ::unlink(m_tempPath.c_str());
+    ForgetPendingOutput(m_tempPath);
     m_tempPath.clear();
     return ok;
 }
@@ -75,6 +98,7 @@ void OutputFile::Discard() {
     }
     if (!m_tempPath.empty()) {
         ::unlink(m_tempPath.c_str());
+        ForgetPendingOutput(m_tempPath);
         m_tempPath.clear();
     }
 }

@@ -32,3 +32,10 @@ private:
     std::string m_tempPath;
     std::string m_finalPath;
 };
+
+// Temporary files not yet renamed into place or removed, for a program that
+// ends at once on a signal: RemovePendingOutputs deletes them all and makes
+// every later Open fail. Whoever finishes a file taken with TakeTemporary
+// calls ForgetPendingOutput once it is renamed or removed.
+void ForgetPendingOutput(const std::string& temporaryPath);
+void RemovePendingOutputs();

@@ -1,7 +1,9 @@
 #include "Renderer.h"
 
 #include "ConvertSettings.h"
+#include "OutputFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -27,17 +29,24 @@ std::string TemporaryFolder() {
     return folder;
 }
 
-// Empties folder (ending in "/") of its files and removes it.
+// Empties folder (ending in "/") of its files and removes it. A renderer
+// still at work may add a page meanwhile, so this repeats until it is gone.
 void RemoveFolder(const std::string& folder) {
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* entry = ::readdir(dir)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..") ::unlink((folder + name).c_str());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (DIR* dir = ::opendir(folder.c_str())) {
+            while (const dirent* entry = ::readdir(dir)) {
+                std::string name = entry->d_name;
+                if (name != "." && name != "..") ::unlink((folder + name).c_str());
+            }
+            ::closedir(dir);
         }
-        ::closedir(dir);
+        if (::rmdir(folder.c_str()) == 0 || errno != ENOTEMPTY) return;
     }
-    ::rmdir(folder.c_str());
 }
+
+// Every Renderer of the process, for RemoveWorkFilesForExit.
+std::mutex g_renderersMutex;
+std::vector<const Renderer*> g_renderers;
 
 // A whole number of mebibytes from the environment, in bytes; -1 when unset
 // or not a number.
@@ -154,7 +163,23 @@ std::vector<std::string> RendererArguments(const std::string& pageFolder,
     return args;
 }
 
+void RemoveWorkFilesForExit() {
+    RemovePendingOutputs();
+    std::lock_guard<std::mutex> lock(g_renderersMutex);
+    for (const Renderer* r : g_renderers)
+        if (std::string folder = r->PageFolder(); !folder.empty()) RemoveFolder(folder);
+}
+
+Renderer::Renderer() {
+    std::lock_guard<std::mutex> lock(g_renderersMutex);
+    g_renderers.push_back(this);
+}
+
 Renderer::~Renderer() {
+    {
+        std::lock_guard<std::mutex> lock(g_renderersMutex);
+        g_renderers.erase(std::find(g_renderers.begin(), g_renderers.end(), this));
+    }
     FreeRenderer();
     if (m_lockFd >= 0) ::close(m_lockFd);
 }

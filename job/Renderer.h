@@ -66,9 +66,14 @@ std::string PageStem(const std::string& baseName);
 // folder's life. Folders without a lock file are left alone.
 void SweepAbandonedPageFolders(const std::string& temporary);
 
+// For a program ending at once on a signal: empties and removes the page
+// folders of the renders under way and every half-written output file, and
+// refuses new output files. Safe from any thread but a signal handler.
+void RemoveWorkFilesForExit();
+
 class Renderer {
 public:
-    Renderer() = default;
+    Renderer();
     ~Renderer();
     Renderer(const Renderer&) = delete;
     Renderer& operator=(const Renderer&) = delete;

@@ -190,9 +190,14 @@ bool JobContext::EndPage() {
     if (m_options.trace) {
         *m_options.trace << "EndPage " << number << "\n";
     } else {
-        if (m_shared->rasterDevice)
-            for (const std::string& n : m_shared->rasterDevice->Notes()) Warning(n);
         const PageRaster& raster = *m_shared->raster;
+        if (m_shared->rasterDevice) {
+            for (const std::string& n : m_shared->rasterDevice->Notes()) Warning(n);
+            // The page's painting, and the clearing and writing of its
+            // raster, which cost about four times as much per pixel.
+            m_pixelWork += m_shared->rasterDevice->Painted() +
+                           4 * uint64_t(raster.Width()) * uint64_t(raster.Height());
+        }
         if (m_options.onPage) {
             m_options.onPage(number, raster);
         } else {
@@ -258,9 +263,19 @@ void JobContext::Stop(StopReason why) {
     m_stopped = true;
 }
 
+uint64_t JobContext::WorkDone() const {
+    uint64_t painted = m_shared->rasterDevice ? m_shared->rasterDevice->Painted() : 0;
+    return m_operations + (m_pixelWork + painted) / kPixelsPerOperation;
+}
+
+bool JobContext::ChargePixels(uint64_t pixels) {
+    m_pixelWork += pixels;
+    return Tick(0);
+}
+
 bool JobContext::Tick(uint64_t operations) {
     m_operations += operations;
-    if (m_operations > m_options.limits.maxOperations) {
+    if (WorkDone() > m_options.limits.maxOperations) {
         if (!m_stopped) Warning("operation budget of the job exhausted");
         Stop(StopReason::Budget);
     }

@@ -46,7 +46,12 @@ struct Limits {
     int maxGraphicsStateDepth = 256;      // PushGS / push palette levels
     size_t maxDownloadBytes = 256u << 20; // fonts, streams, macros, patterns kept by a job
     size_t maxRecordBytes = 64u << 20;    // one font header, glyph, stream block, raster row
-    uint64_t maxOperations = 200'000'000; // operators and commands per job (Tick)
+    // Work per job (Tick): one unit per operator or command, and one per
+    // kPixelsPerOperation pixels painted, decoded or written. On this
+    // machine a unit is roughly 0.1 microseconds, so 200 million is about
+    // 30 s of CPU. The job level raises it for large inputs (see
+    // kOperationsPerInputByte): only work bought by amplification is capped.
+    uint64_t maxOperations = 200'000'000;
     // Page files of one job together. 256 GiB holds 2,000 A4 pages at 600 dpi
     // (105 MB each as 24-bit files), so only runaway input reaches it.
     uint64_t maxPageFileBytes = 256ull << 30;
@@ -54,6 +59,13 @@ struct Limits {
     // negative: a tenth of the file system, at most 512 MiB.
     int64_t diskReserveBytes = -1;
 };
+
+// Pixels of painting, decoding or writing that cost as much as an operator.
+inline constexpr uint64_t kPixelsPerOperation = 128;
+// Budget a job gets per byte of its input, when that is above the floor.
+// Inputs up to 100 KB get the floor; a 2,000-page job at 600 dpi (about 2.2
+// billion for its page files alone) needs about 1.1 MB of input.
+inline constexpr uint64_t kOperationsPerInputByte = 2000;
 
 // Why a job stopped taking pages.
 enum class StopReason { None, PageLimit, Budget, WriteFailed, DiskReserve, PageBytes };
@@ -141,6 +153,10 @@ public:
 
     // Operation budget; false once exhausted (the job then stops).
     bool Tick(uint64_t operations = 1);
+    // Charges pixels of work (decoded image data, say) to the same budget.
+    bool ChargePixels(uint64_t pixels);
+    // Work done so far, in operations.
+    uint64_t WorkDone() const;
     // True once no more pages will be accepted: page limit, failed write or
     // exhausted budget.
     bool Stopped() const { return m_stopped; }
@@ -188,6 +204,7 @@ private:
     std::unique_ptr<Device> m_device;
     int m_pagesWritten = 0;
     uint64_t m_operations = 0;
+    uint64_t m_pixelWork = 0; // closed pages' painting, decoding, page writes
     bool m_stopped = false;
     bool m_writeFailed = false;
     StopReason m_stopReason = StopReason::None;

@@ -52,6 +52,8 @@ public:
     // Painting work is bounded per page: after this many page areas of
     // pixels, further drawing is dropped.
     static constexpr double kMaxPaintedPages = 300;
+    // Pixels painted so far on this page, for the job's work budget.
+    uint64_t Painted() const { return m_painted; }
 
 private:
     struct ImageState;

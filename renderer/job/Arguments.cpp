@@ -86,6 +86,11 @@ bool ParseArguments(int argc, char** argv, Arguments& out, std::string& error) {
                     error = std::string("bad page limit ") + a;
                     return false;
                 }
+            } else if (std::strncmp(a, "-dTarvikBudget=", 15) == 0) {
+                if (!ParseBytes(a + 15, out.operations)) {
+                    error = std::string("bad budget ") + a;
+                    return false;
+                }
             } else if (std::strncmp(a, "-dTarvikDiskReserve=", 20) == 0) {
                 if (!ParseBytes(a + 20, out.diskReserveBytes)) {
                     error = std::string("bad disk reserve ") + a;

@@ -5,6 +5,7 @@
 #include "job/Arguments.h"
 #include "job/Runner.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <iostream>
@@ -138,6 +139,12 @@ int Run(int argc, char** argv) {
     options.jobPaper = args.jobPaper;
     if (args.pageLimitBytes >= 0) options.limits.maxPageFileBytes = uint64_t(args.pageLimitBytes);
     if (args.diskReserveBytes >= 0) options.limits.diskReserveBytes = args.diskReserveBytes;
+    // Large inputs may do more work; small ones cannot buy much by repetition.
+    if (args.operations >= 0)
+        options.limits.maxOperations = uint64_t(args.operations);
+    else
+        options.limits.maxOperations = std::max<uint64_t>(
+            options.limits.maxOperations, tarvik::kOperationsPerInputByte * file.Size());
     if (args.trace) options.trace = &std::cout;
     tarvik::JobContext job(std::move(options));
     int result;

@@ -2,7 +2,9 @@
 #include "PxlInterp.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace tarvik::pclxl {
@@ -168,11 +170,15 @@ void Interpreter::ReadImage(Reader& r) {
             dev->ImageRows(row, 1);
         }
     };
+    const int before = img.decoder.RowsDone();
     if (!img.decoder.Block(static_cast<Compression>(mode), d, n, rows, pad, m_dataBigEndian, sink,
                            err))
         Warn("IllegalDataValue (image data: " + err + ")");
-    m_image.nextLine = start + rows;
-    m_job.Tick(uint64_t(rows) / 64);
+    // Both come from the input and may be near the int limits.
+    m_image.nextLine = int(std::clamp<int64_t>(int64_t(start) + rows, INT_MIN, INT_MAX));
+    // The rows decoded are the work, whatever the block claimed.
+    m_job.ChargePixels(uint64_t(std::max(0, img.decoder.RowsDone() - before)) *
+                       uint64_t(img.info.width));
 }
 
 void Interpreter::EndImage() {
@@ -295,7 +301,7 @@ std::shared_ptr<const Pattern> Interpreter::SelectPattern(int id, Point origin, 
     pat->pixels = src.pixels;
     pat->patternToPage = toPage;
     // A copy is work: charge it so endless reselection ends.
-    m_job.Tick(pat->pixels.size() / 64);
+    m_job.ChargePixels(pat->pixels.size());
     sp->lastSelected = pat;
     return pat;
 }

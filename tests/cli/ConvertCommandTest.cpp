@@ -1,17 +1,23 @@
 // varnel-convert run as a program, with the stand-in renderer found through
 // the library search path and the real conversion engine.
 #include "JobTestSupport.h"
+#include "PxlWriter.h"
+#include "pclxl/PxlTables.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <map>
 #include <sstream>
+#include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -205,7 +211,7 @@ TEST_F(ConvertCommandTest, AnOutputFolderThatCannotBeMadeFails) {
     std::string a = Input("a.pcl", "pages 2");
     Result r = Convert({"--profile", profile, "-o", tmp / "plain/out", a});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out.rfind(a + ": Failed: ", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.rfind(a + ": Failed", 0), 0u) << r.out;
 }
 
 TEST_F(ConvertCommandTest, ExitStatusForUsageNoInputAndMissingRenderer) {
@@ -445,6 +451,94 @@ TEST_F(ConvertCommandTest, AWatchFolderTakesFilesWhenTheirWriterClosesThem) {
     Result gone = Convert({"--watch", watch});
     EXPECT_EQ(gone.exitCode, 1);
     EXPECT_NE(gone.err.find("was removed"), std::string::npos) << gone.err;
+}
+
+// Waits until folder holds a file whose name ends in suffix.
+bool WaitForFile(const std::string& folder, const std::string& suffix) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        for (const std::string& name : ListFolder(folder))
+            if (name.size() >= suffix.size() &&
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+                return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
+
+TEST_F(ConvertCommandTest, TerminateAndHangUpMidConversionLeaveNothing) {
+    // A large page, so its output is still being written when the signal comes.
+    std::string a = Input("a.pcl", "pages 1 size 5000x5000");
+    for (int sig : {SIGTERM, SIGHUP}) {
+        whileRunning = [&](pid_t child) {
+            ASSERT_TRUE(WaitForFile(out, ".part"));
+            ::kill(child, sig);
+        };
+        Result r = Convert({"--profile", profile, "-f", "png", "-o", out, a});
+        EXPECT_EQ(r.signal, sig);
+        EXPECT_TRUE(ListFolder(out).empty()) << ::testing::PrintToString(ListFolder(out));
+        EXPECT_TRUE(ListFolder(temp).empty());
+    }
+}
+
+TEST_F(ConvertCommandTest, AKilledRunsPageFolderIsSweptByTheNextRun) {
+    std::string a = Input("a.pcl", "pages 2 hold 20000");
+    whileRunning = [&](pid_t child) {
+        WaitForPages(2);
+        ::kill(child, SIGKILL);
+    };
+    Result killed = Convert({"--profile", profile, "-o", out, a});
+    EXPECT_EQ(killed.signal, SIGKILL);
+    ASSERT_EQ(ListFolder(temp).size(), 1u);
+    whileRunning = nullptr;
+    // A folder whose owner lives is left alone, whatever its age.
+    const std::string live = temp + "mtmp-Live00/";
+    ::mkdir(live.c_str(), 0700);
+    int lock = ::open((live + ".lock").c_str(), O_CREAT | O_RDWR, 0600);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    Result next = Convert({"--profile", profile, "-o", out, Input("b.pcl", "pages 1")});
+    EXPECT_EQ(next.exitCode, 0);
+    EXPECT_EQ(ListFolder(temp), std::vector<std::string>{"mtmp-Live00"});
+    ::close(lock);
+    TempDir::Remove(live);
+}
+
+// --- with the real renderer: pages lost are never a success ----------------
+
+TEST_F(ConvertCommandTest, ATruncatedJobFailsAndKeepsItsPagesUnderTheirNumbers) {
+    using namespace tarvik::pclxl;
+    pxltest::Writer w;
+    w.Header().BeginSession().OpenData();
+    for (int page = 0; page < 3; ++page)
+        w.BeginPage().U16Box(10, 10, 200, 200).A(aBoundingBox).Op(kRectangle).EndPage();
+    w.BeginPage().U16Box(10, 10, 200, 200).A(aBoundingBox); // cut off here
+    w.bytes.push_back(0xC1);                                // half a value
+    std::string job(w.bytes.begin(), w.bytes.end());
+    std::string a = Input("cut.pxl", job);
+    Result r = Convert({"--profile", profile, "-f", "png", "-o", out, a}, VARNEL_REAL_RENDERER_DIR);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out.rfind(a + ": Failed", 0), 0u) << r.out;
+    EXPECT_EQ(ListFolder(out), (std::vector<std::string>{"cut_001.png", "cut_002.png",
+                                                         "cut_003.png", "cut_004.png"}));
+}
+
+TEST_F(ConvertCommandTest, AFullTemporaryFolderFailsTheRowWithThePagesThatFit) {
+    // A 16 MB file system holds two 150 dpi pages (6.5 MB each) beside the
+    // reserve of a tenth of it; the third page does not fit.
+    if (::mount("tmpfs", temp.c_str(), "tmpfs", 0, "size=16m,mode=0700") != 0) {
+        GTEST_SKIP() << "cannot mount a small file system here (" << std::strerror(errno) << ")";
+    }
+    std::string pages = "\x1b"
+                        "E";
+    for (int i = 0; i < 6; ++i) pages += "page\f";
+    std::string a = Input("six.pcl", pages);
+    Result r = Convert({"--profile", profile, "-r", "150", "-f", "png", "-o", out, a},
+                       VARNEL_REAL_RENDERER_DIR);
+    EXPECT_TRUE(ListFolder(temp).empty());
+    ::umount(temp.c_str());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out.rfind(a + ": Failed", 0), 0u) << r.out;
+    EXPECT_EQ(ListFolder(out), (std::vector<std::string>{"six_001.png", "six_002.png"}));
 }
 
 } // namespace

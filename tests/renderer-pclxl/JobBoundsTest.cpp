@@ -1,0 +1,152 @@
+// What a small hostile input can cost, through the renderer's own program:
+// page files stay within the job's limit and work within its budget.
+#include "PxlWriter.h"
+#include "pclxl/PxlTables.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace tarvik::pclxl;
+using pxltest::Writer;
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    double cpuSeconds = 0;
+    std::string report;
+    uint64_t pageBytes = 0;
+    int pages = 0;
+};
+
+class JobBoundsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tarvik-bounds-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir = std::string(pattern) + "/";
+    }
+    void TearDown() override {
+        for (const std::string& name : Files()) ::unlink((dir + name).c_str());
+        ::rmdir(dir.c_str());
+    }
+
+    std::vector<std::string> Files() const {
+        std::vector<std::string> names;
+        if (DIR* d = ::opendir(dir.c_str())) {
+            while (const dirent* e = ::readdir(d))
+                if (e->d_name[0] != '.') names.emplace_back(e->d_name);
+            ::closedir(d);
+        }
+        return names;
+    }
+
+    // Renders bytes with the renderer's program and the extra switches.
+    Outcome Render(const std::vector<uint8_t>& bytes, std::vector<std::string> switches) {
+        const std::string input = dir + "job.bin", report = dir + "report.txt";
+        std::ofstream(input, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        std::vector<std::string> args = {TARVIK_PROGRAM, "-sOutputFile=" + dir + "p_%03d.bmp",
+                                         "-sTarvikReport=" + report};
+        args.insert(args.end(), switches.begin(), switches.end());
+        args.push_back(input);
+        pid_t child = ::fork();
+        if (child == 0) {
+            std::vector<char*> argv;
+            for (std::string& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(TARVIK_PROGRAM, argv.data());
+            ::_exit(127);
+        }
+        int status = 0;
+        rusage usage{};
+        ::wait4(child, &status, 0, &usage);
+        Outcome r;
+        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        std::stringstream text;
+        text << std::ifstream(report).rdbuf();
+        r.report = text.str();
+        ::unlink(report.c_str());
+        for (const std::string& name : Files()) {
+            if (name.rfind("p_", 0) != 0) continue;
+            struct stat st {};
+            if (::stat((dir + name).c_str(), &st) == 0) r.pageBytes += uint64_t(st.st_size);
+            ++r.pages;
+        }
+        return r;
+    }
+
+    std::string dir;
+};
+
+TEST_F(JobBoundsTest, AFormFeedFloodStopsAtThePageFileLimit) {
+    // 20 KB of form feeds asks for 10,000 pages of 1.5 MB each at 72 dpi.
+    std::string flood = "\x1b"
+                        "E" +
+                        std::string(20000, '\f');
+    Outcome r = Render(std::vector<uint8_t>(flood.begin(), flood.end()),
+                       {"-r72", "-dTarvikPageLimit=10000000"});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_GT(r.pages, 0);
+    EXPECT_LE(r.pageBytes, 10'000'000u);
+    EXPECT_NE(r.report.find("stop limit\n"), std::string::npos) << r.report;
+    EXPECT_NE(r.report.find("pages " + std::to_string(r.pages) + "\n"), std::string::npos)
+        << r.report;
+}
+
+TEST_F(JobBoundsTest, AStreamAmplifiedImageStopsAtTheWorkBudget) {
+    // A 2048 x 2048 image of one small run-length block, drawn tiny, in a
+    // stream run 10^4 times through four levels of ten calls each.
+    const unsigned side = 2048;
+    std::vector<uint8_t> row;
+    for (unsigned left = side; left > 0; left -= 128) row.insert(row.end(), {0x81, 0x80});
+    std::vector<uint8_t> block;
+    for (unsigned i = 0; i < side; ++i) block.insert(block.end(), row.begin(), row.end());
+    Writer leaf;
+    leaf.Header().U16Xy(0, 0).A(aPoint).Op(kSetCursor);
+    leaf.UB(0).A(aColorMapping).UB(2).A(aColorDepth).U16(side).A(aSourceWidth);
+    leaf.U16(side).A(aSourceHeight).U16Xy(10, 10).A(aDestinationSize).Op(kBeginImage);
+    leaf.U16(0).A(aStartLine).U16(side).A(aBlockHeight).UB(1).A(aCompressMode).Op(kReadImage);
+    leaf.Data(block).Op(kEndImage);
+
+    Writer w;
+    w.Header().BeginSession().OpenData().BeginPage();
+    w.UB(1).A(aColorSpace).Op(kSetColorSpace);
+    auto define = [&w](const std::string& name, const std::vector<uint8_t>& body) {
+        w.UBArray(name).A(aStreamName).Op(kBeginStream);
+        w.U32(uint32_t(body.size())).A(aStreamDataLength).Op(kReadStream).Data(body);
+        w.Op(kEndStream);
+    };
+    define("s0", leaf.bytes);
+    for (int level = 1; level <= 4; ++level) {
+        Writer s;
+        s.Header();
+        for (int k = 0; k < 10; ++k)
+            s.UBArray("s" + std::to_string(level - 1)).A(aStreamName).Op(kExecStream);
+        define("s" + std::to_string(level), s.bytes);
+    }
+    w.UBArray("s4").A(aStreamName).Op(kExecStream);
+    w.EndPage().CloseData().EndSession();
+    ASSERT_LT(w.bytes.size(), 100'000u);
+
+    // Counting image rows, not pixels, this budget let all 10^4 runs go
+    // (about half a minute); counting pixels it ends within a few dozen.
+    Outcome r = Render(w.bytes, {"-r72", "-dTarvikBudget=3000000"});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_LT(r.cpuSeconds, 3.0);
+    EXPECT_NE(r.report.find("stop budget\n"), std::string::npos) << r.report;
+    EXPECT_EQ(r.pages, 1); // the page is still written as far as it got
+}
+
+} // namespace
