@@ -3,9 +3,11 @@
 #include "ConvertDlg.h"
 #include "ConvertSettings.h"
 #include "Screenshots.h"
+#include "StartUp.h"
 
 #include <QApplication>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -57,17 +59,67 @@ bool CConvertApp::AcquireInstanceLock(const std::string& folder, const std::stri
     return true;
 }
 
-int CConvertApp::Run(int argc, char** argv) {
-    // Checked before any window exists, so a second instance shows nothing.
-    if (!AcquireInstanceLock(LockFolder(), ApplicationName(argc > 0 ? argv[0] : nullptr))) return 0;
+namespace {
 
+// The window system plugin ends the program with a fatal message (and a core
+// dump) when the display cannot be reached; this says so and exits instead.
+void FatalWithoutDisplay(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+    if (type == QtFatalMsg) {
+        std::fputs("varnel: cannot open the window: no display can be reached.\n", stderr);
+        std::_Exit(1);
+    }
+}
+
+} // namespace
+
+int CConvertApp::Run(int argc, char** argv) {
+    // Start-up: the command line, the hand-over to a running instance and the
+    // display check, all before any window exists.
+    const StartArguments args = ParseStartArguments(argc, argv);
+    if (args.help) {
+        std::fputs(UsageText(argc > 0 ? argv[0] : nullptr).constData(), stdout);
+        return 0;
+    }
+    if (args.version) {
+        std::fputs(VersionText().constData(), stdout);
+        return 0;
+    }
+    if (!args.error.isEmpty()) {
+        std::fprintf(stderr, "varnel: %s\nTry \"varnel --help\".\n", qPrintable(args.error));
+        return 2;
+    }
+    const QList<QByteArray> files = AbsoluteFiles(args.files);
+    const std::string lockFolder = LockFolder();
+    const std::string name = ApplicationName(argc > 0 ? argv[0] : nullptr);
+    const std::string socketPath = InstanceSocketPath(lockFolder, name);
+    if (!AcquireInstanceLock(lockFolder, name)) {
+        // The running window takes the files and comes forward; no window here.
+        QCoreApplication core(argc, argv);
+        HandOverToRunningInstance(socketPath, files, 2000);
+        return 0;
+    }
+    if (!DisplayNamed()) {
+        std::fputs("varnel: no display to open the window on (neither DISPLAY nor "
+                   "WAYLAND_DISPLAY is set).\nConversions without a display: varnel-convert\n",
+                   stderr);
+        return 1;
+    }
+    const QtMessageHandler previous = qInstallMessageHandler(FatalWithoutDisplay);
     QApplication app(argc, argv);
+    qInstallMessageHandler(previous);
     QApplication::setApplicationName(QStringLiteral("Krellix Varnel"));
     QApplication::setDesktopFileName(QStringLiteral("varnel"));
 
     CConvertDlg dlg;
     if (!dlg.OnInitDialog()) return 1;
     QApplication::setWindowIcon(dlg.windowIcon());
+    CInstanceServer server([&dlg](const QList<QByteArray>& handed) {
+        dlg.AddArguments(handed);
+        dlg.BringToFront();
+    });
+    server.Listen(socketPath);
+    if (!files.isEmpty()) dlg.AddArguments(files);
     CScreenshots shots(dlg, QApplication::arguments());
     dlg.exec();
     return 0;

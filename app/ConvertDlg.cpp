@@ -6,6 +6,7 @@
 #include "InputFiles.h"
 #include "InputListModel.h"
 #include "OutputFormats.h"
+#include "PagePreview.h"
 #include "PropSheet.h"
 
 #include <QApplication>
@@ -31,12 +32,16 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
+#include <QSplitter>
 #include <QSvgRenderer>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -148,11 +153,11 @@ CConvertDlg::CConvertDlg(const char* rendererPath, QWidget* parent, const varnel
     m_appIcon = LoadSvgIcon(QStringLiteral(":/icons/varnel.svg"));
     m_startIcon = LoadSvgIcon(QStringLiteral(":/icons/start.svg"));
     m_stopIcon = LoadSvgIcon(QStringLiteral(":/icons/stop.svg"));
-    // A window of its own with close and minimise boxes, but no maximise box
-    // and no resizing.
+    // A window of its own; it can be resized so the list and the preview
+    // can use a large screen.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     setAcceptDrops(true);
     BuildControls();
 }
@@ -185,7 +190,28 @@ void CConvertDlg::BuildControls() {
     m_list->setObjectName(QStringLiteral("fileList"));
     m_list->setModel(m_model);
     m_list->setBusyTest([this] { return IsRunning(); });
-    m_list->setMinimumSize(kFilesWidth + kSizeWidth + kStatusWidth + 40, 240);
+    m_list->setMinimumSize(kFilesWidth + kSizeWidth + kStatusWidth + 20, 240);
+    // Long paths lose their middle, where the folders that matter least are,
+    // and only when the column is too narrow for them.
+    m_list->setTextElideMode(Qt::ElideMiddle);
+    m_list->setWordWrap(false);
+
+    m_preview = new CPagePreview(this);
+    m_details = new QLabel;
+    m_details->setObjectName(QStringLiteral("detailsPane"));
+    m_details->setTextFormat(Qt::RichText);
+    m_details->setWordWrap(true);
+    m_details->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_details->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    m_details->setFrameShape(QFrame::StyledPanel);
+    m_details->setMargin(4);
+    m_details->setMinimumHeight(4 * fontMetrics().height());
+    m_openOutput = new QPushButton(QStringLiteral("Open Output Folder"));
+    m_openOutput->setObjectName(QStringLiteral("openOutputButton"));
+    m_openOutput->setAutoDefault(false);
+    m_openOutput->setEnabled(false);
+    m_pageLabel = new QLabel;
+    m_pageLabel->setObjectName(QStringLiteral("pageLabel"));
 
     m_formatList = new QComboBox;
     m_formatList->setObjectName(QStringLiteral("formatList"));
@@ -261,16 +287,32 @@ void CConvertDlg::BuildControls() {
     strip->addWidget(m_selectedLabel, 1);
     strip->addWidget(Line(QFrame::VLine));
     strip->addWidget(m_progress, 1);
+    strip->addWidget(m_pageLabel);
+
+    // The list and, beside it, the pages and the outcome of the chosen row.
+    auto* side = new QWidget;
+    auto* sideLayout = new QVBoxLayout(side);
+    sideLayout->setContentsMargins(0, 0, 0, 0);
+    sideLayout->setSpacing(4);
+    sideLayout->addWidget(m_preview, 1);
+    sideLayout->addWidget(m_details);
+    sideLayout->addWidget(m_openOutput, 0, Qt::AlignRight);
+    auto* splitter = new QSplitter(Qt::Horizontal);
+    splitter->setObjectName(QStringLiteral("listSplitter"));
+    splitter->setChildrenCollapsible(false);
+    splitter->addWidget(m_list);
+    splitter->addWidget(side);
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 2);
 
     auto* page = new QVBoxLayout(this);
     page->setContentsMargins(8, 8, 8, 4);
     page->setSpacing(6);
     page->addLayout(top);
-    page->addWidget(m_list, 1);
+    page->addWidget(splitter, 1);
     page->addLayout(middle);
     page->addWidget(Line(QFrame::HLine));
     page->addLayout(strip);
-    page->setSizeConstraint(QLayout::SetFixedSize);
 
     m_menu = new QMenu(this);
     m_menu->setObjectName(QStringLiteral("listMenu"));
@@ -305,6 +347,32 @@ void CConvertDlg::BuildControls() {
     connect(m_actDelete, &QAction::triggered, this, &CConvertDlg::RemoveSelected);
     connect(m_actClearAll, &QAction::triggered, this, &CConvertDlg::ClearAll);
     connect(m_actViewOriginal, &QAction::triggered, this, &CConvertDlg::OnViewOriginalFile);
+    connect(m_openOutput, &QPushButton::clicked, this, &CConvertDlg::OnOpenOutputFolder);
+    connect(m_outputEdit, &QLineEdit::textEdited, this,
+            [this](const QString& text) { m_outputFolder = QFile::encodeName(text); });
+
+    // The selection moves in bursts (arrow keys held, Ctrl+A, a run); the
+    // preview follows once it has settled.
+    m_selectionSettle = new QTimer(this);
+    m_selectionSettle->setSingleShot(true);
+    m_selectionSettle->setInterval(60);
+    connect(m_selectionSettle, &QTimer::timeout, this, &CConvertDlg::OnSelectionSettled);
+    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, m_selectionSettle,
+            qOverload<>(&QTimer::start));
+    connect(m_model, &QAbstractItemModel::modelReset, m_selectionSettle,
+            qOverload<>(&QTimer::start));
+
+    auto shortcut = [this](QKeySequence keys, auto slot) {
+        auto* s = new QShortcut(keys, this);
+        connect(s, &QShortcut::activated, this, slot);
+    };
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_O), &CConvertDlg::OnAddFiles);
+    shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), &CConvertDlg::OnAddFolder);
+    shortcut(QKeySequence(Qt::Key_F1), &CConvertDlg::OnHelp);
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), &QWidget::close);
+    shortcut(QKeySequence(Qt::Key_F5), [this] {
+        if (!IsRunning() && m_startStop->isEnabled()) OnStartStop();
+    });
 }
 
 bool CConvertDlg::OnInitDialog() {
@@ -330,6 +398,13 @@ bool CConvertDlg::OnInitDialog() {
     header->resizeSection(CInputListModel::ColFiles, kFilesWidth);
     header->resizeSection(CInputListModel::ColSize, kSizeWidth);
     header->resizeSection(CInputListModel::ColStatus, kStatusWidth);
+    // The path column takes the spare width; the others keep what the user set.
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(CInputListModel::ColFiles, QHeaderView::Stretch);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    header->setSortIndicatorShown(true);
+    m_list->setSortingEnabled(true);
+    m_preview->Bind(m_rendererPath);
 
     const varnel::WindowSettings window = varnel::LoadWindowSettings(m_profilePath);
     // A stored index the list does not hold would leave the run without a
@@ -347,8 +422,38 @@ bool CConvertDlg::OnInitDialog() {
 
     m_runner = std::make_unique<varnel::Runner>(*this, *m_renderer,
                                                 m_api ? *m_api : varnel::EngineConverterApi());
+    RestoreLayout();
+    UpdateDetails();
     m_initialised = true;
     return true;
+}
+
+void CConvertDlg::RestoreLayout() {
+    const varnel::WindowLayout layout = varnel::LoadWindowLayout(m_profilePath);
+    m_addFolderStart = QByteArray::fromStdString(layout.addFolder);
+    const QList<QByteArray> widths = QByteArray::fromStdString(layout.columns).split(',');
+    if (widths.size() == 2) {
+        QHeaderView* header = m_list->horizontalHeader();
+        const int columns[] = {CInputListModel::ColSize, CInputListModel::ColStatus};
+        for (int i = 0; i < 2; ++i) {
+            const int w = widths[i].trimmed().toInt();
+            if (w >= 20 && w <= 2000) header->resizeSection(columns[i], w);
+        }
+    }
+    const QByteArray geometry = QByteArray::fromHex(QByteArray::fromStdString(layout.geometry));
+    // The first time, room for the list and two columns of pages.
+    if (geometry.isEmpty() || !restoreGeometry(geometry))
+        resize(sizeHint().expandedTo(QSize(1040, 700)));
+}
+
+void CConvertDlg::SaveLayout() {
+    varnel::WindowLayout layout;
+    layout.geometry = saveGeometry().toHex().toStdString();
+    const QHeaderView* header = m_list->horizontalHeader();
+    layout.columns = std::to_string(header->sectionSize(CInputListModel::ColSize)) + "," +
+                     std::to_string(header->sectionSize(CInputListModel::ColStatus));
+    layout.addFolder = m_addFolderStart.toStdString();
+    varnel::SaveWindowLayout(m_profilePath, layout);
 }
 
 void CConvertDlg::UpdateDataFromLists() {
@@ -490,8 +595,23 @@ QByteArray CConvertDlg::ChooseFolder(const QString& caption, const QByteArray& s
 }
 
 void CConvertDlg::OpenWithDesktop(const QByteArray& path) {
-    // Failures are the desktop's to show; nothing here waits or checks.
-    QDesktopServices::openUrl(UrlFromRawPath(path));
+    // Nothing waits for the program that opens it; but when the desktop has
+    // no program for it at all, the user hears why nothing happened.
+    if (!QDesktopServices::openUrl(UrlFromRawPath(path)))
+        ShowMessage(QStringLiteral("%1 cannot be opened: the desktop has no program set up "
+                                   "to open it.")
+                        .arg(QFile::decodeName(path)));
+}
+
+bool CConvertDlg::AskStopAndQuit() {
+    return QMessageBox::question(this, QString::fromLatin1(kTitle),
+                                 QStringLiteral("A conversion is running. Stop it and quit?"),
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+void CConvertDlg::ShowMessage(const QString& text) {
+    QMessageBox::warning(this, QString::fromLatin1(kTitle), text);
 }
 
 void CConvertDlg::ShowRendererFailed() {
@@ -520,9 +640,13 @@ void CConvertDlg::AddChosenFiles(const QList<QByteArray>& files) {
 
 void CConvertDlg::OnAddFolder() {
     if (IsRunning()) return;
-    const QByteArray folder = ChooseFolder(QStringLiteral("Select folder:"),
-                                           QByteArray::fromStdString(varnel::HomeFolder()));
-    if (!folder.isEmpty()) AddFolderFiles(folder);
+    const QByteArray start = m_addFolderStart.isEmpty()
+                                 ? QByteArray::fromStdString(varnel::HomeFolder())
+                                 : m_addFolderStart;
+    const QByteArray folder = ChooseFolder(QStringLiteral("Select folder:"), start);
+    if (folder.isEmpty()) return;
+    m_addFolderStart = folder;
+    AddFolderFiles(folder);
 }
 
 void CConvertDlg::OnViewOriginalFile() {
@@ -565,6 +689,7 @@ void CConvertDlg::OnOutputModeChanged() {
     const bool specified = m_outputMode == 1;
     m_browse->setEnabled(specified);
     m_explore->setEnabled(specified);
+    m_outputEdit->setReadOnly(!specified);
     m_outputEdit->setText(specified ? QFile::decodeName(m_outputFolder) : QString());
 }
 
@@ -580,17 +705,40 @@ void CConvertDlg::OnBrowse() {
 void CConvertDlg::OnExplore() {
     // The field shows the folder only in mode 1; an empty field opens nothing.
     if (m_outputEdit->text().isEmpty()) return;
+    if (!IsFolderBytes(m_outputFolder)) {
+        ShowMessage(QStringLiteral("The output folder %1 does not exist yet; it is made when "
+                                   "a conversion starts.")
+                        .arg(QFile::decodeName(m_outputFolder)));
+        return;
+    }
     OpenWithDesktop(m_outputFolder);
 }
 
+QByteArray CConvertDlg::HelpPagePath() {
+    for (const char* place : {"help.html", "../share/doc/varnel/help.html"}) {
+        const QByteArray path = QByteArray::fromStdString(varnel::ModuleFilePath(place));
+        if (ExistsBytes(path))
+            return QFile::encodeName(QFileInfo(QFile::decodeName(path)).absoluteFilePath());
+    }
+    return {};
+}
+
+void CConvertDlg::OnHelp() {
+    const QByteArray help = HelpPagePath();
+    if (help.isEmpty()) {
+        ShowMessage(QStringLiteral("The help page help.html is missing; please reinstall."));
+        return;
+    }
+    OpenWithDesktop(help);
+}
+
 void CConvertDlg::OnAbout() {
-    const QByteArray help = QByteArray::fromStdString(varnel::ModuleFilePath("help.html"));
     if (IsRunning()) {
-        OpenWithDesktop(help);
+        OnHelp();
         return;
     }
     CAboutDlg about(
-        m_appIcon, [this, help] { OpenWithDesktop(help); }, this);
+        m_appIcon, [this] { OnHelp(); }, this);
     about.exec();
 }
 
@@ -605,7 +753,37 @@ void CConvertDlg::OnSettings() {
 void CConvertDlg::OnStartStop() {
     if (!m_runner) return;
     UpdateDataFromLists();
+    if (!IsRunning() && m_outputMode == 1 && !CheckOutputFolder()) return;
     m_runner->StartStop(m_formatIndex, m_outputMode, m_settings, m_outputFolder.toStdString());
+}
+
+bool CConvertDlg::CheckOutputFolder() {
+    // The field may have been typed or pasted into: a full path, "~/" for
+    // the home folder, made now when missing, and writable.
+    QString text = m_outputEdit->text().trimmed();
+    if (text.isEmpty()) {
+        ShowMessage(QStringLiteral("Please choose an output folder first."));
+        return false;
+    }
+    if (text == QLatin1String("~") || text.startsWith(QLatin1String("~/")))
+        text = QString::fromStdString(varnel::HomeFolder()) + text.mid(1);
+    if (!text.startsWith(QLatin1Char('/'))) {
+        ShowMessage(QStringLiteral("The output folder \"%1\" is not a full path; it must "
+                                   "start with \"/\".")
+                        .arg(text));
+        return false;
+    }
+    QByteArray folder = RawPathFromText(text);
+    if (!folder.endsWith('/')) folder += '/';
+    m_outputFolder = folder;
+    m_outputEdit->setText(QFile::decodeName(folder));
+    varnel::MakeDirs(folder.toStdString());
+    if (!IsFolderBytes(folder) || ::access(folder.constData(), W_OK | X_OK) != 0) {
+        ShowMessage(QStringLiteral("The output folder %1 cannot be made or written to.")
+                        .arg(QFile::decodeName(folder)));
+        return false;
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------- runner's view
@@ -671,7 +849,123 @@ void CConvertDlg::EnableControls(bool enable) {
                            static_cast<QWidget*>(m_formatList), static_cast<QWidget*>(m_modeList)})
             w->setEnabled(enable);
         if (m_outputMode == 1) m_browse->setEnabled(enable);
+        // The runner addresses rows by their place, so the order holds still
+        // during a run, and so does the folder it writes to.
+        m_list->horizontalHeader()->setSectionsClickable(enable);
+        m_outputEdit->setReadOnly(!enable || m_outputMode != 1);
+        m_pageLabel->clear();
     });
+}
+
+void CConvertDlg::RowFinished(int row, const varnel::RowReport& report) {
+    OnWindowThread([&] {
+        CInputListModel::Outcome outcome;
+        outcome.reason = QString::fromStdString(report.reason);
+        for (const std::string& w : report.warnings)
+            outcome.warnings.append(QString::fromStdString(w));
+        for (const std::string& o : report.outputs)
+            outcome.outputs.append(QByteArray::fromStdString(o));
+        outcome.pages = report.pagesRendered;
+        m_model->SetOutcome(row, outcome);
+        if (row == CurrentRow()) OnSelectionSettled();
+    });
+}
+
+void CConvertDlg::SetPageProgress(int /*row*/, int page, int pages) {
+    OnWindowThread(
+        [&] { m_pageLabel->setText(QStringLiteral("page %1 of %2").arg(page).arg(pages)); });
+}
+
+// ---------------------------------------------------------------- details and preview
+
+int CConvertDlg::CurrentRow() const {
+    const QModelIndexList rows = m_list->selectionModel()->selectedRows();
+    return rows.size() == 1 ? rows.front().row() : -1;
+}
+
+void CConvertDlg::OnSelectionSettled() {
+    UpdateDetails();
+    const int row = CurrentRow();
+    if (row < 0) {
+        const auto selected = m_list->selectionModel()->selectedRows().size();
+        m_preview->ShowNote(selected > 1 ? QStringLiteral("%1 files selected.").arg(selected)
+                                         : QStringLiteral("Select a file to see its pages."));
+        return;
+    }
+    const CInputListModel::Outcome* outcome = m_model->RowOutcome(row);
+    const bool converted =
+        outcome && !outcome->outputs.isEmpty() &&
+        m_model->Text(row, CInputListModel::ColStatus) == QLatin1String("Succeed");
+    if (converted)
+        m_preview->ShowOutputs(m_model->Path(row), outcome->outputs);
+    else
+        m_preview->ShowInput(m_model->Path(row));
+}
+
+void CConvertDlg::UpdateDetails() {
+    const int row = CurrentRow();
+    m_openOutput->setEnabled(false);
+    if (row < 0) {
+        m_details->setText(QStringLiteral("<i>Select one file to see its details.</i>"));
+        return;
+    }
+    const QString path = QFile::decodeName(m_model->Path(row));
+    const QString status = m_model->Text(row, CInputListModel::ColStatus);
+    QString html = QStringLiteral("<b>%1</b><br>%2<br>Status: %3")
+                       .arg(QFileInfo(path).fileName().toHtmlEscaped(),
+                            QFileInfo(path).path().toHtmlEscaped(), status.toHtmlEscaped());
+    if (const CInputListModel::Outcome* o = m_model->RowOutcome(row)) {
+        if (!o->reason.isEmpty())
+            html += QStringLiteral("<br>Reason: %1").arg(o->reason.toHtmlEscaped());
+        html += QStringLiteral("<br>Pages rendered: %1, output files: %2")
+                    .arg(o->pages)
+                    .arg(o->outputs.size());
+        if (!o->warnings.isEmpty()) {
+            html += QStringLiteral("<br>Warnings:<ul style=\"margin:0\">");
+            for (const QString& w : o->warnings)
+                html += QStringLiteral("<li>%1</li>").arg(w.toHtmlEscaped());
+            html += QStringLiteral("</ul>");
+        }
+        m_openOutput->setEnabled(!o->outputs.isEmpty());
+    }
+    m_details->setText(html);
+}
+
+void CConvertDlg::OnOpenOutputFolder() {
+    const int row = CurrentRow();
+    const CInputListModel::Outcome* o = m_model->RowOutcome(row);
+    if (!o || o->outputs.isEmpty()) return;
+    const QByteArray& first = o->outputs.front();
+    const QByteArray folder = first.left(first.lastIndexOf('/') + 1);
+    if (!IsFolderBytes(folder)) {
+        ShowMessage(QStringLiteral("The output folder %1 is gone.").arg(QFile::decodeName(folder)));
+        return;
+    }
+    OpenWithDesktop(folder);
+}
+
+void CConvertDlg::AddArguments(const QList<QByteArray>& paths) {
+    if (IsRunning() || paths.isEmpty()) return;
+    setEnabled(false);
+    for (const QByteArray& path : paths) {
+        if (IsFolderBytes(path)) {
+            QByteArray folder = path;
+            if (!folder.endsWith('/')) folder += '/';
+            for (const std::string& file : varnel::FolderFiles(folder.toStdString()))
+                AddFileToList(QByteArray::fromStdString(file));
+        } else if (ExistsBytes(path)) {
+            AddFileToList(path);
+        }
+    }
+    setEnabled(true);
+    FinishAdding();
+}
+
+void CConvertDlg::BringToFront() {
+    if (isMinimized()) showNormal();
+    show();
+    raise();
+    activateWindow();
 }
 
 // ---------------------------------------------------------------- events
@@ -690,10 +984,23 @@ void CConvertDlg::keyPressEvent(QKeyEvent* event) {
 
 void CConvertDlg::closeEvent(QCloseEvent* event) {
     if (IsRunning()) {
+        // The window outlives the run; with the user's consent the run is
+        // stopped and the window closes once the worker has ended.
         event->ignore();
+        if (m_quitAfterRun || !AskStopAndQuit()) return;
+        m_quitAfterRun = true;
+        m_runner->RequestStop();
+        auto* wait = new QTimer(this);
+        connect(wait, &QTimer::timeout, this, [this, wait] {
+            if (IsRunning()) return;
+            wait->deleteLater();
+            close();
+        });
+        wait->start(50);
         return;
     }
     if (m_initialised) {
+        SaveLayout();
         UpdateDataFromLists();
         varnel::WindowSettings window;
         window.type = m_formatIndex;

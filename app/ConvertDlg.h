@@ -19,6 +19,8 @@
 
 class CIconButton;
 class CFileListView;
+class CPagePreview;
+class QTimer;
 class CInputListModel;
 class QComboBox;
 class QLabel;
@@ -57,6 +59,12 @@ public:
     void OnListClick();
     void OnListRightClick(const QPoint& globalPos);
     void OnListSelectAll();
+    // Files and folders from the command line or a second start: files as by
+    // a drop, the print files of a folder as by Add Folder. Ignored while a
+    // conversion runs, as drops are.
+    void AddArguments(const QList<QByteArray>& paths);
+    // Brings the window to the front, restoring it when minimised.
+    void BringToFront();
 
     // Output choices and commands.
     void OnOutputModeChanged();
@@ -65,12 +73,20 @@ public:
     void OnAbout();
     void OnSettings();
     void OnStartStop();
+    void OnHelp();
+    // Opens the folder of the selected finished row's first output file.
+    void OnOpenOutputFolder();
+
+    // The help page: beside the program (the build tree), else in the
+    // installed documentation folder; empty when there is none.
+    static QByteArray HelpPagePath();
 
     bool IsRunning() const;
     const std::string& ProfilePath() const { return m_profilePath; }
     const varnel::ConvertSettings& Settings() const { return m_settings; }
     const QByteArray& OutputFolder() const { return m_outputFolder; }
     CInputListModel* ListModel() const { return m_model; }
+    CPagePreview* Preview() const { return m_preview; }
     QMenu* ContextMenu() const { return m_menu; }
 
     // ConvertView: each call runs on the window thread; from the worker it
@@ -83,6 +99,8 @@ public:
     void SetSelectedLabel(const std::string& text) override;
     void SetStartStopButton(const std::string& text, bool running) override;
     void EnableControls(bool enable) override;
+    void RowFinished(int row, const varnel::RowReport& report) override;
+    void SetPageProgress(int row, int page, int pages) override;
 
 protected:
     // Platform dialogs and the desktop's opener, replaceable for tests.
@@ -90,6 +108,10 @@ protected:
     virtual QByteArray ChooseFolder(const QString& caption, const QByteArray& startAt);
     virtual void OpenWithDesktop(const QByteArray& path);
     virtual void ShowRendererFailed();
+    // The question when the window is closed during a run; true: stop and quit.
+    virtual bool AskStopAndQuit();
+    // A message the user has to acknowledge (a folder or page cannot be opened).
+    virtual void ShowMessage(const QString& text);
 
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -112,6 +134,12 @@ private:
     void FinishAdding();
     int SelectedRowCount() const;
     template <class F> void OnWindowThread(F&& f);
+    int CurrentRow() const;
+    void OnSelectionSettled();
+    void UpdateDetails();
+    bool CheckOutputFolder();
+    void RestoreLayout();
+    void SaveLayout();
 
     std::unique_ptr<varnel::Renderer> m_renderer;
     std::unique_ptr<varnel::Runner> m_runner;
@@ -150,6 +178,14 @@ private:
     QAction* m_actDelete = nullptr;
     QAction* m_actClearAll = nullptr;
     QAction* m_actViewOriginal = nullptr;
+
+    CPagePreview* m_preview = nullptr;
+    QLabel* m_details = nullptr;
+    QPushButton* m_openOutput = nullptr;
+    QLabel* m_pageLabel = nullptr;
+    QTimer* m_selectionSettle = nullptr;
+    QByteArray m_addFolderStart;
+    bool m_quitAfterRun = false;
 };
 
 // Turns a path the toolkit returned as text back into the bytes of the file

@@ -5,6 +5,8 @@
 
 #include <QAbstractTableModel>
 #include <QByteArray>
+#include <QIcon>
+#include <QStringList>
 #include <vector>
 
 class CInputListModel : public QAbstractTableModel {
@@ -26,7 +28,25 @@ public:
 
     QByteArray Path(int row) const;
     QString Text(int row, int column) const;
+    // A row that starts converting again forgets its earlier outcome.
     void SetStatus(int row, const QString& status);
+
+    // Why a row ended as it did, beside its status text.
+    struct Outcome {
+        QString reason;
+        QStringList warnings;
+        QList<QByteArray> outputs;
+        int pages = 0;
+    };
+    void SetOutcome(int row, const Outcome& outcome);
+    // Null when the row has not finished since it was added or last started.
+    const Outcome* RowOutcome(int row) const;
+    // The status cell's tooltip: the status, the reason and the warnings.
+    QString StatusTip(int row) const;
+
+    // Orders the rows by a column; a negative column keeps the order. Sizes
+    // sort by their number.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
 private:
     struct Row {
@@ -34,6 +54,9 @@ private:
         QString shown;
         QString size;
         QString status;
+        bool finished = false;
+        Outcome outcome;
     };
     std::vector<Row> m_rows;
+    QIcon m_warningIcon;
 };

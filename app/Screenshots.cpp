@@ -2,11 +2,15 @@
 
 #include "AboutDlg.h"
 #include "ConvertDlg.h"
+#include "InputListModel.h"
+#include "PagePreview.h"
 #include "PropSheet.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPixmap>
 #include <QTabWidget>
 #include <QTimer>
@@ -31,8 +35,50 @@ void CScreenshots::Begin() {
     for (const QString& file : m_files) files.append(RawPathFromText(file));
     m_dlg.AddChosenFiles(files);
     QCoreApplication::processEvents();
-    Save(&m_dlg, QStringLiteral("main"));
+    // The largest file is the one with most pages to show.
+    int largest = 0;
+    for (int row = 1; row < m_dlg.ListModel()->rowCount(); ++row)
+        if (QFileInfo(QFile::decodeName(m_dlg.ListModel()->Path(row))).size() >
+            QFileInfo(QFile::decodeName(m_dlg.ListModel()->Path(largest))).size())
+            largest = row;
+    ShowRow(largest, QStringLiteral("main"), [this] {
+        // The larger view of the first page, saved once it is up.
+        QTimer::singleShot(500, this, [this] {
+            if (QWidget* view = QApplication::activeModalWidget()) {
+                Save(view, QStringLiteral("page-view"));
+                view->close();
+            }
+        });
+        m_dlg.Preview()->ShowLarge(0);
+        Continue();
+    });
+}
 
+void CScreenshots::ShowRow(int row, const QString& name, std::function<void()> then) {
+    if (row < 0 || row >= m_dlg.ListModel()->rowCount()) {
+        then();
+        return;
+    }
+    m_dlg.SelectOnlyItem(row);
+    auto waited = std::make_shared<int>(0);
+    auto* poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [this, poll, waited, name, then] {
+        // The selection settles, then the pages come; ten seconds at most.
+        if ((++*waited < 4 || m_dlg.Preview()->IsBusy()) && *waited < 100) return;
+        poll->deleteLater();
+        Save(&m_dlg, name);
+        then();
+    });
+    poll->start(100);
+}
+
+int CScreenshots::RowWithStatus(const QString& status) const {
+    for (int row = 0; row < m_dlg.ListModel()->rowCount(); ++row)
+        if (m_dlg.ListModel()->Text(row, CInputListModel::ColStatus) == status) return row;
+    return -1;
+}
+
+void CScreenshots::Continue() {
     auto sheet = MakeSettingsSheet(&m_dlg, m_dlg.Settings(), m_dlg.ProfilePath());
     sheet->show();
     QTabWidget* tabs = sheet->tabs();
@@ -67,5 +113,8 @@ void CScreenshots::WatchRun() {
         return;
     }
     Save(&m_dlg, QStringLiteral("finished"));
-    m_dlg.close();
+    ShowRow(RowWithStatus(QStringLiteral("Failed")), QStringLiteral("failed-details"), [this] {
+        ShowRow(RowWithStatus(QStringLiteral("Succeed")), QStringLiteral("converted-preview"),
+                [this] { m_dlg.close(); });
+    });
 }

@@ -146,4 +146,18 @@ bool SaveAddFile(const std::string& profile, const std::string& path) {
     return WriteProfileString(profile, kSection, "AddFile", path);
 }
 
+WindowLayout LoadWindowLayout(const std::string& profile) {
+    WindowLayout layout;
+    layout.geometry = GetProfileString(profile, kSection, "geometry", "");
+    layout.columns = GetProfileString(profile, kSection, "columns", "");
+    layout.addFolder = GetProfileString(profile, kSection, "AddFolder", HomeFolder());
+    return layout;
+}
+
+bool SaveWindowLayout(const std::string& profile, const WindowLayout& layout) {
+    bool ok = WriteProfileString(profile, kSection, "geometry", layout.geometry);
+    ok = WriteProfileString(profile, kSection, "columns", layout.columns) && ok;
+    return WriteProfileString(profile, kSection, "AddFolder", layout.addFolder) && ok;
+}
+
 } // namespace varnel

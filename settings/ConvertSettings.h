@@ -81,6 +81,17 @@ bool SaveWindowSettings(const std::string& profile, const WindowSettings& values
 std::string LoadAddFile(const std::string& profile);
 bool SaveAddFile(const std::string& profile, const std::string& path);
 
+// How the desktop window looked when it last closed, and where Add Folder
+// last went: keys of their own beside the record, which never reads them.
+struct WindowLayout {
+    std::string geometry;  // `geometry`: the window's saved geometry as hex text
+    std::string columns;   // `columns`: widths of the list's Size and Status columns, "100,150"
+    std::string addFolder; // `AddFolder`: the folder last chosen with Add Folder
+};
+WindowLayout LoadWindowLayout(const std::string& profile);
+// Writes the three keys. False when a write failed.
+bool SaveWindowLayout(const std::string& profile, const WindowLayout& layout);
+
 // The folder that holds the user's desktop folder (normally the home folder),
 // ending in "/".
 std::string DefaultOutputFolder();

@@ -178,11 +178,14 @@ int FontFace::UnitsPerEm() const {
 
 namespace {
 
+// URW base 35 first, then Liberation, then DejaVu (for the faces nothing
+// closer stands in for).
 const char* const kFontDirs[] = {
-    "/usr/share/fonts/opentype/urw-base35/",
-    "/usr/share/fonts/truetype/liberation2/",
-    "/usr/share/fonts/truetype/liberation/",
-    "/usr/share/fonts/type1/urw-base35/",
+    "/usr/share/fonts/opentype/urw-base35/",  //
+    "/usr/share/fonts/truetype/liberation2/", //
+    "/usr/share/fonts/truetype/liberation/",  //
+    "/usr/share/fonts/type1/urw-base35/",     //
+    "/usr/share/fonts/truetype/dejavu/",
 };
 
 // Four files per family: regular, bold, italic, bold italic.

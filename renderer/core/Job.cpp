@@ -5,6 +5,7 @@
 #include "core/Raster.h"
 #include "core/RasterDevice.h"
 #include "core/TraceDevice.h"
+#include "fonts/SoftFont.h"
 
 #include <algorithm>
 #include <cctype>
@@ -86,6 +87,11 @@ JobContext::JobContext(JobOptions options)
     : m_options(std::move(options)), m_shared(std::make_unique<Shared>()) {}
 
 JobContext::~JobContext() = default;
+
+SoftFontStore& JobContext::SoftFonts() {
+    if (!m_softFonts) m_softFonts = std::make_unique<SoftFontStore>();
+    return *m_softFonts;
+}
 
 std::string JobContext::PageFileName(const std::string& pattern, int pageNumber) {
     char num[16];

@@ -32,6 +32,8 @@
 
 namespace tarvik {
 
+class SoftFontStore;
+
 class PageRaster;
 
 // Bounds on everything the input controls.
@@ -138,6 +140,9 @@ public:
     const PjlSettings& Pjl() const { return m_pjl; }
     PjlSettings& MutablePjl() { return m_pjl; } // the job level's
     FontLibrary& Fonts() { return m_fonts; }
+    // Downloaded fonts: kept across the PCL 5 parts of a job, so permanent
+    // fonts outlive a UEL as they outlive a reset.
+    SoftFontStore& SoftFonts();
 
     // Starts a page (ending an open one first) and returns its device, valid
     // until EndPage. Invalid sizes fall back to A4, orientations to 0.
@@ -199,6 +204,7 @@ private:
     JobOptions m_options;
     PjlSettings m_pjl;
     FontLibrary m_fonts;
+    std::unique_ptr<SoftFontStore> m_softFonts;
     struct Shared;
     std::unique_ptr<Shared> m_shared; // glyph cache and the like, kept across pages
     std::unique_ptr<Device> m_device;

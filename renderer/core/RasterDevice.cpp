@@ -81,6 +81,7 @@ public:
             Matrix toDev = m_paint.pattern->patternToPage.Then(pageToDevice);
             m_patternOk = toDev.Invertible() && toDev.IsFinite();
             m_patInv = toDev.Inverse();
+            if (m_patternOk) PreparePatternTables(op);
         } else {
             m_solid = MakeRopConst(op.rop3, kBlack, paint.color);
             m_skipAll = op.patternTransparent && paint.color.IsWhite();
@@ -135,6 +136,10 @@ public:
             }
             return;
         }
+        if (!m_patConst.empty()) {
+            FillPatternSpan(row, y, x0, x1);
+            return;
+        }
         for (int x = x0; x < x1; ++x) Put(row, x, y, kBlack);
     }
 
@@ -158,6 +163,12 @@ public:
                 m_haveLast = true;
             }
             ApplyConst(px, m_last);
+            return;
+        }
+        if (s == kBlack && !m_patConst.empty()) {
+            // A stencil's set bit: the tables hold the result for S = black.
+            size_t i = PatternIndex(x, y);
+            if (!m_patSkip[i]) ApplyConst(px, m_patConst[i]);
             return;
         }
         Color d{px[2], px[1], px[0]};
@@ -217,6 +228,133 @@ public:
     }
 
 private:
+    // Pattern tiles of up to this many pixels get one ROP constant per pixel
+    // for a black source, so pattern fills cost a table look-up a pixel.
+    static constexpr size_t kMaxTablePixels = 1 << 16;
+
+    void PreparePatternTables(const RasterOp& op) {
+        const Pattern& p = *m_paint.pattern;
+        size_t n = size_t(p.width) * size_t(p.height);
+        if (n > kMaxTablePixels) return;
+        m_patConst.resize(n);
+        m_patSkip.resize(n);
+        // Tiles hold few colours: work each out once.
+        Color last = p.pixels[0];
+        RopConst lastConst = MakeRopConst(op.rop3, kBlack, last);
+        for (size_t i = 0; i < n; ++i) {
+            if (!(p.pixels[i] == last)) {
+                last = p.pixels[i];
+                lastConst = MakeRopConst(op.rop3, kBlack, last);
+            }
+            m_patConst[i] = lastConst;
+            m_patSkip[i] = op.patternTransparent && last.IsWhite();
+        }
+    }
+
+    // The tile pixel under device pixel (x, y), as PatternAt finds it.
+    size_t PatternIndex(int x, int y) const {
+        const Pattern& p = *m_paint.pattern;
+        double u = m_patInv.a * (x + 0.5) + m_patInv.c * (y + 0.5) + m_patInv.e;
+        double v = m_patInv.b * (x + 0.5) + m_patInv.d * (y + 0.5) + m_patInv.f;
+        int64_t iu = int64_t(std::floor(std::clamp(u, -1e15, 1e15))) % p.width;
+        int64_t iv = int64_t(std::floor(std::clamp(v, -1e15, 1e15))) % p.height;
+        if (iu < 0) iu += p.width;
+        if (iv < 0) iv += p.height;
+        return size_t(iv) * size_t(p.width) + size_t(iu);
+    }
+
+    // S = black over [x0, x1) of row y through the pattern tables: the tile
+    // position steps along the row instead of being solved per pixel.
+    void FillPatternSpan(uint8_t* row, int y, int x0, int x1) {
+        const Pattern& p = *m_paint.pattern;
+        double w = p.width, h = p.height;
+        double du = m_patInv.a, dv = m_patInv.b;
+        if (!(std::fabs(du) < w && std::fabs(dv) < h)) {
+            for (int x = x0; x < x1; ++x) {
+                size_t i = PatternIndex(x, y);
+                if (!m_patSkip[i]) ApplyConst(row + size_t(x) * 3, m_patConst[i]);
+            }
+            return;
+        }
+        if (dv == 0 && du > 0 && FillPeriodicSpan(row, y, x0, x1)) return;
+        size_t start = PatternIndex(x0, y);
+        // Fractional tile position at x0, kept within [0, w) x [0, h).
+        double u = m_patInv.a * (x0 + 0.5) + m_patInv.c * (y + 0.5) + m_patInv.e;
+        double v = m_patInv.b * (x0 + 0.5) + m_patInv.d * (y + 0.5) + m_patInv.f;
+        u = double(start % size_t(p.width)) + (u - std::floor(u));
+        v = double(start / size_t(p.width)) + (v - std::floor(v));
+        uint8_t* px = row + size_t(x0) * 3;
+        for (int x = x0; x < x1; ++x, px += 3) {
+            int iu = std::min(int(u), p.width - 1), iv = std::min(int(v), p.height - 1);
+            size_t i = size_t(iv) * size_t(p.width) + size_t(iu);
+            if (!m_patSkip[i]) ApplyConst(px, m_patConst[i]);
+            u += du;
+            if (u >= w)
+                u -= w;
+            else if (u < 0)
+                u += w;
+            v += dv;
+            if (v >= h)
+                v -= h;
+            else if (v < 0)
+                v += h;
+        }
+    }
+
+    // Rows along the tile's rows whose device period is a whole number of
+    // pixels: one period of (a, b) constants is built, then applied over
+    // the span byte by byte, which the compiler vectorises.
+    bool FillPeriodicSpan(uint8_t* row, int y, int x0, int x1) {
+        const Pattern& p = *m_paint.pattern;
+        double period = p.width / m_patInv.a;
+        long n = std::lround(period);
+        if (std::fabs(period - double(n)) > 1e-6 || n < 1 || n > 4096 || x1 - x0 <= n) return false;
+        size_t bytes = size_t(n) * 3;
+        m_spanA.resize(bytes);
+        m_spanB.resize(bytes);
+        size_t start = PatternIndex(x0, y);
+        size_t rowStart = start - start % size_t(p.width);
+        double u = m_patInv.a * (x0 + 0.5) + m_patInv.c * (y + 0.5) + m_patInv.e;
+        u = double(start % size_t(p.width)) + (u - std::floor(u));
+        for (long k = 0; k < n; ++k) {
+            size_t i = rowStart + size_t(std::min(int(u), p.width - 1));
+            for (int c = 0; c < 3; ++c) {
+                // A skipped pixel keeps the page: T = D.
+                m_spanA[size_t(k) * 3 + size_t(c)] = m_patSkip[i] ? 0xFF : m_patConst[i].a[c];
+                m_spanB[size_t(k) * 3 + size_t(c)] = m_patSkip[i] ? 0x00 : m_patConst[i].b[c];
+            }
+            u += m_patInv.a;
+            if (u >= p.width) u -= p.width;
+        }
+        // Whole periods up to at least 256 bytes, so the vector loop below
+        // has room.
+        while (m_spanA.size() < 256) {
+            m_spanA.insert(m_spanA.end(), m_spanA.begin(), m_spanA.begin() + long(bytes));
+            m_spanB.insert(m_spanB.end(), m_spanB.begin(), m_spanB.begin() + long(bytes));
+        }
+        bytes = m_spanA.size();
+        uint8_t* px = row + size_t(x0) * 3;
+        size_t left = size_t(x1 - x0) * 3;
+        const uint8_t* a = m_spanA.data();
+        const uint8_t* b = m_spanB.data();
+        while (left) {
+            size_t len = std::min(left, bytes), k = 0;
+#ifdef __SSE2__
+            for (; k + 16 <= len; k += 16) {
+                __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(px + k));
+                __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + k));
+                __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + k));
+                __m128i t = _mm_or_si128(_mm_and_si128(d, va), _mm_andnot_si128(d, vb));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(px + k), t);
+            }
+#endif
+            for (; k < len; ++k) px[k] = uint8_t((px[k] & a[k]) | (~px[k] & b[k]));
+            px += len;
+            left -= len;
+        }
+        return true;
+    }
+
     static void Fill(uint8_t* px, size_t len, uint8_t c0, uint8_t c1, uint8_t c2) {
         if (c0 == c1 && c1 == c2) {
             std::memset(px, c0, len * 3);
@@ -245,6 +383,9 @@ private:
     bool m_patternOk = false;
     bool m_sourceCopy = false;
     Matrix m_patInv;
+    std::vector<RopConst> m_patConst; // per tile pixel, for S = black
+    std::vector<uint8_t> m_patSkip;   // per tile pixel: left alone (transparent white)
+    std::vector<uint8_t> m_spanA, m_spanB;
     RopConst m_last{};
     Color m_lastSource;
     bool m_haveLast = false;

@@ -47,6 +47,34 @@ Language LanguageFromName(std::string name) {
     return Language::Other;
 }
 
+// A stand-alone HP-GL/2 plot: it opens with BP or IN, with ESC %-1B (or
+// another ESC %#B) or with ESC E ESC %#B.
+bool IsPlotStart(const uint8_t* p, size_t n) {
+    auto enter = [](const uint8_t* q, size_t m) {
+        if (m < 4 || q[0] != 0x1b || q[1] != '%') return false;
+        size_t i = 2;
+        if (i < m && q[i] == '-') ++i;
+        size_t digits = i;
+        while (i < m && i < digits + 3 && std::isdigit(q[i])) ++i;
+        return i > digits && i < m && q[i] == 'B';
+    };
+    if (enter(p, n)) return true;
+    if (n >= 2 && p[0] == 0x1b && p[1] == 'E') return enter(p + 2, n - 2);
+    if (n < 3) return false;
+    bool in = StartsWithNoCase(p, n, "IN"), bp = StartsWithNoCase(p, n, "BP");
+    if (!in && !bp) return false;
+    // What follows must read as HP-GL/2, not as the start of a word.
+    uint8_t c = p[2];
+    if (c == ';' || c == '\r' || c == '\n') return true;
+    if (bp && (std::isdigit(c) || c == ' ')) return true;
+    if (n < 4 || !std::isupper(c) || !std::isupper(p[3])) return false;
+    static const char* const kNext[] = {"IN", "BP", "DF", "PS", "SP", "SC", "IP", "IR", "IW",
+                                        "RO", "PU", "PA", "PD", "WU", "NP", "PW", "PC", "QL"};
+    for (const char* m : kNext)
+        if (c == m[0] && p[3] == m[1]) return true;
+    return false;
+}
+
 } // namespace
 
 size_t FindUel(const uint8_t* data, size_t size, size_t from) {
@@ -170,6 +198,10 @@ int RunInput(const uint8_t* data, size_t size, JobContext& job, const Interprete
             run(Language::PclXl);
             continue;
         }
+        if (IsPlotStart(p, left)) {
+            run(Language::Hpgl2);
+            continue;
+        }
         if (IsPcl5Escape(p, left)) {
             run(Language::Pcl5);
             continue;
@@ -181,6 +213,9 @@ int RunInput(const uint8_t* data, size_t size, JobContext& job, const Interprete
         while (pos < size) {
             uint8_t c = data[pos];
             if (c == 0x1b || c == '@' || c == '(' || c == ')' || c == '\'') break;
+            if ((c == 'I' || c == 'B' || c == 'i' || c == 'b') &&
+                IsPlotStart(data + pos, size - pos))
+                break;
             if (!IsFiller(c)) junk = true;
             ++pos;
         }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace tarvik::pcl5 {
 
@@ -20,7 +21,53 @@ int16_t Be16(const uint8_t* p) {
 
 constexpr size_t kMaxStoredPalettes = 256;
 
+float BeFloat(const uint8_t* p) {
+    uint32_t u = uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+    float f;
+    std::memcpy(&f, &u, sizeof f);
+    return f;
+}
+
+uint8_t ToByte(double v) {
+    return uint8_t(std::lround(std::clamp(v, 0.0, 1.0) * 255));
+}
+
+double SrgbEncode(double linear) {
+    linear = std::clamp(linear, 0.0, 1.0);
+    return linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+}
+
 } // namespace
+
+Color ColorState::ToRgb(double c0, double c1, double c2) const {
+    if (space == 3) {
+        // CIE L*a*b* under D65 to sRGB.
+        double fy = (c0 + 16) / 116, fx = fy + c1 / 500, fz = fy - c2 / 200;
+        auto inv = [](double f) {
+            return f > 6.0 / 29 ? f * f * f : 3 * 36.0 / 841 * (f - 4.0 / 29);
+        };
+        double x = 0.95047 * inv(fx), y = inv(fy), z = 1.08883 * inv(fz);
+        double r = 3.2406 * x - 1.5372 * y - 0.4986 * z;
+        double g = -0.9689 * x + 1.8758 * y + 0.0415 * z;
+        double b = 0.0557 * x - 0.2040 * y + 1.0570 * z;
+        return {ToByte(SrgbEncode(r)), ToByte(SrgbEncode(g)), ToByte(SrgbEncode(b))};
+    }
+    if (space == 4) {
+        // Luminance and two colour differences, each over its range.
+        double y = (c0 - rangeMin[0]) / std::max(1e-9, rangeMax[0] - rangeMin[0]);
+        double cb = c1 / std::max(1e-9, rangeMax[1] - rangeMin[1]);
+        double cr = c2 / std::max(1e-9, rangeMax[2] - rangeMin[2]);
+        return {ToByte(y + 1.402 * cr), ToByte(y - 0.344136 * cb - 0.714136 * cr),
+                ToByte(y + 1.772 * cb)};
+    }
+    uint8_t out[3];
+    double v[3] = {c0, c1, c2};
+    for (int i = 0; i < 3; ++i) {
+        double range = double(white[i]) - black[i];
+        out[i] = ToByte(range != 0 ? (v[i] - black[i]) / range : 0);
+    }
+    return {out[0], out[1], out[2]};
+}
 
 void Interpreter::SetSimpleColor(int mode) {
     ColorState c;
@@ -69,34 +116,43 @@ void Interpreter::SimpleColorCmd(const Token& t) {
 }
 
 void Interpreter::ConfigureImageDataCmd(const Token& t) {
-    if (t.data.size() < 6 || t.value.sign) return;
+    if (t.data.size() < 6 || t.value.sign) {
+        m_job.Warning("PCL 5 colour configuration shorter than its header: ignored");
+        return;
+    }
     const uint8_t* d = t.data.data();
     int space = d[0], encoding = d[1], bits = d[2];
     int primary[3] = {d[3], d[4], d[5]};
-    // Colorimetric RGB is taken as device RGB; the other spaces cannot be shown
-    // faithfully, and an invalid configuration is ignored.
-    if (space > 2) {
-        m_job.Unsupported("PCL 5 CID colour space");
+    // Colorimetric RGB is drawn as sRGB, whatever primaries it names; an
+    // invalid configuration is ignored.
+    if (space > 4) {
+        m_job.Warning("PCL 5 colour space " + std::to_string(space) + " unknown: ignored");
         return;
     }
+    bool valid = false;
     switch (encoding) {
     case ColorState::IndexedByPlane:
-        if (bits < 1 || bits > 8) return;
+        valid = bits >= 1 && bits <= 8;
         break;
     case ColorState::IndexedByPixel:
-        if (bits != 1 && bits != 2 && bits != 4 && bits != 8) return;
+        valid = bits == 1 || bits == 2 || bits == 4 || bits == 8;
         break;
     case ColorState::DirectByPlane:
-        if (primary[0] != 1 || primary[1] != 1 || primary[2] != 1) return;
+        valid = space <= 2 && primary[0] == 1 && primary[1] == 1 && primary[2] == 1;
         break;
     case ColorState::DirectByPixel:
-        if (primary[0] != 8 || primary[1] != 8 || primary[2] != 8) return;
+        valid = primary[0] == 8 && primary[1] == 8 && primary[2] == 8;
         break;
     default:
+        break;
+    }
+    if (!valid) {
+        // Palettes beyond 256 entries among them: the old palette stays.
+        m_job.Warning("PCL 5 colour configuration invalid: ignored");
         return;
     }
     ColorState c;
-    c.space = space == 1 ? 1 : 0;
+    c.space = space == 2 ? 0 : space;
     c.encoding = encoding;
     c.bitsPerIndex = encoding <= ColorState::IndexedByPixel ? bits : 3;
     c.fixed = false;
@@ -113,6 +169,25 @@ void Interpreter::ConfigureImageDataCmd(const Token& t) {
             c.black[i] = Be16(d + 12 + 2 * i);
         }
     }
+    if (space == 4) {
+        c.rangeMin[0] = 0;
+        c.rangeMax[0] = 255;
+        c.rangeMin[1] = c.rangeMin[2] = -127;
+        c.rangeMax[1] = c.rangeMax[2] = 127;
+    }
+    // The long forms of L*a*b* and luminance-chrominance give the ranges as
+    // (minimum, maximum) pairs of floats after the header (the latter after
+    // its chromaticities and transform); other long-form data is read past.
+    size_t rangeAt = space == 3 ? 6 : space == 4 ? 6 + 12 * 4 : 0;
+    if (rangeAt && t.data.size() >= rangeAt + 24) {
+        for (int i = 0; i < 3; ++i) {
+            double lo = BeFloat(d + rangeAt + 8 * i), hi = BeFloat(d + rangeAt + 8 * i + 4);
+            if (std::isfinite(lo) && std::isfinite(hi) && hi > lo && hi - lo < 1e6) {
+                c.rangeMin[i] = lo;
+                c.rangeMax[i] = hi;
+            }
+        }
+    }
     m_color = c;
     SetDefaultPalette();
 }
@@ -123,15 +198,9 @@ void Interpreter::ComponentCmd(const Token& t) {
 
 void Interpreter::AssignIndexCmd(const Token& t) {
     int index = t.value.Int();
-    if (!m_color.fixed && index >= 0 && size_t(index) < m_color.palette.size()) {
-        uint8_t out[3];
-        for (int i = 0; i < 3; ++i) {
-            double range = double(m_color.white[i]) - m_color.black[i];
-            double v = range != 0 ? (m_component[i] - m_color.black[i]) / range : 0;
-            out[i] = uint8_t(std::lround(std::clamp(v, 0.0, 1.0) * 255));
-        }
-        m_color.palette[size_t(index)] = {out[0], out[1], out[2]};
-    }
+    if (!m_color.fixed && index >= 0 && size_t(index) < m_color.palette.size())
+        m_color.palette[size_t(index)] =
+            m_color.ToRgb(m_component[0], m_component[1], m_component[2]);
     m_component[0] = m_component[1] = m_component[2] = 0;
 }
 
@@ -139,7 +208,8 @@ Color Interpreter::PaletteColor(int index) const {
     const auto& p = m_color.palette;
     if (p.empty()) return kBlack;
     int n = int(p.size());
-    return p[size_t(((index % n) + n) % n)];
+    Color c = p[size_t(((index % n) + n) % n)];
+    return m_monochrome ? GrayOf(c) : c;
 }
 
 void Interpreter::ForegroundCmd(const Token& t) {

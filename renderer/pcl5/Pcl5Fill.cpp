@@ -13,7 +13,7 @@ namespace {
 // Pattern tiles are drawn at 300 dpi, the resolution the built-in shadings
 // and hatches were designed for.
 constexpr int kTile = 16;
-constexpr double kTilePixelPt = 72.0 / 300.0;
+constexpr double kTileDpi = 300;
 
 int ShadingLevel(int id) {
     if (id <= 0) return 0;
@@ -97,7 +97,9 @@ void Interpreter::SelectPatternCmd(const Token& t) {
 }
 
 void Interpreter::PatternReferenceCmd(const Token& t) {
-    if (t.value.Int() == 0 || t.value.Int() == 1) m_patternOrigin = ToPage(m_x, m_y);
+    if (t.value.number != 0 && t.value.number != 1) return;
+    m_patternOrigin = ToPage(m_x, m_y);
+    m_patternFixed = t.value.Int() == 1;
 }
 
 void Interpreter::RectWidthUnitsCmd(const Token& t) {
@@ -119,9 +121,13 @@ void Interpreter::RectHeightDecipointsCmd(const Token& t) {
 }
 
 Paint Interpreter::FillPaint(int type, int id) const {
+    return PatternPaint(type, id, m_foreground);
+}
+
+Paint Interpreter::PatternPaint(int type, int id, Color ink) const {
     switch (type) {
     case 0:
-        return Paint::SolidColor(m_foreground);
+        return Paint::SolidColor(ink);
     case 1:
         return Paint::SolidColor(kWhite);
     case 2:
@@ -130,20 +136,21 @@ Paint Interpreter::FillPaint(int type, int id) const {
         tile->width = tile->height = kTile;
         tile->pixels.assign(kTile * kTile, kWhite);
         int level = ShadingLevel(id);
-        if (type == 2 && level >= 100) return Paint::SolidColor(m_foreground);
+        if (type == 2 && level >= 100) return Paint::SolidColor(ink);
         if (type == 3 && (id < 1 || id > 6)) return Paint::Null();
         for (int y = 0; y < kTile; ++y)
             for (int x = 0; x < kTile; ++x) {
-                bool ink =
+                bool on =
                     type == 2 ? Bayer(x, y) < level * kTile * kTile / 100 : HatchInk(id, x, y);
-                if (ink) tile->pixels[size_t(y * kTile + x)] = m_foreground;
+                if (on) tile->pixels[size_t(y * kTile + x)] = ink;
             }
-        tile->patternToPage = Matrix::Scale(kTilePixelPt, kTilePixelPt)
-                                  .Then(Matrix::Translate(m_patternOrigin.x, m_patternOrigin.y));
+        tile->patternToPage = PatternToPage(kTileDpi, kTileDpi);
         return Paint::Tiled(tile);
     }
+    case 4:
+        return UserPaint(id, ink);
     default:
-        return Paint::Null(); // user-defined patterns are not kept yet
+        return Paint::Null();
     }
 }
 
@@ -151,15 +158,7 @@ void Interpreter::FillRectCmd(const Token& t) {
     int type = t.value.Int();
     if (type < 0 || type > 5) return;
     int id = m_patternId;
-    if (type == 5) {
-        // The current pattern of *v#T.
-        static const int kMap[] = {0, 1, 2, 3, 4};
-        type = kMap[m_currentPattern];
-    }
-    if (type == 4) {
-        m_job.Unsupported("PCL 5 user-defined patterns");
-        return;
-    }
+    if (type == 5) type = m_currentPattern; // the current pattern of *v#T
     // Clip to the logical page.
     double x0 = std::max(m_x, 0.0), y0 = std::max(m_y, -m_topMargin);
     double x1 = std::min(m_x + m_rectWidth, LogicalWidth());

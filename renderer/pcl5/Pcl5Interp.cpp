@@ -34,6 +34,10 @@ const PageSize kPageSizes[] = {
     {91, 162 * kMm, 229 * kMm, true},  // C5 envelope
     {92, 114 * kMm, 162 * kMm, true},  // C6 envelope
     {100, 176 * kMm, 250 * kMm, true}, // B5 envelope
+    {109, 220 * kMm, 220 * kMm, true}, // Invitation envelope
+    {110, 120 * kMm, 235 * kMm, true}, // Japanese long envelope no. 3
+    {111, 90 * kMm, 205 * kMm, true},  // Japanese long envelope no. 4
+    {113, 240 * kMm, 332 * kMm, true}, // Kaku envelope no. 2
 };
 
 uint32_t Key(uint8_t x, uint8_t group, uint8_t letter) {
@@ -76,7 +80,8 @@ struct CommandTable {
         add('&', 'f', 'S', &I::PushPopCursorCmd);
         add('&', 'p', 'X', &I::TransparentPrintCmd);
         add('&', 'f', 'X', &I::MacroControlCmd);
-        add('&', 'l', 'X', &I::Ignore); // copies: every page is rendered once
+        add('&', 'f', 'Y', &I::MacroIdCmd);
+        add('&', 'l', 'X', &I::CopiesCmd);
         // Cursor.
         add('&', 'a', 'C', &I::ColumnCmd);
         add('&', 'a', 'R', &I::RowCmd);
@@ -123,12 +128,54 @@ struct CommandTable {
         add('*', 'v', 'O', &I::PatternTransparencyCmd);
         add('*', 'l', 'O', &I::LogicalOperationCmd);
         add('*', 'p', 'R', &I::PatternReferenceCmd);
+        // Downloaded fonts and symbol sets.
+        add('*', 'c', 'D', &I::DownloadFontIdCmd);
+        add('*', 'c', 'E', &I::CharCodeCmd);
+        add('*', 'c', 'F', &I::FontControlCmd);
+        add(')', 's', 'W', &I::FontHeaderCmd);
+        add('(', 's', 'W', &I::CharDataCmd);
+        add('*', 'c', 'R', &I::SymbolSetIdCmd);
+        add('(', 'f', 'W', &I::DefineSymbolSetCmd);
+        add('*', 'c', 'S', &I::SymbolSetControlCmd);
+        add('&', 'n', 'W', &I::AlphanumericIdCmd);
+        // Text and fonts.
+        for (char x : {'(', ')'}) {
+            for (char l : {'P', 'H', 'V', 'S', 'B', 'T'}) add(x, 's', l, &I::FontCharacteristicCmd);
+            for (char l = 'A'; l <= 'Z'; ++l)
+                if (l != 'X') add(x, 0, l, &I::SymbolSetCmd);
+            add(x, 0, 'X', &I::FontIdCmd);
+            add(x, 0, '@', &I::DefaultFontCmd);
+        }
+        add('&', 'd', 'D', &I::UnderlineCmd);
+        add('&', 'd', '@', &I::UnderlineOffCmd);
+        add('&', 's', 'C', &I::WrapCmd);
+        add('&', 'l', 'L', &I::PerforationSkipCmd);
+        add('&', 'a', 'P', &I::PrintDirectionCmd);
+        add('&', 't', 'P', &I::ParsingMethodCmd);
+        // Page features: user patterns, colour settings, picture frame.
+        add('*', 'c', 'W', &I::UserPatternCmd);
+        add('*', 'c', 'Q', &I::PatternControlCmd);
+        add('*', 'l', 'R', &I::PixelPlacementCmd);
+        add('&', 'b', 'M', &I::MonochromeModeCmd);
+        add('*', 't', 'I', &I::ColorDataCmd);
+        add('*', 'i', 'W', &I::ColorDataCmd);
+        add('*', 'l', 'W', &I::ColorDataCmd);
+        add('*', 'm', 'W', &I::ColorDataCmd);
+        add('*', 'o', 'W', &I::ColorDataCmd);
+        add('*', 'c', 'X', &I::FrameWidthCmd);
+        add('*', 'c', 'Y', &I::FrameHeightCmd);
+        add('*', 'c', 'T', &I::FrameAnchorCmd);
+        add('*', 'c', 'K', &I::PlotWidthCmd);
+        add('*', 'c', 'L', &I::PlotHeightCmd);
     }
 };
 
 Interpreter::Interpreter(JobContext& job) : m_job(job) {
     ResetEnvironment();
+    m_gl = std::make_unique<hpgl2::Interpreter>(job, static_cast<hpgl2::Host&>(*this));
 }
+
+Interpreter::~Interpreter() = default;
 
 void Interpreter::ResetEnvironment() {
     // The user default environment: PJL's paper and orientation, else A4
@@ -136,7 +183,12 @@ void Interpreter::ResetEnvironment() {
     const PjlSettings& pjl = m_job.Pjl();
     m_setup = PageSetup{};
     m_size = FindPageSize(26);
-    if (pjl.paperWidthPt > 0 && pjl.paperHeightPt > 0) {
+    double customW = 0, customH = 0;
+    if (pjl.paper == "CUSTOM" && CustomPaper(customW, customH)) {
+        m_setup.widthPt = customW;
+        m_setup.heightPt = customH;
+        m_size = nullptr;
+    } else if (pjl.paperWidthPt > 0 && pjl.paperHeightPt > 0) {
         m_setup.widthPt = pjl.paperWidthPt;
         m_setup.heightPt = pjl.paperHeightPt;
         m_size = nullptr;
@@ -151,7 +203,15 @@ void Interpreter::ResetEnvironment() {
     m_lineTermination = 0;
     m_cursorStack.clear();
     m_definingMacro = false;
-    m_hpgl.Reset();
+    if (m_gl) m_gl->Reset();
+    // A reset drops what the job downloaded for the moment; permanent
+    // macros and patterns stay for the jobs that follow.
+    DeleteMacros(true);
+    DeletePatterns(true);
+    m_macroId = 0;
+    m_macroName.clear();
+    m_overlayKey.clear();
+    m_monochrome = false;
 
     m_color = ColorState{};
     m_paletteStack.clear();
@@ -161,16 +221,14 @@ void Interpreter::ResetEnvironment() {
     m_component[0] = m_component[1] = m_component[2] = 0;
     m_foreground = kBlack;
 
-    m_rectWidth = m_rectHeight = 0;
-    m_patternId = 0;
-    m_currentPattern = 0;
-    m_sourceTransparent = true;
-    m_patternTransparent = true;
-    m_rop = 252;
-    m_patternOrigin = {0, 0};
+    DefaultPrintModel();
 
     m_raster = Raster{};
+    ResetText();
     ResetPageState();
+    // A reset inside a plot file keeps the media its extent asked for.
+    if (m_plotFile && m_plotMedia.x > 0) SetPlotSize(m_plotMedia.x, m_plotMedia.y);
+    DefaultFrame();
 }
 
 void Interpreter::AttachToHostPage(const HostPage& host) {
@@ -208,8 +266,10 @@ void Interpreter::ResetPageState() {
     // What a page size or orientation change resets: margins, text area,
     // spacing and the cursor.
     m_hmi = 720;
+    m_hmiFont = nullptr; // the font's own spacing applies again
+    m_text.font[0] = m_text.font[1] = nullptr; // bitmap fonts follow the orientation
     m_vmi = 1200;
-    m_topMargin = 3600;
+    m_topMargin = m_plotFile ? 0 : 3600;
     m_leftMargin = 0;
     m_rightMargin = -1;
     m_textLength = LogicalLength() - m_topMargin - 3600;
@@ -224,6 +284,8 @@ double Interpreter::LogicalWidth() const {
     // slightly less, 71 and 59 dots at 300 dpi.
     bool metric = m_size ? m_size->metric : true;
     double offsetDots = landscape ? (metric ? 59 : 60) : (metric ? 71 : 75);
+    // A plot file's raster (RTL) addresses the whole page.
+    if (m_plotFile) offsetDots = 0;
     double offset = offsetDots * 72.0 / 300.0;
     return std::max(0.0, (w - 2 * offset)) * kUnitsPerPoint;
 }
@@ -234,6 +296,11 @@ double Interpreter::LogicalLength() const {
 }
 
 Point Interpreter::ToPage(double xu, double yu) const {
+    if (m_text.direction) {
+        Point l = FrameToLogical(xu, yu + m_topMargin, m_text.direction);
+        xu = l.x;
+        yu = l.y - m_topMargin;
+    }
     bool landscape = m_orientation & 1;
     double w = landscape ? m_setup.heightPt : m_setup.widthPt;
     double offset = (w * kUnitsPerPoint - LogicalWidth()) / 2;
@@ -263,13 +330,13 @@ Point Interpreter::SheetDirection(bool vertical) const {
 
 void Interpreter::SetX(double xu) {
     if (!std::isfinite(xu)) return;
-    m_x = std::clamp(xu, 0.0, LogicalWidth());
+    m_x = std::clamp(xu, 0.0, FrameWidth());
 }
 
 void Interpreter::SetY(double yu) {
     if (!std::isfinite(yu)) return;
     // The cursor may not leave the logical page.
-    m_y = std::clamp(yu, -m_topMargin, LogicalLength() - m_topMargin);
+    m_y = std::clamp(yu, -m_topMargin, FrameLength() - m_topMargin);
 }
 
 Device* Interpreter::EnsurePage() {
@@ -290,6 +357,9 @@ void Interpreter::MarkPage() {
 
 bool Interpreter::EjectPage(bool evenIfBlank) {
     if (m_raster.active) EndRaster();
+    FlushUnderline();
+    // An overlay cannot end the page it is drawn on.
+    if (m_inOverlay) return true;
     if (m_onHostPage) {
         // The host owns the page: a form feed only brings the cursor home.
         m_x = 0;
@@ -297,6 +367,9 @@ bool Interpreter::EjectPage(bool evenIfBlank) {
         return true;
     }
     if (!m_pageMarked && !evenIfBlank) return true;
+    if (m_gl) m_gl->PageEnding();
+    RunOverlay();
+    if (m_stop) return false;
     if (!m_job.PageOpen()) EnsurePage();
     m_pageMarked = false;
     if (!m_job.EndPage()) {
@@ -310,49 +383,65 @@ bool Interpreter::EjectPage(bool evenIfBlank) {
 }
 
 size_t Interpreter::Run(const uint8_t* data, size_t size, bool& ok) {
-    static const CommandTable table;
     Parser parser(data, size);
     m_parser = &parser;
-    if (m_job.StartInHpgl2()) parser.SetHpgl(true);
+    m_parserData = data;
+    m_plotFile = m_job.StartInHpgl2();
+    if (m_plotFile) {
+        ResetPageState();
+        SizePlotFromExtent(data, size);
+        DefaultFrame();
+        parser.SetHpgl(true);
+        EnterHpgl2(0);
+    }
+    LoopEnd end = Interpret(parser);
     size_t consumed = size;
-    size_t textRun = 0;
+    if (end == LoopEnd::Stop) {
+        m_ok = false;
+        consumed = parser.Position();
+    } else if (end == LoopEnd::Uel) {
+        consumed = parser.Next().offset;
+    }
+    if (m_definingMacro) {
+        m_job.Warning("PCL 5 macro definition without an end: dropped");
+        m_definingMacro = false;
+    }
+    if (parser.Truncated()) m_ok = false;
+    m_gl->Leave();
+    m_gl->PageEnding();
+    // The page in progress is printed as far as it got, as at the end of a job.
+    if (!m_stop) EjectPage(false);
+    m_parser = nullptr;
+    m_parserData = nullptr;
+    ok = m_ok;
+    return consumed;
+}
+
+Interpreter::LoopEnd Interpreter::Interpret(Parser& parser) {
+    static const CommandTable table;
+    size_t textRun = 0, textStart = 0;
     for (;;) {
-        if (m_stop || m_job.Stopped()) {
-            m_ok = false;
-            consumed = parser.Position();
-            break;
-        }
+        if (m_stop || m_job.Stopped()) return LoopEnd::Stop;
         Token t = parser.Next();
         if (t.kind != TokenKind::Text && textRun) {
-            Text(textRun);
+            Text(parser.Bytes() + textStart, textRun);
             textRun = 0;
         }
-        if (t.kind == TokenKind::End) {
-            consumed = size;
-            break;
-        }
-        if (t.kind == TokenKind::Uel) {
-            consumed = t.offset;
-            break;
-        }
+        if (t.kind == TokenKind::End) return LoopEnd::End;
+        if (t.kind == TokenKind::Uel) return LoopEnd::Uel;
         if (!m_job.Tick()) {
             m_ok = false;
-            consumed = parser.Position();
-            break;
+            return LoopEnd::Stop;
         }
         if (t.kind == TokenKind::Text) {
-            if (!m_definingMacro && !parser.InHpgl()) ++textRun;
+            if (!m_definingMacro && !parser.InHpgl()) {
+                if (!textRun) textStart = t.offset;
+                ++textRun;
+            }
             continue;
         }
         if (m_definingMacro) {
-            // Inside a macro definition nothing runs; only its end counts.
-            if (t.kind == TokenKind::Command && t.x == '&' && t.group == 'f' && t.letter == 'X' &&
-                t.value.Int() == 1)
-                m_definingMacro = false;
-            if (t.kind == TokenKind::Escape && t.byte == 'E') {
-                m_definingMacro = false;
-                Escape('E');
-            }
+            RecordMacroToken(t);
             continue;
         }
         switch (t.kind) {
@@ -363,15 +452,11 @@ size_t Interpreter::Run(const uint8_t* data, size_t size, bool& ok) {
             Escape(t.byte);
             break;
         case TokenKind::HpglData:
-            m_hpgl.Feed(t.data, [this](Hpgl2Scan::Event e) {
-                if (e == Hpgl2Scan::Event::Mark)
-                    MarkPage();
-                else
-                    EjectPage(false);
-            });
+            m_gl->Feed(t.data);
             break;
         case TokenKind::Command: {
-            if (t.x == '%' && t.group == 0 && t.letter == 'B') m_hpgl.Restart();
+            if (t.x == '%' && t.group == 0 && t.letter == 'B') EnterHpgl2(t.value.Int());
+            if (t.x == '%' && t.group == 0 && t.letter == 'A') LeaveHpgl2(t.value.Int());
             if (parser.InHpgl()) break; // other escapes inside HP-GL/2 do nothing
             auto it = table.map.find(Key(t.x, t.group, t.letter));
             if (it != table.map.end()) (this->*(it->second))(t);
@@ -381,19 +466,15 @@ size_t Interpreter::Run(const uint8_t* data, size_t size, bool& ok) {
             break;
         }
     }
-    if (parser.Truncated()) m_ok = false;
-    // The page in progress is printed as far as it got, as at the end of a job.
-    if (!m_stop) EjectPage(false);
-    m_parser = nullptr;
-    ok = m_ok;
-    return consumed;
 }
 
 void Interpreter::Escape(uint8_t c) {
     switch (c) {
     case 'E':
+        m_gl->Leave();
         EjectPage(false);
         ResetEnvironment();
+        ResetSoftFonts();
         if (m_onHostPage) ApplyHostPage();
         break;
     case '9':
@@ -401,6 +482,7 @@ void Interpreter::Escape(uint8_t c) {
         m_rightMargin = -1;
         break;
     case '=':
+        FlushUnderline();
         SetY(m_y + m_vmi / 2);
         break;
     case 'Y':
@@ -412,37 +494,39 @@ void Interpreter::Escape(uint8_t c) {
 }
 
 void Interpreter::Control(uint8_t c) {
+    FlushUnderline();
     switch (c) {
     case 0x0d:
-        SetX(m_leftMargin);
-        if (m_lineTermination == 1 || m_lineTermination == 3) SetY(m_y + m_vmi);
+        CarriageReturn();
+        if (m_lineTermination == 1 || m_lineTermination == 3) LineFeed();
         break;
     case 0x0a:
-        if (m_lineTermination == 2 || m_lineTermination == 3) SetX(m_leftMargin);
-        SetY(m_y + m_vmi);
+        if (m_lineTermination == 2 || m_lineTermination == 3) CarriageReturn();
+        LineFeed();
         break;
     case 0x0c:
-        if (m_lineTermination == 2 || m_lineTermination == 3) SetX(m_leftMargin);
+        if (m_lineTermination == 2 || m_lineTermination == 3) CarriageReturn();
         EjectPage(true);
         break;
     case 0x08:
-        SetX(m_x - m_hmi);
+        SyncFont();
+        SetX(m_x - (m_text.lastAdvance > 0 ? m_text.lastAdvance : m_hmi));
+        m_text.lastAdvance = 0;
         break;
     case 0x09: {
+        SyncFont();
         double tab = m_hmi * 8;
         if (tab > 0) SetX((std::floor((m_x - m_leftMargin) / tab) + 1) * tab + m_leftMargin);
         break;
     }
+    case 0x0e:
+    case 0x0f:
+        m_text.active = c == 0x0e ? 1 : 0;
+        SyncFont();
+        break;
     default:
-        break; // SO/SI pick fonts, which this interpreter does not draw yet
+        break;
     }
-}
-
-void Interpreter::Text(size_t count) {
-    // Text is not drawn yet, but it marks the page and moves the cursor.
-    MarkPage();
-    m_job.Unsupported("PCL 5 text");
-    SetX(m_x + m_hmi * double(count));
 }
 
 void Interpreter::DisplayFunctions() {
@@ -459,14 +543,10 @@ void Interpreter::DisplayFunctions() {
         if (t.kind == TokenKind::Escape && t.byte == 'Z') break;
         if (!m_job.Tick()) break;
     }
-    if (m_parser->Position() > start) MarkPage();
-}
-
-void Interpreter::MacroControlCmd(const Token& t) {
-    if (t.value.Int() == 0)
-        m_definingMacro = true;
-    else if (t.value.Int() >= 2 && t.value.Int() <= 4)
-        m_job.Unsupported("PCL 5 macros");
+    // ESC Y and ESC Z print too, as everything between them.
+    size_t end = std::min(m_parser->Position(), m_parser->Size());
+    size_t from = start >= 2 ? start - 2 : 0;
+    PrintRun(m_parser->Bytes() + from, end - from, PrintMode::Display);
 }
 
 // --- Page control -----------------------------------------------------------
@@ -474,12 +554,16 @@ void Interpreter::MacroControlCmd(const Token& t) {
 void Interpreter::PageSizeCmd(const Token& t) {
     if (m_onHostPage) return; // the host owns the page
     const PageSize* s = FindPageSize(t.value.Int());
-    if (!s) return; // unknown sizes (and custom ones) are ignored
+    double customW = 0, customH = 0;
+    // A custom size takes the paper PJL gave; unknown sizes are ignored.
+    if (!s && (t.value.Int() != 101 || !CustomPaper(customW, customH))) return;
     EjectPage(false);
+    m_overlayKey.clear(); // a new page size ends the overlay
     m_size = s;
-    m_setup.widthPt = s->widthPt;
-    m_setup.heightPt = s->heightPt;
+    m_setup.widthPt = s ? s->widthPt : customW;
+    m_setup.heightPt = s ? s->heightPt : customH;
     ResetPageState();
+    DefaultFrame();
 }
 
 void Interpreter::OrientationCmd(const Token& t) {
@@ -489,6 +573,7 @@ void Interpreter::OrientationCmd(const Token& t) {
     EjectPage(false);
     m_orientation = o;
     ResetPageState();
+    DefaultFrame();
 }
 
 void Interpreter::PaperSourceCmd(const Token& t) {
@@ -518,6 +603,7 @@ void Interpreter::TextLengthCmd(const Token& t) {
 }
 
 void Interpreter::LeftMarginCmd(const Token& t) {
+    SyncFont();
     double x = t.value.number * m_hmi;
     if (x < 0 || x > LogicalWidth()) return;
     m_leftMargin = x;
@@ -525,12 +611,14 @@ void Interpreter::LeftMarginCmd(const Token& t) {
 }
 
 void Interpreter::RightMarginCmd(const Token& t) {
+    SyncFont();
     double x = (t.value.number + 1) * m_hmi;
     if (t.value.number < 0) return;
     m_rightMargin = std::min(x, LogicalWidth());
 }
 
 void Interpreter::HmiCmd(const Token& t) {
+    SyncFont(); // a pending font change would reset the HMI after this
     double v = t.value.number;
     if (v < 0 || v > 32767) return;
     m_hmi = v * kUnitsPerInch / 120.0;
@@ -578,7 +666,9 @@ void Interpreter::PushPopCursorCmd(const Token& t) {
 }
 
 void Interpreter::TransparentPrintCmd(const Token& t) {
-    if (!t.data.empty()) Text(t.data.size());
+    if (t.value.number > double(t.data.size()))
+        m_job.Warning("transparent print data runs past the end of the job");
+    PrintRun(t.data.data(), t.data.size(), PrintMode::Transparent);
 }
 
 // --- Cursor -----------------------------------------------------------------
@@ -590,6 +680,7 @@ double Target(const Value& v, double current, double scale) {
 } // namespace
 
 void Interpreter::ColumnCmd(const Token& t) {
+    SyncFont();
     SetX(Target(t.value, m_x, m_hmi));
 }
 

@@ -4,17 +4,22 @@
 // (fonts, macros, patterns) plug in beside these.
 #pragma once
 
-#include "Hpgl2Scan.h"
 #include "Pcl5.h"
 #include "Pcl5Parser.h"
+#include "Pcl5SoftFont.h"
+#include "Pcl5Text.h"
 
 #include "core/Device.h"
 #include "core/Job.h"
+#include "fonts/FontStore.h"
+#include "fonts/SoftFont.h"
+#include "hpgl2/Hpgl2.h"
 
 #include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace tarvik::pcl5 {
@@ -30,10 +35,22 @@ struct PageSize {
 };
 const PageSize* FindPageSize(int code);
 
+// A colour's gray equivalent, as a monochrome printer prints it.
+inline Color GrayOf(Color c) {
+    return Color::Gray(uint8_t((c.r * 77 + c.g * 150 + c.b * 29 + 128) >> 8));
+}
+
 // The active palette and how raster data addresses it.
 struct ColorState {
     enum Encoding { IndexedByPlane = 0, IndexedByPixel = 1, DirectByPlane = 2, DirectByPixel = 3 };
-    int space = 0; // 0 device RGB, 1 device CMY (others handled as RGB)
+    // 0 device RGB, 1 device CMY, 2 colorimetric RGB (drawn as sRGB),
+    // 3 CIE L*a*b*, 4 luminance-chrominance (both turned into sRGB).
+    int space = 0;
+    // Ranges of the three components of spaces 3 and 4: raster bytes 0..255
+    // span them, palette entries are given in them.
+    double rangeMin[3] = {0, -128, -128};
+    double rangeMax[3] = {100, 127, 127};
+    Color ToRgb(double c0, double c1, double c2) const;
     int encoding = IndexedByPlane;
     int bitsPerIndex = 1;
     int bitsPerPrimary[3] = {8, 8, 8};
@@ -52,13 +69,48 @@ struct ColorState {
     }
 };
 
-class Interpreter {
+// The HP-GL/2 picture frame (*c#X, *c#Y, *c#T, *c#K, *c#L): where the
+// plot goes on the PCL page. Shared with the HP-GL/2 interpreter, which
+// takes its default window, P1 and P2 from it.
+struct PictureFrame {
+    Point anchor{0, 0};      // units from the logical page's left edge and the page top
+    double width = 0;        // units; 0 = the logical page width
+    double height = 0;       // units; 0 = the logical length less 1 inch
+    double plotWidthIn = 0;  // *c#K; 0 = not set (plot size = frame size)
+    double plotHeightIn = 0; // *c#L
+};
+
+// A downloaded user-defined pattern, as sent (*c#W).
+struct UserPattern {
+    int width = 0, height = 0;
+    // Format 0 and 20: set bits take the foreground colour. Format 1 (colour
+    // patterns): every pixel is a palette index.
+    bool indexed = false;
+    int bitsPerPixel = 1;
+    int xdpi = 300, ydpi = 300;
+    bool permanent = false;
+    std::vector<uint8_t> pixels; // one byte per pixel, rows top to bottom
+    std::vector<Color> colors;   // indexed: the palette it came with
+};
+
+// A stored macro: its bytes are shared so that a macro may delete or
+// redefine itself while it runs.
+struct Macro {
+    std::shared_ptr<const std::vector<uint8_t>> data;
+    bool permanent = false;
+};
+
+class Interpreter : private hpgl2::Host {
 public:
     explicit Interpreter(JobContext& job);
+    ~Interpreter() override;
     // Runs to the end or a UEL; returns bytes consumed.
     size_t Run(const uint8_t* data, size_t size, bool& ok);
     // Draws on the host's open page from now on (see InterpretOnPage).
     void AttachToHostPage(const HostPage& host);
+    // Downloaded fonts by ID as selection sees them; the font-management
+    // commands fill them and the job keeps them across its PCL 5 parts.
+    const fonts::FontStore& SoftFonts() const { return m_job.SoftFonts().Selectable(); }
 
     using Handler = void (Interpreter::*)(const Token&);
 
@@ -89,7 +141,39 @@ private:
     void Command(const Token& t);
     void Escape(uint8_t c);
     void Control(uint8_t c);
-    void Text(size_t count);
+    void Text(const uint8_t* bytes, size_t count);
+
+    // Text and fonts (Pcl5Text.cpp, Pcl5FontSelect.cpp).
+    enum class PrintMode { Text, Transparent, Display };
+    void PrintCode(uint32_t code, PrintMode mode, bool unicode, const Matrix& unitsToPage,
+                   const Paint& paint);
+    void PrintRun(const uint8_t* bytes, size_t count, PrintMode mode);
+    void FlushUnderline();
+    const fonts::ActiveFont* CurrentFont();
+    void SyncFont() { CurrentFont(); }
+    void LineFeed();
+    void CarriageReturn();
+    double RightMarginUnits() const;
+    Matrix UnitsToPage() const;
+    fonts::FontRequest DefaultFontRequest();
+    void ResetText();
+    void FontCharacteristicCmd(const Token& t);
+    void SymbolSetCmd(const Token& t);
+    void FontIdCmd(const Token& t);
+    void DefaultFontCmd(const Token& t);
+    void UnderlineCmd(const Token& t);
+    void UnderlineOffCmd(const Token& t);
+    void WrapCmd(const Token& t);
+    void PerforationSkipCmd(const Token& t);
+    void PrintDirectionCmd(const Token& t);
+    void ParsingMethodCmd(const Token& t);
+    // Print direction: the cursor lives in the frame of the current
+    // direction; these turn absolute positions (from the frame's top-left
+    // corner) between it and the orientation's logical page.
+    Point FrameToLogical(double x, double y, int direction) const;
+    Point LogicalToFrame(double x, double y, int direction) const;
+    double FrameWidth() const;
+    double FrameLength() const;
 
     // Page control.
     void PageSizeCmd(const Token& t);
@@ -154,6 +238,8 @@ private:
     void PaletteControlIdCmd(const Token& t);
     void PaletteControlCmd(const Token& t);
     void RenderAlgorithmCmd(const Token&) {}
+    void MonochromeModeCmd(const Token& t);
+    void ColorDataCmd(const Token& t);
     void SetSimpleColor(int mode);
     void SetDefaultPalette();
     Color PaletteColor(int index) const;
@@ -172,6 +258,67 @@ private:
     void PatternReferenceCmd(const Token& t);
     Paint FillPaint(int type, int id) const;
     RasterOp CurrentOp() const;
+
+    // Downloaded fonts and symbol sets (Pcl5SoftFontCmds.cpp).
+    void DownloadFontIdCmd(const Token& t);
+    void CharCodeCmd(const Token& t);
+    void FontControlCmd(const Token& t);
+    void FontHeaderCmd(const Token& t);
+    void CharDataCmd(const Token& t);
+    void SymbolSetIdCmd(const Token& t);
+    void DefineSymbolSetCmd(const Token& t);
+    void SymbolSetControlCmd(const Token& t);
+    void AlphanumericIdCmd(const Token& t);
+    void ResetSoftFonts();
+    void SelectFontById(int id, bool secondary);
+    void CopyCurrentFont(int toId);
+    // Page features: macros, user patterns, the picture frame and the rest
+    // of page control (Pcl5Macro.cpp, Pcl5Pattern.cpp, Pcl5PageControl.cpp).
+public:
+    // The paint of the current pattern (*v#T with *c#G), as text, rasters
+    // and HP-GL/2 fills draw with it.
+    Paint CurrentPaint() const;
+    // A PCL pattern in colour ink: type 2 shading (id = percent), 3
+    // cross-hatch (id 1-6), 4 user pattern id (whose set bits take ink);
+    // kind None when there is none. HP-GL/2 fills with these.
+    Paint PatternPaint(int type, int id, Color ink) const;
+    RasterOp PrintModelOp() const { return CurrentOp(); }
+    const std::vector<Color>& Palette() const { return m_color.palette; }
+    const PictureFrame& Frame() const { return m_frame; }
+    // The frame on the page: its top-left corner and size in points.
+    Rect FrameOnPage() const;
+    // Alphanumeric macro IDs (&n#W operations 4, 5 and 21).
+    void MacroAlphanumericId(int operation, const std::string& name);
+
+private:
+    enum class LoopEnd { End, Uel, Stop };
+    LoopEnd Interpret(Parser& parser);
+    void RecordMacroToken(const Token& t);
+    void MacroIdCmd(const Token& t);
+    bool RunMacro(const std::string& key, int mode);
+    void RunOverlay();
+    std::string MacroKey() const;
+    void DeleteMacros(bool temporaryOnly);
+    struct Environment;
+    void SaveEnvironment(Environment& env) const;
+    void RestoreEnvironment(const Environment& env);
+    void DefaultPrintModel();
+
+    void UserPatternCmd(const Token& t);
+    void PatternControlCmd(const Token& t);
+    Paint UserPaint(int id, Color ink) const;
+    Matrix PatternToPage(double xdpi, double ydpi) const;
+    void DeletePatterns(bool temporaryOnly);
+
+    void FrameWidthCmd(const Token& t);
+    void FrameHeightCmd(const Token& t);
+    void FrameAnchorCmd(const Token& t);
+    void PlotWidthCmd(const Token& t);
+    void PlotHeightCmd(const Token& t);
+    void CopiesCmd(const Token& t);
+    void PixelPlacementCmd(const Token& t);
+    void DefaultFrame();
+    bool CustomPaper(double& widthPt, double& heightPt) const;
 
     JobContext& m_job;
     Parser* m_parser = nullptr;
@@ -200,11 +347,60 @@ private:
     HostPage m_host;
     int m_pagesInJob = 0;
 
-    // Macros are parsed and stored only so far as to keep the stream in step.
-    bool m_definingMacro = false;
+    // Text.
+    TextState m_text;
+    std::unique_ptr<fonts::FontSelector> m_fontSelector;
+    struct Underline {
+        bool open = false;
+        double x0 = 0, x1 = 0, y = 0; // units
+    } m_underline;
+    // The font that last set the HMI, held so that its address cannot be
+    // reused by another font.
+    std::shared_ptr<const fonts::ActiveFont> m_hmiFont;
+    std::vector<std::string> m_fontNotes; // substitutions already reported
 
-    // HP-GL/2 blocks are scanned, not drawn: they still mark pages.
-    Hpgl2Scan m_hpgl;
+    // Macros.
+    bool m_definingMacro = false;
+    struct MacroDefinition {
+        Parser* parser = nullptr; // the stream the definition started in
+        const uint8_t* data = nullptr;
+        size_t start = 0;
+        std::string key;
+    } m_macroDef;
+    const uint8_t* m_parserData = nullptr; // the bytes m_parser reads
+    std::map<std::string, Macro> m_macros;
+    size_t m_macroBytes = 0;
+    int m_macroId = 0;
+    std::string m_macroName;  // an alphanumeric ID in force instead of m_macroId
+    std::string m_overlayKey; // empty = no overlay
+    int m_macroDepth = 0;
+    bool m_inOverlay = false;
+
+    // User patterns, by ID.
+    std::map<int, UserPattern> m_userPatterns;
+    size_t m_patternBytes = 0;
+    bool m_patternFixed = false; // *p1R: patterns keep to the sheet
+    bool m_monochrome = false;   // &b1M: colours print as their gray
+    bool m_gridCentered = false; // *l1R
+
+    PictureFrame m_frame;
+
+    // HP-GL/2 (Pcl5Hpgl2.cpp): entering and leaving it, and the host side
+    // of its interpreter.
+    void EnterHpgl2(int mode);
+    void LeaveHpgl2(int mode);
+    Device* DrawingPage() override;
+    void AdvancePage() override;
+    hpgl2::Frame PlotFrame() const override;
+    RasterOp PclRasterOp() const override { return CurrentOp(); }
+    std::vector<Color> PclPalette() const override;
+    Paint PclPattern(int kind, int id, Color c) const override;
+    bool SetPlotSize(double lengthPlu, double widthPlu) override;
+    std::unique_ptr<hpgl2::Interpreter> m_gl;
+    bool m_plotFile = false; // a stand-alone plot: the frame is the page
+    // A plot without PS: its media from the extent of its ink (plotter units).
+    void SizePlotFromExtent(const uint8_t* data, size_t size);
+    Point m_plotMedia{0, 0};
 
     // Colour.
     ColorState m_color;
@@ -224,6 +420,8 @@ private:
     bool m_patternTransparent = true;
     uint8_t m_rop = 252;
     Point m_patternOrigin{0, 0};
+
+    SoftFontCmdState m_soft;
 
     // Raster graphics.
     struct Raster {

@@ -61,6 +61,8 @@ public:
     Token Next();
 
     size_t Position() const { return m_pos; }
+    const uint8_t* Bytes() const { return m_data; }
+    size_t Size() const { return m_size; }
     bool InHpgl() const { return m_hpgl; }
     // Starts (or leaves) HP-GL/2 mode, e.g. for a job that PJL began in it.
     void SetHpgl(bool on) { m_hpgl = on; }

@@ -237,7 +237,11 @@ bool Interpreter::OpenImage() {
     info = ImageInfo{};
     info.width = r.width;
     info.height = int(rowsLeft);
-    Paint paint = Paint::SolidColor(kBlack);
+    // Rasters are the source; the current pattern is what they paint with,
+    // through the logical operation. Colour rasters keep their own colours
+    // under a solid pattern.
+    Paint paint = m_currentPattern == 0 ? Paint::SolidColor(kBlack) : CurrentPaint();
+    if (paint.kind == Paint::Kind::None) paint = Paint::SolidColor(kBlack);
     switch (c.encoding) {
     case ColorState::DirectByPixel:
         info.format = ImageInfo::Format::Rgb;
@@ -260,8 +264,14 @@ bool Interpreter::OpenImage() {
         info.bitsPerComponent = packed ? bits : 8;
         info.palette = c.palette;
         info.palette.resize(size_t(1) << std::min(c.bitsPerIndex, 8), kBlack);
-        // One bit per pixel takes the foreground colour, as text does.
-        if (c.bitsPerIndex == 1) paint = Paint::SolidColor(m_foreground);
+        if (m_monochrome)
+            for (Color& col : info.palette) col = GrayOf(col);
+        // One bit per pixel takes the foreground colour (or the current
+        // pattern), as text does.
+        if (c.bitsPerIndex == 1) {
+            paint = CurrentPaint();
+            if (paint.kind == Paint::Kind::None) paint = Paint::SolidColor(m_foreground);
+        }
         break;
     }
     }
@@ -307,6 +317,25 @@ bool Interpreter::EmitRow() {
         if (c.space == 1) {
             r.row.resize(w * 3);
             for (size_t i = 0; i < w * 3; ++i) r.row[i] = uint8_t(255 - r.seeds[0][i]);
+            data = r.row.data();
+        } else if (c.space >= 3 || m_monochrome) {
+            // Bytes span each component's range; the result is sRGB.
+            r.row.resize(w * 3);
+            const uint8_t* s = r.seeds[0].data();
+            for (size_t x = 0; x < w; ++x) {
+                const uint8_t* px = s + 3 * x;
+                Color col{px[0], px[1], px[2]};
+                if (c.space >= 3) {
+                    double v[3];
+                    for (int i = 0; i < 3; ++i)
+                        v[i] = c.rangeMin[i] + px[i] * (c.rangeMax[i] - c.rangeMin[i]) / 255.0;
+                    col = c.ToRgb(v[0], v[1], v[2]);
+                }
+                if (m_monochrome) col = GrayOf(col);
+                r.row[3 * x] = col.r;
+                r.row[3 * x + 1] = col.g;
+                r.row[3 * x + 2] = col.b;
+            }
             data = r.row.data();
         }
     } else if (r.info.bitsPerComponent != 8 ||

@@ -918,8 +918,14 @@ void Interpreter::SetColorSpace() {
     }
     // Colours of the old space become black in the new one. A null pen or
     // brush stays null: drivers rely on that and do not send it again.
-    if (!m_gs.brush.IsNull()) m_gs.brush.paint = Paint::SolidColor(kBlack);
-    if (!m_gs.pen.IsNull()) m_gs.pen.paint = Paint::SolidColor(kBlack);
+    // A space that only brings a palette sets up an image or pattern that
+    // follows: drivers paint stencil masks that way (a two-entry palette,
+    // the mask combined with the brush chosen just before), so the pen and
+    // brush stay as they are.
+    if (m_gs.palette.empty()) {
+        if (!m_gs.brush.IsNull()) m_gs.brush.paint = Paint::SolidColor(kBlack);
+        if (!m_gs.pen.IsNull()) m_gs.pen.paint = Paint::SolidColor(kBlack);
+    }
 }
 
 Color Interpreter::PaletteColor(size_t index) const {

@@ -48,6 +48,9 @@ public:
     QStringList folderCaptions;
     QList<QByteArray> opened;
     int rendererFailedShown = 0;
+    bool stopAndQuitAnswer = false; // the answer to "Stop it and quit?"
+    int stopAndQuitAsked = 0;
+    QStringList messages;
 
     QByteArray Cell(int row, int column) const { return ListModel()->Text(row, column).toUtf8(); }
     template <class T> T* Find(const char* name) const {
@@ -70,6 +73,11 @@ protected:
     void OpenWithDesktop(const QByteArray& path) override { opened.append(path); }
     using CConvertDlg::ChooseFolder;
     void ShowRendererFailed() override { ++rendererFailedShown; }
+    bool AskStopAndQuit() override {
+        ++stopAndQuitAsked;
+        return stopAndQuitAnswer;
+    }
+    void ShowMessage(const QString& text) override { messages.append(text); }
 };
 
 // Drags mime over the window and drops it, as the desktop would.

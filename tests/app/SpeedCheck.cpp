@@ -1,7 +1,9 @@
-// Times the window's two costly moments: adding a folder of 10,000 print
-// files, and how long the window thread is held up while a run goes on.
+// Times the window's costly moments: adding a folder of 10,000 print files,
+// the preview of a 60-page job, and how long the window thread is held up
+// while a run goes on (the preview following the row being converted).
 // Prints the figures; not a test, so a loaded machine fails nothing.
 #include "AppTestSupport.h"
+#include "PagePreview.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -74,6 +76,35 @@ int main(int argc, char** argv) {
         if (!realDlg->OnInitDialog()) return 1;
         realDlg->show();
         run = realDlg.get();
+        // The first thumbnail of the 60-page job, and the window's longest
+        // stall while all its pages come in.
+        const QByteArray sixty = VARNEL_CORPUS_DIR "/pcl5/pclparaphernalia__637793870991600249.prn";
+        qint64 first = -1, gap = 0, previous = 0;
+        QElapsedTimer watch;
+        QTimer meter;
+        QObject::connect(&meter, &QTimer::timeout, [&] {
+            gap = std::max(gap, watch.elapsed() - previous);
+            previous = watch.elapsed();
+        });
+        QObject::connect(run->Preview(), &CPagePreview::tileAdded, [&](int) {
+            if (first < 0) first = watch.elapsed();
+        });
+        // The floor first: the longest gap of an idle second on this machine.
+        watch.start();
+        meter.start(5);
+        while (watch.elapsed() < 1000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        std::printf("idle window thread, one second: longest gap %lld ms\n", gap);
+        gap = 0;
+        watch.restart();
+        previous = 0;
+        run->Preview()->ShowInput(sixty);
+        while (run->Preview()->IsBusy())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        meter.stop();
+        std::printf("preview of the 60-page job: first thumbnail %lld ms, all %d in %lld ms, "
+                    "longest window-thread gap %lld ms\n",
+                    first, run->Preview()->PageTiles(), watch.elapsed(), gap);
         run->AddFolderFiles(VARNEL_CORPUS_DIR "/pcl5");
     } else {
         const QByteArray jobs = home.NewFolder("jobs");

@@ -344,3 +344,169 @@ TEST(Pcl5Limits, HostileValuesStayBounded) {
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.pages.size(), 1u);
 }
+
+TEST(Pcl5Macros, ExecuteCallOverlayAndLifetime) {
+    // Macro 1 draws a box at the cursor, moves the cursor and selects 50 %
+    // shading: executing it keeps those changes, calling it does not.
+    std::string define =
+        E + "&f1y0X" + E + "*c30a30b0P" + E + "*p+150X" + E + "*c50G" + E + "*v2T" + E + "&f1X";
+    std::string probe = E + "*c30a30b5P"; // the current pattern, at the cursor
+    Result exec = Render(Top + define + E + "&f2X" + probe);
+    ASSERT_EQ(exec.pages.size(), 1u);
+    EXPECT_TRUE(exec.pages[0].Black(20, 2));
+    double moved = exec.pages[0].DarkShare(56, 0, 64, 7);
+    EXPECT_GT(moved, 0.2);
+    EXPECT_LT(moved, 0.8);
+    Result call = Render(Top + define + E + "&f3X" + probe);
+    EXPECT_TRUE(call.pages[0].Black(20, 2));
+    EXPECT_EQ(call.pages[0].DarkShare(18, 0, 25, 7), 1.0); // solid, at the old cursor
+    EXPECT_EQ(call.pages[0].DarkShare(56, 0, 64, 7), 0.0);
+
+    // An overlay is drawn on every page, the blank ones a form feed ejects
+    // included, in a fresh environment, and not on a page that is never
+    // printed; a page size change ends it.
+    std::string overlay =
+        E + "&f2y0X" + E + "*p0x600Y" + E + "*c30a30b0P" + E + "&f1X" + E + "&f4X";
+    Result pages = Render(Top + overlay + E + "*p900X" + E + "*c30a30b0P\x0c\x0c" + E + "&l26A" +
+                          E + "*c30a30b0P" + E + "E");
+    ASSERT_EQ(pages.pages.size(), 3u);
+    // Two inches below the default half-inch top margin.
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(pages.pages[size_t(i)].Black(20, 190)) << i;
+    EXPECT_TRUE(pages.pages[0].Black(245, 2));
+    EXPECT_TRUE(pages.pages[2].White(20, 190));
+
+    // A reset drops temporary macros; permanent ones stay.
+    std::string kept = define + E + "&f10X" + E + "&f2y0X" + E + "*c30a30b0P" + E + "&f1X";
+    Result reset =
+        Render(Top + kept + E + "E" + Top + E + "&f1y3X" + E + "*p0x300Y" + E + "&f2y3X");
+    ASSERT_EQ(reset.pages.size(), 1u);
+    EXPECT_TRUE(reset.pages[0].Black(20, 2));
+    EXPECT_TRUE(reset.pages[0].White(20, 77));
+}
+
+TEST(Pcl5Macros, HostileMacrosEnd) {
+    // A macro that calls itself, an overlay that defines a macro it never
+    // closes, a form feed in an overlay, a definition left open at the end:
+    // the job ends with its three pages.
+    std::string self = E + "&f5y0X" + E + "*c30a30b0P" + E + "&f5y3X" + E + "&f1X" + E + "&f3X";
+    std::string overlay = E + "&f6y0X" + E + "&f7y0X" + E + "*c9a9b0P\x0c" + E + "&f1X" + E +
+                          "&f7y2X\x0c" + E + "&f1X" + E + "&f6y4X";
+    Result r = Render(Top + self + overlay + "\x0c\x0c" + E + "&f8y0X" + E + "*c30a30b0P");
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.pages.size(), 3u);
+    EXPECT_TRUE(r.pages[0].Black(20, 2));
+}
+
+namespace {
+// An 8 x 8 pattern whose left half is ink, as format 0 or resolution-specified.
+std::string StripePattern(int id, int dpi = 0) {
+    std::string head =
+        dpi ? Bytes({20, 0, 1, 0, 0, 8, 0, 8, dpi >> 8, dpi & 255, dpi >> 8, dpi & 255})
+            : Bytes({0, 0, 1, 0, 0, 8, 0, 8});
+    std::string data = head + std::string(8, char(0xf0));
+    return E + "*c" + std::to_string(id) + "g" + std::to_string(data.size()) + "W" + data;
+}
+
+// Whether device columns x0..x1 of row y follow stripes of period `period`
+// starting with ink at column `phase`.
+bool Stripes(const Page& p, int y, int x0, int x1, int period, int phase) {
+    for (int x = x0; x < x1; ++x) {
+        bool ink = (((x - phase) % period) + period) % period < period / 2;
+        if (p.Black(x, y) != ink) return false;
+    }
+    return true;
+}
+} // namespace
+
+TEST(Pcl5Patterns, UserPatternsTileFromTheReferencePoint) {
+    // 300 dpi pattern on a 300 dpi page: tiles of 8 device pixels from the
+    // page origin; a 600 dpi one tiles at half the size; *p#R moves the
+    // phase to the cursor; selected with *v4T and filled with *c5P alike.
+    std::string box = E + "*c600a60b";
+    Result fmt0 = Render(Top + StripePattern(3) + box + "4P", 300);
+    EXPECT_TRUE(Stripes(fmt0.pages[0], 30, 80, 600, 8, 0));
+    Result fine = Render(Top + StripePattern(3, 600) + E + "*v4T" + box + "5P", 300);
+    EXPECT_TRUE(Stripes(fine.pages[0], 30, 80, 600, 4, 0));
+    Result moved = Render(Top + StripePattern(3) + E + "*p2x0Y" + E + "*p0R" + box + "4P", 300);
+    EXPECT_TRUE(Stripes(moved.pages[0], 30, 80, 600, 8, 71 + 2));
+
+    // A colour pattern's pixels are palette indices: under simple RGB
+    // colour, 1 is red and 0 black.
+    std::string colour = Bytes({1, 0, 1, 0, 0, 8, 0, 8}) + std::string(8, char(0xf0));
+    Result rgb = Render(Top + E + "*r3U" + E + "*c3g16W" + colour + box + "4P", 300);
+    EXPECT_EQ(rgb.pages[0].At(80, 30), (Color{255, 0, 0}));
+    EXPECT_EQ(rgb.pages[0].At(84, 30), kBlack);
+
+    // Deleted, oversized and short patterns leave nothing (and no crash).
+    Result deleted =
+        Render(Top + StripePattern(3) + E + "*c2Q" + box + "4P" + E + "*c0g" + E + "*c20W" +
+               Bytes({0, 0, 1, 0, 255, 255, 255, 255}) + std::string(12, 'x') + box + "4P" + E +
+               "*c5W" + Bytes({20, 0, 1, 0, 0}) + box + "4P" + E + "*c5g60a60b0P");
+    ASSERT_EQ(deleted.pages.size(), 1u);
+    EXPECT_EQ(deleted.pages[0].DarkShare(80, 5, 600, 55), 0.0);
+}
+
+TEST(Pcl5Patterns, ShadingLevelsAndHatchesAtTwoResolutions) {
+    // Eight shading levels and six hatches side by side; each patch's share
+    // of ink matches the printer's level at 300 and at 600 dpi.
+    const int ids[] = {2, 10, 15, 30, 45, 70, 90, 100};
+    const double hatch[] = {0.125, 0.125, 0.125, 0.125, 0.234, 0.234};
+    std::string job = Top;
+    for (int i = 0; i < 8; ++i)
+        job += E + "*p" + std::to_string(i * 270) + "x0Y" + E + "*c" + std::to_string(ids[i]) +
+               "g240a240b2P";
+    for (int i = 0; i < 6; ++i)
+        job += E + "*p" + std::to_string(i * 270) + "x300Y" + E + "*c" + std::to_string(i + 1) +
+               "g240a240b3P";
+    for (int dpi : {300, 600}) {
+        Result r = Render(job, dpi);
+        ASSERT_EQ(r.pages.size(), 1u);
+        double k = dpi / 300.0;
+        for (int i = 0; i < 8; ++i) {
+            int x = int((71 + i * 270) * k);
+            EXPECT_NEAR(r.pages[0].DarkShare(x + 8, 8, x + int(232 * k), int(232 * k)),
+                        ids[i] / 100.0, 0.01)
+                << "level " << ids[i] << " at " << dpi;
+        }
+        for (int i = 0; i < 6; ++i) {
+            int x = int((71 + i * 270) * k), y = int(300 * k);
+            EXPECT_NEAR(r.pages[0].DarkShare(x + 8, y + 8, x + int(232 * k), y + int(232 * k)),
+                        hatch[i], 0.02)
+                << "hatch " << i + 1 << " at " << dpi;
+        }
+    }
+}
+
+TEST(Pcl5Patterns, RastersPaintWithTheCurrentPatternAndColour) {
+    // A 1-bit raster is a stencil: its set bits take the current pattern or
+    // the foreground colour, its clear bits leave the page as it was.
+    std::string raster = E + "*t300R" + E + "*r1A";
+    for (int i = 0; i < 64; ++i) raster += Row(std::string(40, char(0xff)) + std::string(10, 0));
+    raster += E + "*rB";
+    std::string gray = E + "*p0x0Y" + E + "*c2400a100b" + E + "*c10g2P";
+    Result shaded = Render(Top + E + "*c50g" + E + "*v2T" + raster, 300);
+    double share = shaded.pages[0].DarkShare(75, 2, 385, 62);
+    EXPECT_GT(share, 0.4);
+    EXPECT_LT(share, 0.6);
+    std::string red = E + "*r3U" + E + "*v1S";
+    Result colour = Render(Top + gray + red + raster, 300);
+    EXPECT_EQ(colour.pages[0].At(200, 30), (Color{255, 0, 0}));
+    // Under the clear bits the 10 % shading shows through.
+    EXPECT_GT(colour.pages[0].DarkShare(400, 2, 460, 62), 0.05);
+}
+
+TEST(Pcl5Color, LabPalettesAndMonochromePrinting) {
+    // CIE L*a*b* entries come out in sRGB; monochrome printing turns the
+    // same colour into its gray.
+    std::string lab = E + "*v6W" + Bytes({3, 1, 8, 8, 8, 8}) + E + "*v53a80b67c1I" + E + "*v1S";
+    Result r = Render(Top + lab + E + "*c30a30b0P");
+    Color c = r.pages[0].At(20, 2);
+    EXPECT_GT(c.r, 230);
+    EXPECT_LT(c.g, 40);
+    EXPECT_LT(c.b, 40);
+    Result mono = Render(Top + E + "&b1M" + lab + E + "*c30a30b0P");
+    Color g = mono.pages[0].At(20, 2);
+    EXPECT_EQ(g.r, g.g);
+    EXPECT_EQ(g.g, g.b);
+    EXPECT_NEAR(g.r, 77 * c.r / 256 + 150 * c.g / 256 + 29 * c.b / 256, 3);
+}

@@ -394,7 +394,7 @@ TEST(PxlStream, PassThroughDrawsPcl5AtTheCursorOnTheSamePage) {
     EXPECT_LT(r.trace.find("PopClip"), r.trace.find("M 0 0 L")) << r.trace;
 }
 
-TEST(PxlState, ColorSpaceChangeKeepsANullPen) {
+TEST(PxlState, ColorSpaceChangeKeepsANullPenAndAStencilBrush) {
     // Brush colours turn black in the new space; a null pen stays null, as
     // drivers that set it once expect.
     Writer w = Page();
@@ -404,9 +404,24 @@ TEST(PxlState, ColorSpaceChangeKeepsANullPen) {
     w.UB(0).A(aNullBrush).Op(kSetBrushSource);
     w.UB(2).A(aColorSpace).Op(kSetColorSpace);
     w.U16Box(0, 0, 10, 10).A(aBoundingBox).Op(kRectangle);
+    // A colour stencil as drivers send it: the brush colour, then a gray
+    // space that only brings the mask's two-entry palette. The mask keeps
+    // the brush and paints it where its bits are black.
+    w.UB(2).A(aColorSpace).Op(kSetColorSpace);
+    w.UBArray(std::vector<uint8_t>{255, 0, 0}).A(aRGBColor).Op(kSetBrushSource);
+    w.UB(1).A(aTxMode).Op(kSetSourceTxMode);
+    w.UB(1).A(aColorSpace).UB(2).A(aPaletteDepth);
+    w.UBArray(std::vector<uint8_t>{255, 0}).A(aPaletteData).Op(kSetColorSpace);
+    w.S16Xy(0, 0).A(aPoint).Op(kSetCursor);
+    w.UB(1).A(aColorMapping).UB(0).A(aColorDepth).U16(8).A(aSourceWidth).U16(1).A(aSourceHeight);
+    w.U16Xy(80, 10).A(aDestinationSize).Op(kBeginImage);
+    w.U16(0).A(aStartLine).U16(1).A(aBlockHeight).UB(0).A(aCompressMode);
+    w.Op(kReadImage).Data({0x0F, 0, 0, 0}).Op(kEndImage);
     pxltest::Result r = pxltest::Trace(Finish(w));
     EXPECT_EQ(r.Count("FillPath nonzero solid(0,0,0)"), 1u) << r.trace;
     EXPECT_FALSE(r.Has("StrokePath")) << r.trace;
+    EXPECT_TRUE(r.Has("BeginImage indexed1 8x1 palette=2")) << r.trace;
+    EXPECT_TRUE(r.Has("solid(255,0,0) rop=252 st")) << r.trace;
 }
 
 TEST(PxlStream, VendorDataAndHostileCounts) {

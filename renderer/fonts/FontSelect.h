@@ -1,0 +1,117 @@
+// Font selection for PCL 5 text and HP-GL/2 labels: by characteristics in
+// the printer's priority order over the resident fonts and the downloaded
+// fonts of a FontStore, or a given font by ID; and the selected font at its
+// size, which looks glyphs up for printing.
+//
+// Drivers reselect for every word, so results are cached per request and
+// the glyphs of single-byte codes per selected font.
+#pragma once
+
+#include "FontStore.h"
+#include "PclFont.h"
+#include "SymbolSets.h"
+
+#include <array>
+#include <bitset>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace tarvik {
+class FontLibrary;
+}
+
+namespace tarvik::fonts {
+
+constexpr int kRoman8 = SymbolSetValue(8, 'U');
+
+// The characteristics a job asks for (the font select table).
+struct FontRequest {
+    int symbolSet = kRoman8;
+    int spacing = 0; // 0 fixed, 1 proportional
+    double pitch = 10;
+    double height = 12;
+    int style = 0;
+    int weight = 0;
+    int typeface = 4099;
+    int orientation = 0;
+    bool operator==(const FontRequest&) const = default;
+};
+
+// A font as selected: the font, the symbol set its codes go through, and
+// its size.
+class ActiveFont {
+public:
+    ActiveFont(std::shared_ptr<PclFont> font, int symbolSet, double heightPt, double pitch);
+
+    const PclFont& Font() const { return *m_font; }
+    const std::shared_ptr<PclFont>& Shared() const { return m_font; }
+    int SymbolSetValue() const { return m_symbolSet; }
+    const SymbolSet* Set() const { return m_set; }
+    // The em size of scalable fonts; a bitmap font's own height.
+    double HeightPt() const { return m_height; }
+    // Fixed-pitch fonts: characters per inch; proportional fonts: 0.
+    double Pitch() const { return m_pitch; }
+    bool Proportional() const { return m_pitch <= 0; }
+    // The default horizontal motion: the pitch's cell, or the space width.
+    double DefaultHmiPt() const { return m_hmiPt; }
+
+    // Unicode of a code in this font's symbol set; kNoUnicode when the set
+    // leaves it undefined.
+    uint32_t ToUnicode(uint32_t code) const;
+    // The glyph for a code; Kind::None when the font cannot print it.
+    const Glyph& Lookup(uint32_t code) const;
+    // The glyph for a Unicode character (UTF-8 text); not cached.
+    const Glyph& LookupUnicode(uint32_t unicode) const;
+    // Advance of a glyph in points (for proportional spacing).
+    double AdvancePt(const Glyph& g) const;
+
+private:
+    std::shared_ptr<PclFont> m_font;
+    int m_symbolSet;
+    const SymbolSet* m_set;
+    double m_height, m_pitch, m_hmiPt = 0;
+    mutable std::array<Glyph, 256> m_glyphs;
+    mutable std::bitset<256> m_have;
+    mutable Glyph m_wide;
+};
+
+class FontSelector {
+public:
+    explicit FontSelector(FontLibrary& library);
+    ~FontSelector();
+
+    // The best font for the request; never null. `note`, when given, gets a
+    // description of what was substituted (empty for a fitting font).
+    std::shared_ptr<const ActiveFont> Select(const FontRequest& request, const FontStore* store,
+                                             std::string* note = nullptr);
+    // A font chosen by ID, at the request's size and symbol set where it is
+    // scalable or unbound.
+    std::shared_ptr<const ActiveFont> Activate(const std::shared_ptr<PclFont>& font,
+                                               const FontRequest& request);
+    // The request a font fulfils exactly (the select table after (#X).
+    static FontRequest RequestFor(const PclFont& font, const FontRequest& current);
+
+    const std::vector<std::shared_ptr<PclFont>>& Residents();
+    // PJL FONTNUMBER counts resident fonts in this order.
+    std::shared_ptr<PclFont> ResidentByNumber(int number);
+
+private:
+    std::shared_ptr<PclFont> Choose(const FontRequest& r, const FontStore* store, int& symbolSet,
+                                    std::string* note);
+    FontLibrary& m_library;
+    std::vector<std::shared_ptr<PclFont>> m_residents;
+    struct Cached {
+        FontRequest request;
+        uint64_t generation;
+        std::shared_ptr<const ActiveFont> font;
+        std::string note;
+    };
+    std::vector<Cached> m_cache; // few distinct requests per job; newest last
+};
+
+// The resident font behind an installed stand-in face.
+std::shared_ptr<PclFont> MakeResidentFont(FontLibrary& library, int index);
+
+} // namespace tarvik::fonts

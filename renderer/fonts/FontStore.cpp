@@ -1,0 +1,53 @@
+#include "FontStore.h"
+
+namespace tarvik::fonts {
+
+void FontStore::Add(int id, std::shared_ptr<PclFont> font, bool permanent) {
+    if (!font) return;
+    m_fonts[id] = Entry{std::move(font), permanent};
+    ++m_generation;
+}
+
+bool FontStore::Remove(int id) {
+    if (!m_fonts.erase(id)) return false;
+    ++m_generation;
+    return true;
+}
+
+void FontStore::RemoveAll() {
+    if (m_fonts.empty()) return;
+    m_fonts.clear();
+    ++m_generation;
+}
+
+void FontStore::RemoveTemporary() {
+    bool changed = false;
+    for (auto it = m_fonts.begin(); it != m_fonts.end();) {
+        if (it->second.permanent) {
+            ++it;
+        } else {
+            it = m_fonts.erase(it);
+            changed = true;
+        }
+    }
+    if (changed) ++m_generation;
+}
+
+bool FontStore::SetPermanent(int id, bool permanent) {
+    auto it = m_fonts.find(id);
+    if (it == m_fonts.end()) return false;
+    it->second.permanent = permanent;
+    return true;
+}
+
+const PclFont* FontStore::Find(int id) const {
+    auto it = m_fonts.find(id);
+    return it == m_fonts.end() ? nullptr : it->second.font.get();
+}
+
+std::shared_ptr<PclFont> FontStore::Shared(int id) const {
+    auto it = m_fonts.find(id);
+    return it == m_fonts.end() ? nullptr : it->second.font;
+}
+
+} // namespace tarvik::fonts

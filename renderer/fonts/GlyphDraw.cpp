@@ -1,0 +1,33 @@
+#include "PclFont.h"
+
+namespace tarvik::fonts {
+
+void DrawGlyph(Device& dev, const Glyph& glyph, const GlyphPlacement& where, const Paint& paint,
+               const RasterOp& op) {
+    switch (glyph.kind) {
+    case Glyph::Kind::Outline: {
+        if (!glyph.face) return;
+        double s = where.heightPt;
+        // Glyph space is y up; text space is y down.
+        Matrix m = Matrix::Scale(s * glyph.scaleX, -s).Then(where.textToPage);
+        dev.FillGlyph(*glyph.face, glyph.index, m, paint, op);
+        break;
+    }
+    case Glyph::Kind::Bitmap: {
+        if (!glyph.bits || glyph.width <= 0 || glyph.height <= 0 || glyph.resolution <= 0) return;
+        double dot = 72.0 / glyph.resolution;
+        Matrix m = Matrix::Scale(dot, dot)
+                       .Then(Matrix::Translate(glyph.left * dot, -glyph.top * dot))
+                       .Then(where.textToPage);
+        dev.FillMask(glyph.bits, glyph.width, glyph.height, glyph.stride, m, paint, op);
+        break;
+    }
+    case Glyph::Kind::Box:
+        DrawBoxGlyph(dev, glyph, where, paint, op);
+        break;
+    case Glyph::Kind::None:
+        break;
+    }
+}
+
+} // namespace tarvik::fonts

@@ -1,0 +1,292 @@
+// Macros: definition, execute, call, automatic overlay and deletion, with
+// the print environment saved around calls and overlays.
+#include "Pcl5Interp.h"
+
+#include <algorithm>
+
+namespace tarvik::pcl5 {
+
+namespace {
+
+// Two levels of nesting below the macro the job invoked, as printers allow;
+// deeper invocations (a macro calling itself, say) are skipped.
+constexpr int kMaxMacroDepth = 3;
+
+} // namespace
+
+// What a call or an overlay gives back when it ends: the modified print
+// environment, less the downloaded things (fonts, macros, patterns,
+// palettes kept by ID), which are global.
+struct Interpreter::Environment {
+    double topMargin, textLength, leftMargin, rightMargin, hmi, vmi, unit;
+    int lineTermination;
+    double x, y;
+    std::vector<Point> cursorStack;
+    ColorState color;
+    Color foreground;
+    double rectWidth, rectHeight;
+    int patternId, currentPattern;
+    bool sourceTransparent, patternTransparent, patternFixed, gridCentered;
+    uint8_t rop;
+    Point patternOrigin;
+    PictureFrame frame;
+    int rasterResolution, rasterCompression, rasterPresentation;
+    int sourceWidth, sourceHeight;
+    double destWidth, destHeight;
+};
+
+void Interpreter::SaveEnvironment(Environment& e) const {
+    e.topMargin = m_topMargin;
+    e.textLength = m_textLength;
+    e.leftMargin = m_leftMargin;
+    e.rightMargin = m_rightMargin;
+    e.hmi = m_hmi;
+    e.vmi = m_vmi;
+    e.unit = m_unit;
+    e.lineTermination = m_lineTermination;
+    e.x = m_x;
+    e.y = m_y;
+    e.cursorStack = m_cursorStack;
+    e.color = m_color;
+    e.foreground = m_foreground;
+    e.rectWidth = m_rectWidth;
+    e.rectHeight = m_rectHeight;
+    e.patternId = m_patternId;
+    e.currentPattern = m_currentPattern;
+    e.sourceTransparent = m_sourceTransparent;
+    e.patternTransparent = m_patternTransparent;
+    e.patternFixed = m_patternFixed;
+    e.gridCentered = m_gridCentered;
+    e.rop = m_rop;
+    e.patternOrigin = m_patternOrigin;
+    e.frame = m_frame;
+    e.rasterResolution = m_raster.resolution;
+    e.rasterCompression = m_raster.compression;
+    e.rasterPresentation = m_raster.presentation;
+    e.sourceWidth = m_raster.sourceWidth;
+    e.sourceHeight = m_raster.sourceHeight;
+    e.destWidth = m_raster.destWidth;
+    e.destHeight = m_raster.destHeight;
+}
+
+void Interpreter::RestoreEnvironment(const Environment& e) {
+    if (m_raster.active) EndRaster();
+    m_topMargin = e.topMargin;
+    m_textLength = e.textLength;
+    m_leftMargin = e.leftMargin;
+    m_rightMargin = e.rightMargin;
+    m_hmi = e.hmi;
+    m_vmi = e.vmi;
+    m_unit = e.unit;
+    m_lineTermination = e.lineTermination;
+    // The page may have changed size under the macro: keep the cursor on it.
+    SetX(e.x);
+    SetY(e.y);
+    m_cursorStack = e.cursorStack;
+    m_color = e.color;
+    m_foreground = e.foreground;
+    m_rectWidth = e.rectWidth;
+    m_rectHeight = e.rectHeight;
+    m_patternId = e.patternId;
+    m_currentPattern = e.currentPattern;
+    m_sourceTransparent = e.sourceTransparent;
+    m_patternTransparent = e.patternTransparent;
+    m_patternFixed = e.patternFixed;
+    m_gridCentered = e.gridCentered;
+    m_rop = e.rop;
+    m_patternOrigin = e.patternOrigin;
+    m_frame = e.frame;
+    m_raster.resolution = e.rasterResolution;
+    m_raster.compression = e.rasterCompression;
+    m_raster.presentation = e.rasterPresentation;
+    m_raster.sourceWidth = e.sourceWidth;
+    m_raster.sourceHeight = e.sourceHeight;
+    m_raster.destWidth = e.destWidth;
+    m_raster.destHeight = e.destHeight;
+}
+
+void Interpreter::DefaultPrintModel() {
+    m_rectWidth = m_rectHeight = 0;
+    m_patternId = 0;
+    m_currentPattern = 0;
+    m_sourceTransparent = true;
+    m_patternTransparent = true;
+    m_patternFixed = false;
+    m_gridCentered = false;
+    m_rop = 252;
+    m_patternOrigin = {0, 0};
+}
+
+std::string Interpreter::MacroKey() const {
+    return m_macroName.empty() ? "#" + std::to_string(m_macroId) : "$" + m_macroName;
+}
+
+void Interpreter::MacroIdCmd(const Token& t) {
+    if (t.value.number < 0 || t.value.number > 32767) return;
+    m_macroId = t.value.Int();
+    m_macroName.clear();
+}
+
+void Interpreter::MacroAlphanumericId(int operation, const std::string& name) {
+    switch (operation) {
+    case 4: // the current macro ID becomes the name
+        if (!name.empty()) m_macroName = name;
+        break;
+    case 5: { // the name also refers to the current macro
+        auto it = m_macros.find(MacroKey());
+        if (it != m_macros.end() && !name.empty()) m_macros["$" + name] = it->second;
+        break;
+    }
+    case 21: // the current alphanumeric ID is deleted
+        if (!m_macroName.empty()) m_macros.erase("$" + m_macroName);
+        break;
+    default:
+        break;
+    }
+}
+
+void Interpreter::DeleteMacros(bool temporaryOnly) {
+    for (auto it = m_macros.begin(); it != m_macros.end();) {
+        if (!temporaryOnly || !it->second.permanent) {
+            m_macroBytes -= std::min(m_macroBytes, it->second.data->size());
+            it = m_macros.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void Interpreter::MacroControlCmd(const Token& t) {
+    int op = t.value.Int();
+    if (t.value.number != op) return;
+    switch (op) {
+    case 0:
+        if (!m_parser) return;
+        m_definingMacro = true;
+        m_macroDef.parser = m_parser;
+        m_macroDef.data = m_parserData;
+        m_macroDef.start = m_parser->Position();
+        m_macroDef.key = MacroKey();
+        break;
+    case 2:
+    case 3:
+        RunMacro(MacroKey(), op);
+        break;
+    case 4:
+        m_overlayKey = MacroKey();
+        break;
+    case 5:
+        m_overlayKey.clear();
+        break;
+    case 6:
+        DeleteMacros(false);
+        break;
+    case 7:
+        DeleteMacros(true);
+        break;
+    case 8: {
+        auto it = m_macros.find(MacroKey());
+        if (it != m_macros.end()) {
+            m_macroBytes -= std::min(m_macroBytes, it->second.data->size());
+            m_macros.erase(it);
+        }
+        break;
+    }
+    case 9:
+    case 10: {
+        auto it = m_macros.find(MacroKey());
+        if (it != m_macros.end()) it->second.permanent = op == 10;
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void Interpreter::RecordMacroToken(const Token& t) {
+    // Inside a definition nothing runs; only its end and a reset count.
+    if (t.kind == TokenKind::Escape && t.byte == 'E') {
+        m_job.Warning("PCL 5 macro definition ended by a reset: dropped");
+        m_definingMacro = false;
+        Escape('E');
+        return;
+    }
+    if (!(t.kind == TokenKind::Command && t.x == '&' && t.group == 'f' && t.letter == 'X' &&
+          t.value.number == 1))
+        return;
+    m_definingMacro = false;
+    if (m_macroDef.parser != m_parser || !m_macroDef.data) {
+        m_job.Warning("PCL 5 macro definition ends in another stream: dropped");
+        return;
+    }
+    // The body runs up to the escape that starts the closing sequence.
+    size_t end = std::min(t.offset, m_parser->Position());
+    while (end > m_macroDef.start && m_macroDef.data[end] != 0x1b) --end;
+    if (end < m_macroDef.start) end = m_macroDef.start;
+    size_t size = end - m_macroDef.start;
+    auto old = m_macros.find(m_macroDef.key);
+    size_t kept = m_macroBytes - (old != m_macros.end() ? old->second.data->size() : 0);
+    if (kept + size > m_job.Limit().maxDownloadBytes / 4) {
+        m_job.Warning("PCL 5 macros exceed their memory: definition dropped");
+        return;
+    }
+    Macro m;
+    m.data = std::make_shared<const std::vector<uint8_t>>(m_macroDef.data + m_macroDef.start,
+                                                          m_macroDef.data + end);
+    m_macroBytes = kept + size;
+    m_macros[m_macroDef.key] = std::move(m);
+}
+
+bool Interpreter::RunMacro(const std::string& key, int mode) {
+    auto it = m_macros.find(key);
+    if (it == m_macros.end()) return false;
+    if (m_macroDepth >= kMaxMacroDepth) {
+        m_job.Warning("PCL 5 macros nested too deeply: skipped");
+        return false;
+    }
+    if (m_raster.active) EndRaster();
+    std::shared_ptr<const std::vector<uint8_t>> data = it->second.data;
+    Environment saved;
+    if (mode != 2) SaveEnvironment(saved);
+    Parser parser(data->data(), data->size());
+    Parser* outer = m_parser;
+    const uint8_t* outerData = m_parserData;
+    m_parser = &parser;
+    m_parserData = data->data();
+    ++m_macroDepth;
+    LoopEnd end = Interpret(parser);
+    --m_macroDepth;
+    if (m_definingMacro && m_macroDef.parser == &parser) {
+        m_job.Warning("PCL 5 macro definition without an end: dropped");
+        m_definingMacro = false;
+    }
+    if (m_raster.active) EndRaster();
+    m_parser = outer;
+    m_parserData = outerData;
+    if (end == LoopEnd::Stop) m_stop = true;
+    if (mode != 2 && !m_stop) RestoreEnvironment(saved);
+    return true;
+}
+
+void Interpreter::RunOverlay() {
+    if (m_overlayKey.empty() || m_inOverlay || m_stop) return;
+    if (!m_macros.count(m_overlayKey)) return;
+    // The overlay draws in a fresh print model and text area, over what the
+    // page holds, and leaves the job's environment as it was.
+    Environment saved;
+    SaveEnvironment(saved);
+    m_inOverlay = true;
+    ResetPageState();
+    DefaultPrintModel();
+    DefaultFrame();
+    m_raster.resolution = 75;
+    m_raster.compression = 0;
+    m_raster.presentation = 3;
+    m_raster.sourceWidth = m_raster.sourceHeight = 0;
+    m_raster.destWidth = m_raster.destHeight = 0;
+    RunMacro(m_overlayKey, 2);
+    m_inOverlay = false;
+    RestoreEnvironment(saved);
+}
+
+} // namespace tarvik::pcl5

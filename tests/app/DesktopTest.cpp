@@ -1,0 +1,280 @@
+// What the window adds for a desktop user: the page preview, explained row
+// outcomes, the page counter, the hand-over from a second start and the
+// program's command line.
+#include "AppTestSupport.h"
+#include "ConvertApp.h"
+#include "PagePreview.h"
+#include "StartUp.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QListWidget>
+#include <QProcess>
+#include <QPushButton>
+#include <QTimer>
+#include <thread>
+
+namespace {
+
+// Longest gap between ticks of a 5 ms timer while it lives: how long the
+// event loop was kept from running.
+class StallMeter {
+public:
+    StallMeter() {
+        m_clock.start();
+        QObject::connect(&m_timer, &QTimer::timeout,
+                         [this] { m_longest = std::max(m_longest, m_clock.restart()); });
+        m_timer.start(5);
+    }
+    qint64 Longest() const { return m_longest; }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_longest = 0;
+};
+
+QProcessEnvironment WithoutDisplay(const QByteArray& runtime) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+    env.insert("XDG_RUNTIME_DIR", QString::fromUtf8(runtime));
+    return env;
+}
+
+struct Ran {
+    int code = -1;
+    bool crashed = true;
+    QByteArray out, err;
+};
+
+Ran RunProgram(const QStringList& args, const QProcessEnvironment& env) {
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VARNEL_BINARY_DIR "/bin/varnel"), args);
+    Ran r;
+    if (!p.waitForFinished(10000)) return r;
+    r.code = p.exitCode();
+    r.crashed = p.exitStatus() != QProcess::NormalExit;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+} // namespace
+
+class DesktopTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TestHome> m_home;
+    std::unique_ptr<TestDlg> m_dlg;
+    QByteArray m_tmp;
+
+    void Open() {
+        m_dlg = std::make_unique<TestDlg>();
+        QVERIFY(m_dlg->OnInitDialog());
+        m_dlg->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_dlg.get()));
+    }
+    CPagePreview* Preview() { return m_dlg->Preview(); }
+    QListWidgetItem* Tile(int i) { return Preview()->Tiles()->item(i); }
+    QByteArray Job(const QByteArray& name, const QByteArray& script) {
+        const QByteArray path = m_home->NewFolder("jobs-" + name) + "/" + name;
+        WriteFile(path, script);
+        return path;
+    }
+    QStringList PageFolders() {
+        return QDir(QString::fromUtf8(m_tmp)).entryList({QStringLiteral("mtmp-*")}, QDir::Dirs);
+    }
+
+private slots:
+    void initTestCase() {
+        m_home = std::make_unique<TestHome>();
+        // Page folders land here, where the test can count them.
+        m_tmp = m_home->NewFolder("tmp");
+        qputenv("TMPDIR", m_tmp);
+    }
+    void cleanup() { m_dlg.reset(); }
+
+    void previewRendersAsideCachesCancelsAndShowsBrokenJobs() {
+        Open();
+        // The stand-in renderer sleeps before it writes: a window that waited
+        // for it would stall for the whole sleep.
+        const QByteArray slow = Job("slow.pcl", "pages 5\nsleep 600\n");
+        const QByteArray broken = Job("broken.pcl", "pages 0\nrun -2\n");
+        const QByteArray stuck = Job("stuck.pcl", "pages 3\nsleep 1500\n");
+        m_dlg->AddArguments({slow, broken, stuck});
+        QCOMPARE(m_dlg->SelectedRows(), QList<int>{0});
+
+        QElapsedTimer clock;
+        clock.start();
+        {
+            StallMeter meter;
+            QTRY_COMPARE_WITH_TIMEOUT(Preview()->PageTiles(), 5, 10000);
+            QVERIFY2(meter.Longest() < 250, qPrintable(QString::number(meter.Longest())));
+        }
+        QVERIFY(clock.elapsed() >= 550);
+        QTRY_VERIFY(!Preview()->IsBusy());
+        QCOMPARE(Preview()->Tiles()->count(), 5);
+        QVERIFY(!Tile(0)->icon().isNull());
+        QCOMPARE(Tile(4)->text(), QStringLiteral("5"));
+
+        m_dlg->SelectOnlyItem(1);
+        QTRY_COMPARE(Preview()->Tiles()->count(), 1);
+        QTRY_VERIFY(!Preview()->IsBusy());
+        QVERIFY(Tile(0)->data(CPagePreview::kErrorRole).toBool());
+        QCOMPARE(Preview()->PageTiles(), 0);
+        QVERIFY(m_dlg->Find<QLabel>("previewTitle")->text().contains("no PCL or PCL XL"));
+
+        // Back to the first row: from the cache, long before a render's sleep.
+        clock.restart();
+        m_dlg->SelectOnlyItem(0);
+        QTRY_COMPARE(Preview()->PageTiles(), 5);
+        QVERIFY(!Preview()->IsBusy());
+        QVERIFY(clock.elapsed() < 450);
+
+        // Moving on while a render runs: the stale render leaves no tiles and
+        // no page folder behind, and the cache goes with the window.
+        m_dlg->SelectOnlyItem(2);
+        QTRY_VERIFY(Preview()->IsBusy());
+        QTest::qWait(200);
+        m_dlg->SelectOnlyItem(1);
+        QTRY_VERIFY_WITH_TIMEOUT(!Preview()->IsBusy(), 5000);
+        QCOMPARE(Preview()->Tiles()->count(), 1);
+        QVERIFY(Tile(0)->data(CPagePreview::kErrorRole).toBool());
+        QTRY_COMPARE(PageFolders().size(), 2); // slow.pcl and broken.pcl, cached
+        m_dlg.reset();
+        QCOMPARE(PageFolders(), QStringList());
+    }
+
+    void rowOutcomesAreExplained() {
+        Open();
+        const QByteArray a = Job("a.pcl", "pages 1\n");
+        const QByteArray b = Job("b.pcl", "pages 1\n");
+        m_dlg->AddArguments({a, b});
+        const QByteArray out = m_home->NewFolder("out");
+        WriteFile(out + "/b.jpg", "x");
+        CInputListModel* model = m_dlg->ListModel();
+        QLabel* pageLabel = m_dlg->Find<QLabel>("pageLabel");
+        // As the runner does it: from its own thread, each call waiting.
+        std::thread worker([&] {
+            m_dlg->SetRowStatus(0, "Converting.");
+            m_dlg->SetPageProgress(0, 3, 60);
+        });
+        QTRY_COMPARE(pageLabel->text(), QStringLiteral("page 3 of 60"));
+        worker.join();
+        worker = std::thread([&] {
+            varnel::RowReport failed;
+            failed.status = "Failed";
+            failed.reason = "the output folder /nowhere/ cannot be made <here>";
+            m_dlg->SetRowStatus(0, "Failed");
+            m_dlg->RowFinished(0, failed);
+            varnel::RowReport warned;
+            warned.status = "Succeed";
+            warned.warnings = {"font \"Univers\" replaced", "unsupported raster operation"};
+            warned.pagesRendered = 1;
+            warned.outputs = {(out + "/b.jpg").toStdString()};
+            m_dlg->SetRowStatus(1, "Succeed");
+            m_dlg->RowFinished(1, warned);
+        });
+        QTRY_VERIFY(model->RowOutcome(1));
+        worker.join();
+
+        // The status texts stay as they are; the why is beside them.
+        QCOMPARE(m_dlg->Cell(0, 2), QByteArray("Failed"));
+        const QModelIndex failedCell = model->index(0, CInputListModel::ColStatus);
+        QVERIFY(
+            model->data(failedCell, Qt::ToolTipRole).toString().contains("cannot be made <here>"));
+        QVERIFY(model->data(failedCell, Qt::DecorationRole).isNull());
+        m_dlg->SelectOnlyItem(0);
+        QLabel* details = m_dlg->Find<QLabel>("detailsPane");
+        QTRY_VERIFY(details->text().contains("cannot be made &lt;here&gt;"));
+        QVERIFY(!m_dlg->Find<QPushButton>("openOutputButton")->isEnabled());
+
+        const QModelIndex warnedCell = model->index(1, CInputListModel::ColStatus);
+        QVERIFY(!model->data(warnedCell, Qt::DecorationRole).value<QIcon>().isNull());
+        QVERIFY(model->data(warnedCell, Qt::ToolTipRole).toString().contains("unsupported raster"));
+        m_dlg->SelectOnlyItem(1);
+        QTRY_VERIFY(details->text().contains("Univers"));
+        auto* open = m_dlg->Find<QPushButton>("openOutputButton");
+        QVERIFY(open->isEnabled());
+        open->click();
+        QCOMPARE(m_dlg->opened.value(0), out + "/");
+        // A converted row shows its output files.
+        QTRY_COMPARE(Preview()->Tiles()->count(), 1);
+        QCOMPARE(Preview()->Tiles()->item(0)->text(), QStringLiteral("b.jpg"));
+
+        // A new run forgets the old outcome, and the end of a run the counter.
+        m_dlg->SetRowStatus(1, "Converting.");
+        QVERIFY(model->data(warnedCell, Qt::ToolTipRole).toString().isEmpty());
+        QVERIFY(!model->RowOutcome(1));
+        m_dlg->EnableControls(true);
+        QCOMPARE(pageLabel->text(), QString());
+    }
+
+    void secondStartHandsItsFilesOver() {
+        Open();
+        const QByteArray runtime = m_home->NewFolder("run-handover");
+        const std::string folder = runtime.toStdString() + "/";
+        CConvertApp first;
+        QVERIFY(first.AcquireInstanceLock(folder, "varnel"));
+        CInstanceServer server([this](const QList<QByteArray>& files) {
+            m_dlg->AddArguments(files);
+            m_dlg->BringToFront();
+        });
+        QVERIFY(server.Listen(InstanceSocketPath(folder, "varnel")));
+
+        const QByteArray jobs = m_home->NewFolder("handed");
+        QVERIFY(QDir().mkdir(QString::fromUtf8(jobs + "/sub")));
+        WriteFile(jobs + "/one.pcl", "pages 1\n");
+        WriteFile(jobs + "/sub/two.pxl", "pages 1\n");
+        WriteFile(jobs + "/sub/three.PCL", "pages 1\n");
+        WriteFile(jobs + "/sub/notes.txt", "x");
+        QProcess second;
+        second.setProcessEnvironment(WithoutDisplay(runtime));
+        second.setWorkingDirectory(QString::fromUtf8(jobs));
+        second.start(QStringLiteral(VARNEL_BINARY_DIR "/bin/varnel"),
+                     {QStringLiteral("one.pcl"), QString::fromUtf8(jobs + "/sub")});
+        // The event loop runs meanwhile, so this window can answer.
+        QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 10000);
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(m_dlg->ListModel()->rowCount(), 3);
+        QCOMPARE(m_dlg->ListModel()->Path(0), jobs + "/one.pcl");
+        QStringList rest{QString::fromUtf8(m_dlg->ListModel()->Path(1)),
+                         QString::fromUtf8(m_dlg->ListModel()->Path(2))};
+        rest.sort();
+        QCOMPARE(rest, QStringList({QString::fromUtf8(jobs + "/sub/three.PCL"),
+                                    QString::fromUtf8(jobs + "/sub/two.pxl")}));
+        QCOMPARE(m_dlg->LabelText("countLabel"), QStringLiteral("Files Count: 3"));
+    }
+
+    void commandLineWorksWithoutADisplay() {
+        const QProcessEnvironment env = WithoutDisplay(m_home->NewFolder("run-cli"));
+        Ran help = RunProgram({QStringLiteral("--help")}, env);
+        QVERIFY(!help.crashed);
+        QCOMPARE(help.code, 0);
+        QVERIFY(help.out.startsWith("Usage: varnel"));
+        Ran version = RunProgram({QStringLiteral("--version")}, env);
+        QCOMPARE(version.code, 0);
+        QCOMPARE(version.out, QByteArray("Krellix Varnel 9.1.0\n"));
+        Ran wrong = RunProgram({QStringLiteral("--frobnicate")}, env);
+        QCOMPARE(wrong.code, 2);
+        QVERIFY(wrong.err.contains("--frobnicate"));
+
+        Ran none = RunProgram({}, env);
+        QVERIFY(!none.crashed);
+        QCOMPARE(none.code, 1);
+        QVERIFY(none.err.contains("no display"));
+        // A display that is named but cannot be reached ends the same way,
+        // without a core dump.
+        QProcessEnvironment gone = WithoutDisplay(m_home->NewFolder("run-gone"));
+        gone.insert("DISPLAY", ":97");
+        Ran unreachable = RunProgram({}, gone);
+        QVERIFY(!unreachable.crashed);
+        QCOMPARE(unreachable.code, 1);
+        QVERIFY(unreachable.err.contains("no display"));
+    }
+};
+
+QTEST_MAIN(DesktopTest)
+#include "DesktopTest.moc"

@@ -1,0 +1,275 @@
+// HP-GL/2 inside PCL and as plot files, through the job level: where the
+// geometry lands on a 72 dpi page (one pixel per point), what the trace
+// device is asked to draw, and how bad input is survived.
+#include "core/Job.h"
+#include "core/Raster.h"
+#include "job/Runner.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace tarvik;
+
+namespace {
+
+const std::string E = "\x1b";
+
+struct Page {
+    int width = 0, height = 0;
+    std::vector<Color> px;
+    bool Dark(int x, int y) const {
+        if (x < 0 || y < 0 || x >= width || y >= height) return false;
+        Color c = px[size_t(y) * size_t(width) + size_t(x)];
+        return c.r + c.g + c.b < 3 * 160;
+    }
+    int DarkIn(int x0, int y0, int x1, int y1) const {
+        int n = 0;
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x) n += Dark(x, y);
+        return n;
+    }
+    // Bounding box of the ink: x0, y0, x1, y1 (x1 < x0 when blank).
+    std::array<int, 4> Ink() const {
+        std::array<int, 4> b{width, height, -1, -1};
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                if (Dark(x, y)) {
+                    b[0] = std::min(b[0], x), b[1] = std::min(b[1], y);
+                    b[2] = std::max(b[2], x), b[3] = std::max(b[3], y);
+                }
+        return b;
+    }
+};
+
+struct Outcome {
+    std::vector<Page> pages;
+    int result = 0;
+    int warnings = 0;
+    std::string trace;
+};
+
+Outcome Render(const std::string& input, int dpi = 72, bool trace = false) {
+    Outcome r;
+    std::ostringstream out;
+    JobOptions o;
+    o.xdpi = o.ydpi = dpi;
+    o.widthPx = int(dpi * 8.27);
+    o.heightPx = int(dpi * 11.69);
+    if (trace) o.trace = &out;
+    o.onPage = [&](int, const PageRaster& raster) {
+        Page p;
+        p.width = raster.Width();
+        p.height = raster.Height();
+        for (int y = 0; y < p.height; ++y)
+            for (int x = 0; x < p.width; ++x) p.px.push_back(raster.At(x, y));
+        r.pages.push_back(std::move(p));
+    };
+    JobContext job(o);
+    r.result = RunInput(reinterpret_cast<const uint8_t*>(input.data()), input.size(), job);
+    r.warnings = job.WarningCount();
+    r.trace = out.str();
+    return r;
+}
+
+// A 360 x 360 pt picture frame whose top-left corner is the logical page's
+// (17.04 pt in from the sheet's left edge on A4), then HP-GL/2.
+std::string InFrame(const std::string& gl) {
+    return E + "E" + E + "&l0E" + E + "*p0x0Y" + E + "*c3600x3600Y" + E + "*c0T" + E + "%0B" + gl +
+           E + "%0A" + E + "E";
+}
+
+} // namespace
+
+TEST(Hpgl2Geometry, FrameScalingRotationAndDegenerateScales) {
+    // User units 0..100 across the frame: 3.6 pt each, y up from the frame's
+    // bottom edge (page y 360).
+    std::string line = "SC0,100,0,100;PW1;SP1;PA10,10;PD90,10;PU;";
+    Outcome flat = Render(InFrame("IN;" + line));
+    ASSERT_EQ(flat.pages.size(), 1u);
+    const Page& a = flat.pages[0];
+    EXPECT_TRUE(a.Dark(200, 324));
+    EXPECT_FALSE(a.Dark(200, 316));
+    EXPECT_FALSE(a.Dark(200, 332));
+    EXPECT_TRUE(a.Dark(17 + 37, 324) && !a.Dark(17 + 33, 324)); // starts at x = 10 units
+
+    // RO90 turns the axes a quarter counter-clockwise: x runs up the frame,
+    // y runs leftwards from its right edge.
+    Outcome turned = Render(InFrame("IN;RO90;" + line));
+    ASSERT_EQ(turned.pages.size(), 1u);
+    const Page& b = turned.pages[0];
+    EXPECT_TRUE(b.Dark(17 + 324, 200));
+    EXPECT_FALSE(b.Dark(17 + 324 - 8, 200));
+    EXPECT_EQ(b.DarkIn(0, 320, 600, 330), b.DarkIn(17 + 320, 320, 17 + 330, 330));
+
+    // Point-factor scaling with a negative y factor puts user (0,0) at the
+    // frame's top-left once IR moves P1 there (how drivers draw pages).
+    Outcome driver = Render(InFrame("IN;SC0,1.6933,0,-1.6933,2;IR0,100,100,0;PW1;SP1;"
+                                    "PA300,300;PD600,300;"));
+    ASSERT_EQ(driver.pages.size(), 1u);
+    EXPECT_TRUE(driver.pages[0].Dark(17 + 54, 36)); // 300/600 in = 36 pt
+    EXPECT_FALSE(driver.pages[0].Dark(17 + 54, 44));
+
+    // P1 = P2 and an empty SC range neither divide by zero nor stop the job.
+    Outcome degenerate = Render(InFrame("IN;IP50,50,50,50;SC0,0,0,0;SC0,100,0,100;SP1;PW1;"
+                                        "PA0,0;PD10,0;PA1e300,5;PD20,20;"));
+    ASSERT_EQ(degenerate.pages.size(), 1u);
+    EXPECT_GT(degenerate.warnings, 0);
+    EXPECT_GT(degenerate.pages[0].DarkIn(0, 0, 595, 842), 0);
+}
+
+TEST(Hpgl2Encoded, EightAndSevenBitFractionsAndBrokenData) {
+    // A square written by a CAD driver (8-bit, absolute pairs), then 7-bit
+    // data with a relative pair, then one fractional bit.
+    std::string square = "<=m\xcdm\xcd=m\xcd\xbf=\xbf\xbf=\xbfm\xcd=m\xcdm\xcd";
+    std::string job = E + "%-1BIN;SP1;PE" + square + ";PE7<=M|M|e_;PE>\xc1=\xc9\xc9;PG;";
+    Outcome r = Render(job, 72, true);
+    EXPECT_NE(r.trace.find("M 471 471 L 471 0 L 0 0 L 0 471 L 471 471"), std::string::npos)
+        << r.trace;
+    EXPECT_NE(r.trace.find("L 471 471 L 474 471 L 2.5 2.5"), std::string::npos) << r.trace;
+
+    // Stray bytes and a number cut by a flag are reported; the commands
+    // after them still draw.
+    Outcome broken = Render(E + "%-1BIN;SP1;PE<=\x01\xff\x7f<m\xcd;PA0,0;PD400,0;PG;", 72, true);
+    EXPECT_GT(broken.warnings, 0);
+    EXPECT_NE(broken.trace.find("M 0 0 L 400 0"), std::string::npos) << broken.trace;
+}
+
+TEST(Hpgl2Polygons, FillsPaletteHatchAndBufferLimit) {
+    // Two sub-polygons filled even-odd in a palette colour; a hatch clips
+    // to its polygon; a raster fill tiles the pen colours.
+    std::string gl = "PS8400,11880;IN;NP4;PC2,0,0,255;CR0,100,0,100,0,100;PC3,50,100,0;SP2;"
+                     "PA0,0;PM0;PD1000,0,1000,1000,0,1000;PM1;PU200,200;PD400,200,400,400;PM2;FP;"
+                     "SP3;RA100,100;"
+                     "FT3,50,45;PU2000,0;PM0;PD3000,0,3000,1000;PM2;FP;"
+                     "RF1,2,2,1,0,0,1;FT11,1;SP1;PU4000,0;RR500,500;";
+    Outcome r = Render(E + "%-1B" + gl + "PG;", 72, true);
+    EXPECT_NE(r.trace.find("FillPath evenodd solid(0,0,255)"), std::string::npos) << r.trace;
+    EXPECT_NE(r.trace.find("L 28.35 813.54 Z"), std::string::npos);
+    EXPECT_NE(r.trace.find("solid(128,255,0)"), std::string::npos);
+    EXPECT_NE(r.trace.find("ClipPath evenodd intersect interior"), std::string::npos);
+    EXPECT_NE(r.trace.find("pattern(2x2)"), std::string::npos);
+
+    // EP edges the pen-down sides: a polygon closed with the pen up keeps
+    // its closing side undrawn, one closed with the pen down does not.
+    Outcome edged =
+        Render(E + "%-1BIN;SP1;PA0,0;PM0;PD100,0,100,100;PU;PM2;EP;PA0,0;PM0;PD100,0,100,100;"
+                   "PM2;EP;PG;",
+               72, true);
+    EXPECT_NE(edged.trace.find("M 0 0 L 100 0 L 100 100\n"), std::string::npos) << edged.trace;
+    EXPECT_NE(edged.trace.find("M 0 0 L 100 0 L 100 100 L 0 0\n"), std::string::npos);
+
+    // A polygon far larger than the buffer: what fits is filled, with a
+    // warning; the job ends normally.
+    std::string big = E + "%-1BIN;SP1;PM0;PD";
+    for (int i = 0; i < 600000; ++i)
+        big += std::to_string(i % 997) + "," + std::to_string(i % 991) + ",";
+    big += "0,0;PM2;FP;PG;";
+    Outcome huge = Render(big, 20);
+    EXPECT_GT(huge.warnings, 0);
+    ASSERT_EQ(huge.pages.size(), 1u);
+    EXPECT_GT(huge.pages[0].DarkIn(0, 0, huge.pages[0].width, huge.pages[0].height), 0);
+}
+
+TEST(Hpgl2Labels, StickFontOriginsAndEndlessLabels) {
+    // "HH" centred on the pen (LO5) and started at it (LO1): SI 1 cm wide
+    // characters with 1 cm caps (28.35 pt).
+    auto label = [&](int origin) {
+        return Render(
+                   InFrame("IN;SP1;SI1,1;LO" + std::to_string(origin) + ";DT*;PA2032,2032;LBHH*"))
+            .pages;
+    };
+    std::vector<Page> centred = label(5), left = label(1);
+    ASSERT_EQ(centred.size(), 1u);
+    ASSERT_EQ(left.size(), 1u);
+    // The pen is at 144 pt right of the frame's left edge, 216 pt down.
+    auto c = centred[0].Ink(), l = left[0].Ink();
+    EXPECT_NEAR((c[0] + c[2]) / 2.0, 17 + 144, 3);
+    EXPECT_NEAR((c[1] + c[3]) / 2.0, 216, 3);
+    EXPECT_NEAR(l[0], 17 + 144, 3);
+    EXPECT_NEAR(l[3], 216, 3);
+    EXPECT_NEAR(l[2] - l[0], c[2] - c[0], 1);
+    EXPECT_NEAR(l[3] - l[1], 28, 3);
+
+    // A label whose terminator never comes ends with the data.
+    std::string endless = E + "%-1BIN;SP1;PA100,100;LB" + std::string(100000, 'W');
+    Outcome r = Render(endless, 20);
+    EXPECT_EQ(r.pages.size(), 1u);
+    EXPECT_GT(r.warnings, 0);
+}
+
+TEST(Hpgl2Plot, FoundByContentWithItsMediaSize) {
+    std::string body = "IN;SP1;PA100,100;PD1000,1000;";
+    const std::vector<std::string> starts = {
+        std::string(1000, '\0') + body,
+        "BP;" + body,
+        E + "%-1B" + body,
+        E + "E" + E + "%0B" + body,
+        E + "%-12345X@PJL ENTER LANGUAGE=HPGL2\r\n" + body + "PG;" + E + "%-12345X",
+    };
+    for (const std::string& s : starts) {
+        Outcome r = Render(s, 20);
+        EXPECT_EQ(r.result, kResultOk) << s.substr(0, 12);
+        EXPECT_EQ(r.pages.size(), 1u) << s.substr(0, 12);
+    }
+    // PS gives the media: 8 x 4 inches, along x, is a landscape page.
+    Outcome ps = Render(E + "%-1BBP;IN;PS8128,4064;SP1;PD100,100;PG;PD200,200;", 72, true);
+    EXPECT_NE(ps.trace.find("BeginPage 1 576x288 orientation=3"), std::string::npos) << ps.trace;
+    EXPECT_NE(ps.trace.find("BeginPage 2 576x288"), std::string::npos);
+    // Without PS the media reaches to the farthest ink, a quarter inch on.
+    Outcome extent = Render("IN;SP1;PA0,0;PD4000,0,4000,2000;PG;", 72, true);
+    EXPECT_NE(extent.trace.find("BeginPage 1 301.961x160.228 orientation=3"), std::string::npos)
+        << extent.trace;
+    // HP RTL raster between HP-GL/2 blocks starts at the pen (ESC %1A): here
+    // an inch right of the page's left edge and 7.87 in above its bottom.
+    std::string rtl = E + "%-1BIN;SP1;PU1016,8000;" + E + "%1A" + E + "*t100R" + E + "*r40S" + E +
+                      "*r1A" + E + "*b2M";
+    for (int i = 0; i < 20; ++i) rtl += E + "*b2W\xfb\xff"; // PackBits: 6 x 0xff
+    rtl += E + "*rC" + E + "%1BPG;";
+    Outcome raster = Render(rtl, 50);
+    ASSERT_EQ(raster.pages.size(), 1u);
+    EXPECT_GT(raster.pages[0].DarkIn(51, 192, 69, 199), 100);
+    EXPECT_EQ(raster.pages[0].DarkIn(0, 0, 49, 584), 0);
+    EXPECT_EQ(raster.pages[0].DarkIn(0, 0, 413, 188), 0);
+    // Prose that begins with the same letters is not a plot; NULs alone are
+    // no job at all.
+    EXPECT_EQ(Render("INVOICE 42\n", 20).pages.size(), 0u);
+    EXPECT_EQ(Render(std::string(128 * 1024, '\0'), 20).result, kResultNotPrintJob);
+}
+
+namespace {
+
+std::string Corpus(const std::string& name) {
+    std::ifstream in(std::string(VARNEL_CORPUS_DIR) + "/" + name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+} // namespace
+
+TEST(Hpgl2Corpus, DesignJetPlotAndDriverOutlines) {
+    std::string plot = Corpus("hpgl/hpgl2reader__XANADU-PLT-test.plt");
+    std::string invoice = Corpus("pcl5/doctestlib__invoice_letterformat.pcl");
+    if (plot.empty() || invoice.empty()) GTEST_SKIP() << "corpus not found";
+    // The drawing sits in the upper two thirds of the A4 page, its caption
+    // below it, and nothing further down.
+    Outcome p = Render(plot, 30);
+    ASSERT_EQ(p.pages.size(), 1u);
+    const Page& pg = p.pages[0];
+    EXPECT_GT(pg.DarkIn(40, 30, 210, 210), 500);
+    EXPECT_GT(pg.DarkIn(40, 270, 210, 290), 100); // the caption
+    EXPECT_EQ(pg.DarkIn(0, 300, pg.width, pg.height), 0);
+
+    // The invoice's text is HP-GL/2 outlines in a landscape frame: the
+    // lines of text lie inside the frame's box on the sheet.
+    Outcome inv = Render(invoice, 30);
+    ASSERT_EQ(inv.pages.size(), 1u);
+    const Page& ip = inv.pages[0];
+    // Landscape: the page's left half is the sheet's lower half.
+    EXPECT_GT(ip.DarkIn(30, 130, 215, 315), 800);
+    EXPECT_EQ(ip.DarkIn(0, 0, ip.width, 120), 0);
+}

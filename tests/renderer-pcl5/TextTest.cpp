@@ -1,0 +1,245 @@
+// PCL 5 text on the trace device: where characters and rules land, which
+// font selection picks, and what a symbol set's code prints.
+#include "core/Font.h"
+#include "core/Job.h"
+#include "fonts/FontSelect.h"
+#include "pcl5/Pcl5.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace tarvik;
+
+namespace {
+
+const std::string E = "\x1b";
+
+struct Call {
+    std::string kind; // first word of the trace line
+    std::string line;
+    double a = 0, b = 0, c = 0, d = 0, e = 0, f = 0; // the call's matrix, if any
+};
+
+std::vector<Call> Trace(const std::string& job, int* warnings = nullptr,
+                        const std::map<std::string, std::string>& pjl = {}) {
+    std::ostringstream out;
+    JobOptions o;
+    o.trace = &out;
+    JobContext ctx(o);
+    ctx.MutablePjl().variables = pjl;
+    bool ok = false;
+    pcl5::Interpret(reinterpret_cast<const uint8_t*>(job.data()), job.size(), ctx, ok);
+    if (warnings) *warnings = ctx.WarningCount();
+    std::vector<Call> calls;
+    std::istringstream in(out.str());
+    for (std::string line; std::getline(in, line);) {
+        Call c;
+        c.line = line;
+        c.kind = line.substr(0, line.find(' '));
+        size_t m = line.find('[');
+        if (m != std::string::npos)
+            std::istringstream(line.substr(m + 1)) >> c.a >> c.b >> c.c >> c.d >> c.e >> c.f;
+        calls.push_back(c);
+    }
+    return calls;
+}
+
+std::vector<Call> Only(const std::vector<Call>& calls, const std::string& kind) {
+    std::vector<Call> out;
+    for (const Call& c : calls)
+        if (c.kind == kind) out.push_back(c);
+    return out;
+}
+
+// A4 portrait: the logical page starts 71 dots in (17.04 pt).
+constexpr double kLeft = 71 * 72.0 / 300;
+// Reset, top margin 0: the first line's baseline is 3/4 of a line (9 pt) down.
+const std::string Top = E + "E" + E + "&l0E";
+
+} // namespace
+
+TEST(Pcl5Text, CursorAfterTextLinesAndRules) {
+    // Courier 10 pitch: every character is 7.2 pt wide; a rule drawn after
+    // "AB" starts two columns in, on the baseline.
+    auto calls = Trace(Top + "AB" + E + "*c30a10b0P\r\nC" + E + "&k6H" + "DE" + E + "*c10a10b0P");
+    auto glyphs = Only(calls, "FillGlyph");
+    ASSERT_EQ(glyphs.size(), 5u);
+    EXPECT_NEAR(glyphs[0].e, kLeft, 0.01);
+    EXPECT_NEAR(glyphs[0].f, 9, 0.01);
+    EXPECT_NEAR(glyphs[1].e, kLeft + 7.2, 0.01);
+    // CR LF: back to the margin one line (12 pt) down; the HMI then makes
+    // each character 6/120 inch (3.6 pt) wide.
+    EXPECT_NEAR(glyphs[2].e, kLeft, 0.01);
+    EXPECT_NEAR(glyphs[2].f, 21, 0.01);
+    EXPECT_NEAR(glyphs[3].e, kLeft + 7.2, 0.01);
+    EXPECT_NEAR(glyphs[4].e, kLeft + 10.8, 0.01);
+    // Rules snap to whole pixels at the trace device's 72 dpi.
+    auto rules = Only(calls, "FillPath");
+    ASSERT_EQ(rules.size(), 2u);
+    EXPECT_NE(rules[0].line.find("M 31 9 L 39 9"), std::string::npos) << rules[0].line;
+    EXPECT_NE(rules[1].line.find("M 31 21"), std::string::npos) << rules[1].line;
+
+    // Past the text area (60 lines from the half-inch top margin) a line
+    // feed starts the next page; with perforation skip off the lines run on
+    // to the page's foot (70 lines of A4).
+    std::string lines;
+    for (int i = 0; i < 75; ++i) lines += "x\r\n";
+    EXPECT_EQ(Only(Trace(E + "E" + lines), "BeginPage").size(), 2u);
+    auto off = Only(Trace(E + "E" + E + "&l0L" + lines), "FillGlyph");
+    ASSERT_EQ(off.size(), 75u);
+    EXPECT_GT(off[65].f, off[64].f);
+    EXPECT_LT(off[67].f, off[66].f);
+
+    // Print direction 90: text runs up the page from the bottom-left corner.
+    auto up = Only(Trace(Top + E + "&a90P" + E + "&a0r0CAB"), "FillGlyph");
+    ASSERT_EQ(up.size(), 2u);
+    EXPECT_NEAR(up[1].e - up[0].e, 0, 0.01);
+    EXPECT_NEAR(up[0].f - up[1].f, 7.2, 0.01);
+    EXPECT_GT(up[0].f, 800);
+}
+
+namespace {
+
+// A downloaded bitmap font as the font-management commands would store it.
+class SoftFont : public fonts::PclFont {
+public:
+    SoftFont(double pitch, double height, int weight, int typeface, bool proportional = false) {
+        m_traits.symbolSet = kOwnSet;
+        m_traits.bound = true;
+        m_traits.scalable = false;
+        m_traits.proportional = proportional;
+        m_traits.pitch = pitch;
+        m_traits.height = height;
+        m_traits.weight = weight;
+        m_traits.typeface = typeface;
+    }
+    const fonts::FontTraits& Traits() const override { return m_traits; }
+    bool Lookup(uint32_t code, uint32_t, fonts::Glyph& out) const override {
+        out = fonts::Glyph{};
+        if (code != 'A') return false;
+        static const uint8_t bits[2] = {0xC0, 0xC0};
+        out.kind = fonts::Glyph::Kind::Bitmap;
+        out.bits = bits;
+        out.width = out.height = 2;
+        out.stride = 1;
+        out.top = 2;
+        out.advance = 30; // dots
+        return true;
+    }
+    std::string Name() const override { return "soft"; }
+    // A set no resident font offers, so only these fonts compete.
+    static constexpr int kOwnSet = 200 * 32 + ('Q' - 64);
+
+private:
+    fonts::FontTraits m_traits;
+};
+
+} // namespace
+
+TEST(Pcl5Text, FontSelectionPriorityAndSoftFonts) {
+    FontLibrary library;
+    fonts::FontSelector selector(library);
+    fonts::FontStore store;
+    store.Add(40, std::make_shared<SoftFont>(10, 12, 0, 3));
+    store.Add(30, std::make_shared<SoftFont>(12, 10, 0, 3));
+    store.Add(20, std::make_shared<SoftFont>(12, 14, 3, 3));
+    store.Add(10, std::make_shared<SoftFont>(16.67, 8.5, 0, 0));
+    auto pick = [&](auto change) {
+        fonts::FontRequest r;
+        r.symbolSet = SoftFont::kOwnSet;
+        change(r);
+        auto f = selector.Select(r, &store);
+        for (const auto& [id, entry] : store.All())
+            if (&f->Font() == entry.font.get()) return id;
+        return -1;
+    };
+    // Pitch outranks height and typeface: 11 pitch takes the next greater
+    // pitch (12); 20 pitch, above every font, the closest smaller one.
+    EXPECT_EQ(pick([](fonts::FontRequest& r) { r.pitch = 11; }), 30);
+    EXPECT_EQ(pick([](fonts::FontRequest& r) { r.pitch = 20, r.typeface = 3; }), 10);
+    // Among the 12 pitch fonts the closest height wins, then the weight: a
+    // semi-bold request goes to the next bolder weight.
+    EXPECT_EQ(pick([](fonts::FontRequest& r) { r.pitch = 12, r.height = 13.5; }), 20);
+    EXPECT_EQ(pick([](fonts::FontRequest& r) { r.pitch = 12, r.height = 12, r.weight = 1; }), 20);
+    // All else equal, the lowest ID wins; a missing typeface is ignored.
+    store.Add(5, std::make_shared<SoftFont>(10, 12, 0, 3));
+    EXPECT_EQ(pick([](fonts::FontRequest& r) { r.typeface = 4101; }), 5);
+    // Deleting a font invalidates the cached choice.
+    store.Remove(5);
+    EXPECT_EQ(pick([](fonts::FontRequest& r) { r.typeface = 4101; }), 40);
+
+    // A symbol set nobody has falls back to Roman-8 and is reported.
+    std::string note;
+    fonts::FontRequest r;
+    r.symbolSet = fonts::SymbolSetValue(999, 'Q');
+    auto fallback = selector.Select(r, &store, &note);
+    EXPECT_EQ(fallback->SymbolSetValue(), fonts::kRoman8);
+    EXPECT_NE(note.find("999Q"), std::string::npos);
+}
+
+TEST(Pcl5Text, SymbolSetsMapCodesOnOutput) {
+    // The same code prints different characters in different sets: 0xE9 is
+    // e-acute in ISO 8859-1 and O-tilde in Roman-8.
+    FontLibrary library;
+    auto face = library.ByFile("NimbusMonoPS-Regular.otf").face;
+    if (!face) GTEST_SKIP() << "NimbusMonoPS-Regular.otf is not installed";
+    auto glyphOf = [&](const std::string& job) {
+        auto g = Only(Trace(Top + job), "FillGlyph");
+        if (g.size() != 1) return -1;
+        return std::stoi(g[0].line.substr(g[0].line.find("glyph=") + 6));
+    };
+    EXPECT_EQ(glyphOf(E + "(0N\xe9"), int(face->GlyphForUnicode(0xE9)));
+    EXPECT_EQ(glyphOf(E + "(8U\xe9"), int(face->GlyphForUnicode(0xD5)));
+    // PC-8's box-drawing characters are geometry filling the whole 12 pt
+    // line, so rows join: a vertical line from 3/4 line above the baseline
+    // to 1/4 below.
+    auto box = Only(Trace(Top + E + "(10U\xb3"), "FillPath");
+    ASSERT_EQ(box.size(), 1u);
+    double top = 1e9, bottom = -1e9;
+    std::istringstream in(box[0].line.substr(box[0].line.find(" M ")));
+    for (std::string word; in >> word;) {
+        double x, y;
+        if (word == "M" || word == "L") {
+            in >> x >> y;
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
+        }
+    }
+    EXPECT_NEAR(top, 0, 0.01);
+    EXPECT_NEAR(bottom, 12, 0.01);
+    // PJL's defaults: PC-8 and 12 pitch (10 point Courier, 6 pt a column).
+    auto pc8 =
+        Only(Trace(Top + "A\xb3" + E + "(3@B", nullptr, {{"SYMSET", "PC8"}, {"PITCH", "12"}}),
+             "FillPath");
+    ASSERT_EQ(pc8.size(), 1u);
+    auto afterDefault =
+        Only(Trace(Top + E + "(s16.67H" + E + "(3@AB", nullptr, {{"PITCH", "12"}}), "FillGlyph");
+    ASSERT_EQ(afterDefault.size(), 2u);
+    EXPECT_NEAR(afterDefault[1].e - afterDefault[0].e, 6, 0.01);
+    EXPECT_NEAR(afterDefault[0].a, 10, 0.01);
+    // Unprintable control codes print nothing, transparent print included
+    // when the set lacks them; in transparent print mode PC-8's 0x10 does.
+    EXPECT_TRUE(Only(Trace(Top + E + "(8U\x01\x02"), "FillGlyph").empty());
+    EXPECT_EQ(Only(Trace(Top + E + "(10U" + E + "&p1X\x10"), "FillGlyph").size(), 1u);
+}
+
+TEST(Pcl5Text, HostileTextStaysBounded) {
+    // Absurd sizes, far cursor moves and a transparent-print count far
+    // beyond the file: warnings, no crash, output stays on the page.
+    int warnings = 0;
+    std::string job = Top + E + "(s0V" + E + "(s-5H" + E + "(s1000000000V" + E + "(s1p1e9H" +
+                      "Big" + E + "*p1000000000x-1000000000Y" + "X" + E + "&a-1000000000R" + "Y" +
+                      E + "&t83P\xff\xc3" + E + "&p1000000000X" + "abc";
+    auto calls = Trace(job, &warnings);
+    EXPECT_GE(warnings, 3);
+    for (const Call& c : Only(calls, "FillGlyph")) {
+        EXPECT_LE(std::abs(c.a), 999.75 * 1.01) << c.line;
+        EXPECT_LE(c.e, 600) << c.line;
+        EXPECT_GE(c.f, -1) << c.line;
+    }
+}
