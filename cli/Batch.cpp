@@ -186,6 +186,7 @@ void WriteAll(int fd, const std::string& text) {
 }
 
 int g_childReportFd = -1;
+pid_t g_batchPid = 0;
 Runner* g_childRunner = nullptr;
 
 void OnChildStop(int) {
@@ -233,7 +234,10 @@ public:
 
 [[noreturn]] void RunChild(const FileTask& task, const BatchSettings& s, Renderer& renderer, int fd,
                            const std::string& temp) {
+    // Ends with the batch, even when the batch is killed; a batch gone before
+    // this line is seen by the parent id.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != g_batchPid) ::_exit(1);
     ::setenv("TMPDIR", temp.c_str(), 1);
     struct rlimit noCore {
         0, 0
@@ -403,8 +407,10 @@ void Conclude(Child& c, int status, const BatchSettings& s) {
         }
     } else {
         r.status = "Failed";
-        if (c.outOfMemory)
+        if (c.outOfMemory && s.maxMemoryMiB > 0)
             r.reason = "ran out of memory (limit " + std::to_string(s.maxMemoryMiB) + " MiB)";
+        else if (c.outOfMemory)
+            r.reason = "ran out of memory";
         else if (WIFSIGNALED(status))
             r.reason = "the renderer crashed (" + SignalName(WTERMSIG(status)) + ")";
         else
@@ -541,6 +547,7 @@ BatchOutcome RunBatch(const std::vector<FileTask>& tasks, const BatchSettings& s
     SweepAbandonedRunFolders(TemporaryRoot());
     RunFolder run;
     const std::string& runFolder = run.path;
+    g_batchPid = ::getpid();
 
     std::vector<Child> running;
     std::size_t next = 0;
