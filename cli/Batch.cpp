@@ -550,7 +550,18 @@ BatchOutcome RunBatch(const std::vector<FileTask>& tasks, const BatchSettings& s
     g_batchPid = ::getpid();
 
     std::vector<Child> running;
-    std::size_t next = 0;
+    // Largest files first, so a long one does not start last and leave the
+    // other slots idle at the end; rows still report in input order.
+    std::vector<std::size_t> order(tasks.size());
+    std::vector<off_t> sizes(tasks.size(), 0);
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        order[i] = i;
+        struct stat st {};
+        if (::stat(tasks[i].input.c_str(), &st) == 0) sizes[i] = st.st_size;
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return sizes[a] > sizes[b]; });
+    std::size_t started = 0; // positions of `order` taken so far
     int interrupts = 0;
     bool stopStarting = false;
     const int jobs = std::max(1, s.jobs);
@@ -567,10 +578,11 @@ BatchOutcome RunBatch(const std::vector<FileTask>& tasks, const BatchSettings& s
         outcome.signal = sig;
     };
 
-    while ((next < tasks.size() && !stopStarting) || !running.empty()) {
+    while ((started < tasks.size() && !stopStarting) || !running.empty()) {
         // Start files while there is room.
-        while (!stopStarting && next < tasks.size() && int(running.size()) < jobs &&
+        while (!stopStarting && started < tasks.size() && int(running.size()) < jobs &&
                !runFolder.empty()) {
+            const std::size_t next = order[started];
             const FileTask& task = tasks[next];
             if (s.existing != Existing::Overwrite) {
                 const std::string found = ExistingOutput(s, task.input, task.stem);
@@ -586,7 +598,7 @@ BatchOutcome RunBatch(const std::vector<FileTask>& tasks, const BatchSettings& s
                         r.reason = "output exists: " + found + " (--no-clobber)";
                     }
                     if (events.finished) events.finished(int(next), r);
-                    ++next;
+                    ++started;
                     continue;
                 }
             }
@@ -614,7 +626,7 @@ BatchOutcome RunBatch(const std::vector<FileTask>& tasks, const BatchSettings& s
                 c.result.status = "Failed";
                 c.result.reason = std::string("cannot start a process: ") + std::strerror(errno);
                 if (events.finished) events.finished(c.index, c.result);
-                ++next;
+                ++started;
                 continue;
             }
             c.pid = pid;
@@ -622,7 +634,7 @@ BatchOutcome RunBatch(const std::vector<FileTask>& tasks, const BatchSettings& s
             ::fcntl(c.fd, F_SETFL, O_NONBLOCK);
             if (events.started) events.started(c.index);
             running.push_back(std::move(c));
-            ++next;
+            ++started;
             ++outcome.started;
         }
         if (running.empty()) break;
