@@ -231,10 +231,8 @@ int Renderer::RenderPages(const std::string& inputPath, const std::string& baseN
     // would let another user plant or read pages.
     const std::string temporary = TemporaryFolder();
     MakeDirs(temporary + "/");
-    if (!m_swept) {
-        m_swept = true;
-        SweepAbandonedPageFolders(temporary);
-    }
+    // Cheap beside a render, and a window left open for days still cleans up.
+    SweepAbandonedPageFolders(temporary);
     m_report = RenderReport{};
     std::string pattern = temporary + "/mtmp-XXXXXX";
     std::string folder;

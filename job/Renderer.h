@@ -92,8 +92,8 @@ public:
     // Makes a fresh page folder, has a fresh renderer instance render the input
     // into it and deletes the instance. Returns the last renderer result; a
     // negative value when the page folder could not be made (no call is made
-    // then) or the library is not loaded. The first call sweeps abandoned page
-    // folders. Besides the nine arguments the renderer gets its report file
+    // then) or the library is not loaded. Each call first sweeps abandoned
+    // page folders. Besides the nine arguments the renderer gets its report file
     // and, when set, the page-file limit and disk reserve; the environment's
     // VARNEL_PAGE_LIMIT_MB and VARNEL_DISK_RESERVE_MB set them when
     // SetPageLimits did not.
@@ -126,7 +126,6 @@ private:
     mutable std::mutex m_folderMutex;
     std::string m_pageFolder;
     int m_lockFd = -1;
-    bool m_swept = false;
     RenderReport m_report;
     long long m_pageLimit = -1;
     long long m_diskReserve = -1;

@@ -14,20 +14,58 @@ namespace tarvik {
 
 namespace {
 
-FT_Library Library() {
-    // One library for the process; faces are only ever used by one thread
-    // at a time (one interpreter instance at a time).
-    static FT_Library lib = [] {
-        FT_Library l = nullptr;
-        if (FT_Init_FreeType(&l) != 0) l = nullptr;
-        return l;
-    }();
-    return lib;
+// One FreeType library for the process, made on first use; faces are only
+// ever used by one thread at a time (one interpreter instance at a time).
+// It is released when the renderer is unloaded (or the program ends). Should
+// a face still be alive then, the last face releases it, and the state stays
+// so that the face still finds its mutex.
+struct LibraryState {
+    std::mutex mutex;
+    FT_Library library = nullptr;
+    bool tried = false;
+    bool closing = false;
+    long faces = 0;
+};
+
+LibraryState* g_state = new LibraryState;
+
+LibraryState& State() {
+    return *g_state;
 }
 
-std::mutex& LibraryMutex() {
-    static std::mutex m;
-    return m;
+// Called with the mutex held.
+void ReleaseLibraryIfDone(LibraryState& s) {
+    if (s.closing && s.faces == 0 && s.library) {
+        FT_Done_FreeType(s.library);
+        s.library = nullptr;
+    }
+}
+
+// Runs when the library's static objects are destroyed: at unload.
+struct LibraryReleaser {
+    ~LibraryReleaser() {
+        bool unused;
+        {
+            std::lock_guard<std::mutex> lock(g_state->mutex);
+            g_state->closing = true;
+            ReleaseLibraryIfDone(*g_state);
+            unused = g_state->faces == 0;
+        }
+        if (unused) {
+            delete g_state;
+            g_state = nullptr;
+        }
+    }
+} g_releaser;
+
+// The library, made on first use; nullptr when FreeType cannot start.
+// Called with the mutex held.
+FT_Library Library(LibraryState& s) {
+    if (!s.tried && !s.closing) {
+        s.tried = true;
+        if (FT_Init_FreeType(&s.library) != 0) s.library = nullptr;
+    }
+    return s.library;
 }
 
 std::atomic<uint64_t> g_nextFaceId{1};
@@ -42,12 +80,16 @@ struct FontFace::Impl {
 };
 
 std::shared_ptr<FontFace> FontFace::FromFile(const std::string& path, int faceIndex) {
-    FT_Library lib = Library();
-    if (!lib) return nullptr;
+    // Made before the lock is taken, so that a face given up below is
+    // destroyed only after the lock is let go.
     std::shared_ptr<FontFace> f(new FontFace);
     f->m_impl = std::make_unique<Impl>();
-    std::lock_guard<std::mutex> lock(LibraryMutex());
+    LibraryState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    FT_Library lib = Library(s);
+    if (!lib) return nullptr;
     if (FT_New_Face(lib, path.c_str(), faceIndex, &f->m_impl->face) != 0) return nullptr;
+    ++s.faces;
     if (!FT_IS_SCALABLE(f->m_impl->face)) return nullptr;
     f->m_impl->unitsPerEm = f->m_impl->face->units_per_EM ? f->m_impl->face->units_per_EM : 1000;
     f->m_id = g_nextFaceId++;
@@ -55,15 +97,18 @@ std::shared_ptr<FontFace> FontFace::FromFile(const std::string& path, int faceIn
 }
 
 std::shared_ptr<FontFace> FontFace::FromMemory(std::vector<uint8_t> bytes, int faceIndex) {
-    FT_Library lib = Library();
-    if (!lib || bytes.empty()) return nullptr;
-    std::shared_ptr<FontFace> f(new FontFace);
+    if (bytes.empty()) return nullptr;
+    std::shared_ptr<FontFace> f(new FontFace); // before the lock, as above
     f->m_impl = std::make_unique<Impl>();
     f->m_impl->bytes = std::move(bytes);
-    std::lock_guard<std::mutex> lock(LibraryMutex());
+    LibraryState& s = State();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    FT_Library lib = Library(s);
+    if (!lib) return nullptr;
     if (FT_New_Memory_Face(lib, f->m_impl->bytes.data(), FT_Long(f->m_impl->bytes.size()),
                            faceIndex, &f->m_impl->face) != 0)
         return nullptr;
+    ++s.faces;
     if (!FT_IS_SCALABLE(f->m_impl->face)) return nullptr;
     f->m_impl->unitsPerEm = f->m_impl->face->units_per_EM ? f->m_impl->face->units_per_EM : 1000;
     f->m_id = g_nextFaceId++;
@@ -72,8 +117,11 @@ std::shared_ptr<FontFace> FontFace::FromMemory(std::vector<uint8_t> bytes, int f
 
 FontFace::~FontFace() {
     if (m_impl && m_impl->face) {
-        std::lock_guard<std::mutex> lock(LibraryMutex());
+        LibraryState& s = State();
+        std::lock_guard<std::mutex> lock(s.mutex);
         FT_Done_Face(m_impl->face);
+        --s.faces;
+        ReleaseLibraryIfDone(s);
     }
 }
 

@@ -507,6 +507,16 @@ TEST_F(ConvertCommandTest, AKilledRunsPageFolderIsSweptByTheNextRun) {
     TempDir::Remove(live);
 }
 
+TEST_F(ConvertCommandTest, LongStemsKeepPageNamesWithinTheNameLimit) {
+    // 250 bytes of stem: the page names ("_001.bmp" and the writer's own
+    // temporary decoration) would pass 255 bytes unless shortened.
+    const std::string stem(250, 's');
+    std::string one = Input(stem + ".pcl", "pages 1");
+    Result r = Convert({"--profile", profile, "-f", "png", "-o", out, one});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ListFolder(out), std::vector<std::string>{stem + ".png"});
+}
+
 // --- with the real renderer: pages lost are never a success ----------------
 
 TEST_F(ConvertCommandTest, ATruncatedJobFailsAndKeepsItsPagesUnderTheirNumbers) {

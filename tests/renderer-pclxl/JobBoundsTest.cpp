@@ -140,11 +140,12 @@ TEST_F(JobBoundsTest, AStreamAmplifiedImageStopsAtTheWorkBudget) {
     w.EndPage().CloseData().EndSession();
     ASSERT_LT(w.bytes.size(), 100'000u);
 
-    // Counting image rows, not pixels, this budget let all 10^4 runs go
-    // (about half a minute); counting pixels it ends within a few dozen.
-    Outcome r = Render(w.bytes, {"-r72", "-dTarvikBudget=3000000"});
+    // Counting image rows, not pixels, this budget let almost 5,000 runs go
+    // (about 12 s here); counting pixels it ends after six. The margin leaves
+    // room for sanitizer builds.
+    Outcome r = Render(w.bytes, {"-r72", "-dTarvikBudget=200000"});
     EXPECT_NE(r.exitCode, 0);
-    EXPECT_LT(r.cpuSeconds, 3.0);
+    EXPECT_LT(r.cpuSeconds, 5.0);
     EXPECT_NE(r.report.find("stop budget\n"), std::string::npos) << r.report;
     EXPECT_EQ(r.pages, 1); // the page is still written as far as it got
 }
