@@ -120,6 +120,16 @@ int RunWatch(const WatchSettings& watch, BatchSettings batch, Renderer& renderer
             std::vector<std::string> paths;
             for (const std::string& n : names) paths.push_back(folder + n);
             std::vector<FileTask> tasks = PlanTasks(paths, batch);
+            // A name that arrives again must not replace the outputs of the
+            // earlier file, which has gone to done/ under a name of its own.
+            if (batch.existing == Existing::Overwrite) {
+                for (FileTask& t : tasks) {
+                    const std::string stem = t.stem;
+                    for (int n = 2; !ExistingOutput(batch, t.input, t.stem).empty(); ++n)
+                        t.stem = stem + "-" + std::to_string(n);
+                    if (t.stem != stem) t.renamedFrom = "an earlier " + stem;
+                }
+            }
             BatchReport report(paths, std::cout, std::cerr, style);
             BatchEvents events;
             events.status = [&](int i, const std::string& s) { report.Status(i, s); };

@@ -433,6 +433,7 @@ TEST_F(ConvertCommandTest, AWatchFolderTakesFilesWhenTheirWriterClosesThem) {
             std::this_thread::sleep_for(std::chrono::milliseconds(400));
         }
         WriteText(watch + ".partial", "x");
+        WriteText(watch + "early.pcl", kJob + "pages 1"); // the same name again
         WriteText(watch + "bad.pcl", kJob + "pages 0");
         EXPECT_TRUE(waitFor(watch + "done/slow.prn"));
         EXPECT_TRUE(waitFor(watch + "failed/bad.pcl.log"));
@@ -441,8 +442,11 @@ TEST_F(ConvertCommandTest, AWatchFolderTakesFilesWhenTheirWriterClosesThem) {
     Result r = Convert({"--watch", watch});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(ListFolder(watch), (std::vector<std::string>{".partial", "done", "failed", "out"}));
-    EXPECT_EQ(ListFolder(watch + "out"),
-              (std::vector<std::string>{"early.png", "slow_001.png", "slow_002.png"}));
+    EXPECT_EQ(
+        ListFolder(watch + "out"),
+        (std::vector<std::string>{"early-2.png", "early.png", "slow_001.png", "slow_002.png"}));
+    EXPECT_EQ(ListFolder(watch + "done"),
+              (std::vector<std::string>{"early-2.pcl", "early.pcl", "slow.prn"}));
     EXPECT_EQ(ListFolder(watch + "failed"), (std::vector<std::string>{"bad.pcl", "bad.pcl.log"}));
     EXPECT_NE(Slurp(watch + "failed/bad.pcl.log").find("reason: no page was rendered"),
               std::string::npos);
