@@ -11,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
@@ -390,6 +391,19 @@ TEST_F(ConvertCommandTest, PageSelectionAndOutputsOfEarlierRuns) {
     EXPECT_EQ(skip.exitCode, 0) << skip.out;
     EXPECT_NE(skip.out.find(a + ": Skipped: "), std::string::npos) << skip.out;
     EXPECT_EQ(FolderBytes(out), before);
+
+    // The canvas follows --paper: legal is 8.5 x 14 inches.
+    std::string p = Input("p.pcl", "pages 1 size page");
+    Result legal = Convert({"-r", "72", "--paper", "legal", "-f", "bmp", "-o", out + "p/", p});
+    EXPECT_EQ(legal.exitCode, 0) << legal.err;
+    const std::string bmp = Slurp(out + "p/p.bmp");
+    ASSERT_GE(bmp.size(), 26u);
+    auto le32 = [&](std::size_t at) {
+        return int32_t(uint8_t(bmp[at]) | uint8_t(bmp[at + 1]) << 8 | uint8_t(bmp[at + 2]) << 16 |
+                       uint32_t(uint8_t(bmp[at + 3])) << 24);
+    };
+    EXPECT_EQ(le32(18), 612);
+    EXPECT_EQ(std::abs(le32(22)), 1008);
 
     Result again = Convert({"-o", out, a}); // --overwrite is the default
     EXPECT_EQ(again.exitCode, 0);
