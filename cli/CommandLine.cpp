@@ -1,8 +1,8 @@
 #include "CommandLine.h"
 
-#include "InputFiles.h"
-
 #include <algorithm>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <ostream>
 #include <strings.h>
@@ -35,6 +35,19 @@ bool ParsePair(const std::string& text, int* a, int* b, bool allowSingle) {
         return true;
     }
     return ParseNumber(text.substr(0, x), a) && ParseNumber(text.substr(x + 1), b);
+}
+
+// A whole number in [low, high]; the message names the range.
+bool ParseRanged(const std::string& name, const std::string& text, long low, long high, long* v,
+                 std::string* error) {
+    int n = 0;
+    if (!ParseNumber(text, &n) || n < low || n > high) {
+        *error = name + " must be " + std::to_string(low) + " to " + std::to_string(high) +
+                 ", not '" + text + "'";
+        return false;
+    }
+    *v = n;
+    return true;
 }
 
 int IndexOf(const char* const* names, int count, const std::string& text) {
@@ -74,14 +87,27 @@ std::string* ColorKeyOf(int type, ConvertSettings* s) {
 
 const char* UsageText() {
     return "Usage: varnel-convert [options] INPUT...\n"
-           "Converts PCL and PCL XL print files (.pcl, .pxl, .px3) into images.\n"
-           "INPUT is a file or a folder (its files, not its subfolders).\n"
-           "Settings come from the profile; options change them for this run only.\n"
+           "       varnel-convert [options] --watch DIR\n"
+           "Converts print files (PCL 5, PCL XL, HP-GL/2, with or without PJL) into images.\n"
+           "A named file is taken when its content is a print job, whatever its name; a\n"
+           "folder gives its .pcl .pxl .px3 .prn .plt .hpg .hpgl .pcl5 .pclxl files.\n"
+           "Defaults: PNG, True Color, 300 dpi, written beside each input.\n"
            "\n"
+           "Inputs:\n"
+           "  -R, --recursive       also take the files of subfolders\n"
+           "      --files-from F    read paths from F, one a line (- for standard input)\n"
+           "  -0, --null            the lists separate paths with NUL, not newlines\n"
+           "      --shard K/N       take the K-th (0 to N-1) of N slices of the inputs\n"
+           "      --watch DIR       convert files as they arrive in DIR (outputs to DIR/out\n"
+           "                        unless -o), move them to DIR/done or DIR/failed\n"
+           "Output:\n"
            "  -f, --format FMT      jpg tif bmp png gif pcx wmf emf tga jp2 jpc ras\n"
            "  -c, --color NAME      \"True Color\", \"256 Color\", \"256 Grays\", \"16 Color\",\n"
            "                        \"16 Grays\" or \"B&W\" for the chosen format\n"
            "  -r, --dpi N|NxM       resolution, 72 to 600\n"
+           "      --pages LIST      pages to convert, e.g. 1-3,7 or 5- (from 1)\n"
+           "      --paper P         page canvas: a4 (default), letter, legal or auto (each\n"
+           "                        page takes the paper the job asks for)\n"
            "      --resize WxH      resize every page to W x H pixels\n"
            "      --no-resize       keep the page size\n"
            "      --rotate DEG      0, 90, 180 or 270\n"
@@ -93,14 +119,29 @@ const char* UsageText() {
            "  -q, --quality N       JPEG quality (also inside TIFF), 1 to 100\n"
            "  -o, --output DIR      write into DIR\n"
            "      --beside-source   write beside each input file\n"
-           "      --profile FILE    read the settings from FILE\n"
-           "      --quiet           print only errors\n"
+           "      --overwrite       replace outputs of earlier runs (default)\n"
+           "      --no-clobber      fail a file whose outputs exist\n"
+           "      --skip-existing   skip a file whose outputs exist (to resume a batch)\n"
+           "Settings:\n"
+           "      --profile FILE    start from the settings in FILE\n"
+           "      --use-desktop-profile  start from the desktop program's settings\n"
+           "Running:\n"
+           "  -j, --jobs N          convert N files at once (default: every core)\n"
+           "      --timeout S       fail a file after S seconds (default 600, 0: none)\n"
+           "      --max-memory M    fail a file that needs more than M MiB (default 4096,\n"
+           "                        0: none)\n"
+           "      --strict          a file with warnings fails\n"
+           "Report:\n"
+           "      --json            one JSON object per file on standard output (input,\n"
+           "                        status, reason, pages, outputs, warnings, notes,\n"
+           "                        seconds); the lines for people go to standard error\n"
+           "      --quiet           print only failures\n"
            "      --verbose         print every status change\n"
            "      --help            show this help\n"
            "      --version         show the version\n"
            "\n"
-           "Exit status: 0 every file converted, 1 a file failed or was aborted or no\n"
-           "input was accepted, 2 usage error or the renderer could not be loaded.\n";
+           "Exit status: 0 every file converted (or skipped), 1 a file failed, was\n"
+           "stopped or was not taken, 2 usage error or the renderer could not be loaded.\n";
 }
 
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, std::string* error) {
@@ -173,8 +214,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
                 *error = "resolution must be N or NxM, not '" + v + "'";
                 return false;
             }
-            out->xdpi = std::clamp(x, kMinDpi, kMaxDpi);
-            out->ydpi = std::clamp(y, kMinDpi, kMaxDpi);
+            if (x < kMinDpi || x > kMaxDpi || y < kMinDpi || y > kMaxDpi) {
+                *error = "resolution must be " + std::to_string(kMinDpi) + " to " +
+                         std::to_string(kMaxDpi) + " dpi, not '" + v + "'";
+                return false;
+            }
+            out->xdpi = x;
+            out->ydpi = y;
         } else if (name == "--resize") {
             int w = 0, h = 0;
             if (!value(&v)) return false;
@@ -235,6 +281,77 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
         } else if (name == "--profile") {
             if (!value(&v)) return false;
             out->profile = v;
+        } else if (name == "--use-desktop-profile") {
+            if (!flag()) return false;
+            out->useDesktopProfile = true;
+        } else if (name == "-R" || name == "--recursive") {
+            if (!flag()) return false;
+            out->recursive = true;
+        } else if (name == "--files-from") {
+            if (!value(&v)) return false;
+            out->filesFrom.push_back(v);
+        } else if (name == "-0" || name == "--null") {
+            if (!flag()) return false;
+            out->nullSeparated = true;
+        } else if (name == "-j" || name == "--jobs") {
+            long n = 0;
+            if (!value(&v) || !ParseRanged("jobs", v, 1, 256, &n, error)) return false;
+            out->jobs = int(n);
+        } else if (name == "--timeout") {
+            long n = 0;
+            if (!value(&v) || !ParseRanged("timeout (seconds, 0 for none)", v, 0, 86400, &n, error))
+                return false;
+            out->timeoutSeconds = int(n);
+        } else if (name == "--max-memory") {
+            long n = 0;
+            if (!value(&v)) return false;
+            if (v != "0" &&
+                !ParseRanged("memory limit (MiB, 0 for none)", v, 64, 1048576, &n, error))
+                return false;
+            out->maxMemoryMiB = n;
+        } else if (name == "--shard") {
+            if (!value(&v)) return false;
+            std::size_t slash = v.find('/');
+            int k = -1, n = 0;
+            if (slash == std::string::npos || !ParseNumber(v.substr(0, slash), &k) ||
+                !ParseNumber(v.substr(slash + 1), &n) || n < 1 || k >= n) {
+                *error = "shard must be K/N with N at least 1 and K from 0 to N-1, not '" + v + "'";
+                return false;
+            }
+            out->shardIndex = k;
+            out->shardCount = n;
+        } else if (name == "--pages") {
+            if (!value(&v)) return false;
+            out->pages.clear();
+            if (!ParsePageRanges(v, &out->pages)) {
+                *error = "pages must be a list like 1-3,7 (pages count from 1, ranges go "
+                         "upward), not '" +
+                         v + "'";
+                return false;
+            }
+        } else if (name == "--paper") {
+            if (!value(&v)) return false;
+            if (v != "a4" && v != "letter" && v != "legal" && v != "auto") {
+                *error = "paper must be a4, letter, legal or auto, not '" + v + "'";
+                return false;
+            }
+            out->paper = v;
+        } else if (name == "--overwrite" || name == "--no-clobber" || name == "--skip-existing") {
+            if (!flag()) return false;
+            out->existing = name.substr(2);
+        } else if (name == "--strict") {
+            if (!flag()) return false;
+            out->strict = true;
+        } else if (name == "--json") {
+            if (!flag()) return false;
+            out->json = true;
+        } else if (name == "--watch") {
+            if (!value(&v)) return false;
+            if (v.empty()) {
+                *error = "the watch folder is empty";
+                return false;
+            }
+            out->watchFolder = v;
         } else if (name == "--quiet") {
             if (!flag()) return false;
             out->quiet = true;
@@ -256,7 +373,16 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
         *error = "--quiet and --verbose exclude each other";
         return false;
     }
-    if (!out->help && !out->version && out->inputs.empty()) {
+    if (!out->profile.empty() && out->useDesktopProfile) {
+        *error = "--profile and --use-desktop-profile exclude each other";
+        return false;
+    }
+    if (out->watchFolder && (!out->inputs.empty() || !out->filesFrom.empty())) {
+        *error = "--watch takes no other input";
+        return false;
+    }
+    if (!out->help && !out->version && out->inputs.empty() && out->filesFrom.empty() &&
+        !out->watchFolder) {
         *error = "no INPUT given";
         return false;
     }
@@ -297,79 +423,249 @@ std::string ApplyOptions(const CommandLine& o, WindowSettings* w, ConvertSetting
     return note;
 }
 
-std::vector<std::string> GatherInputs(const std::vector<std::string>& arguments,
-                                      std::ostream& err) {
-    std::vector<std::string> accepted;
-    auto consider = [&](const std::string& path) {
-        if (IsAcceptedInput(path))
-            accepted.push_back(path);
-        else
-            err << "varnel-convert: skipped " << path
-                << ": not a readable .pcl, .pxl or .px3 file\n";
-    };
-    for (const std::string& arg : arguments) {
-        struct stat st {};
-        if (::stat(arg.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            for (const std::string& file : FolderFiles(arg)) consider(file);
+bool ParsePageRanges(const std::string& text, std::vector<std::pair<int, int>>* ranges) {
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        std::size_t comma = text.find(',', at);
+        std::string part =
+            text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        std::size_t dash = part.find('-');
+        int first = 0, last = 0;
+        if (dash == std::string::npos) {
+            if (!ParseNumber(part, &first)) return false;
+            last = first;
         } else {
-            consider(arg);
+            if (!ParseNumber(part.substr(0, dash), &first)) return false;
+            std::string tail = part.substr(dash + 1);
+            if (tail.empty())
+                last = INT_MAX; // "5-": to the end
+            else if (!ParseNumber(tail, &last))
+                return false;
+        }
+        if (first < 1 || last < first) return false;
+        ranges->push_back({first, last});
+        if (comma == std::string::npos) break;
+        at = comma + 1;
+    }
+    return !ranges->empty();
+}
+
+std::string CheckCompression(int type, const ConvertSettings& s) {
+    if (type != 1) return "";
+    const int mode = IndexOf(kColorModeNames, 6, s.tifc);
+    // The modes each compression keeps; any other is written another way.
+    const char* works = nullptr;
+    bool ok = true;
+    switch (s.compress) {
+    case 2: // rle
+    case 5: // fax3
+    case 6: // fax4
+        ok = mode == 5;
+        works = "B&W";
+        break;
+    case 3: // jpeg
+        ok = mode == 0 || mode == 2;
+        works = "True Color, 256 Grays";
+        break;
+    case 4: // packbits
+        ok = mode != 5;
+        works = "True Color, 256 Color, 256 Grays, 16 Color, 16 Grays";
+        break;
+    default:
+        break;
+    }
+    if (ok) return "";
+    return std::string("TIFF compression ") + kCompressionNames[s.compress] +
+           " cannot hold the colour mode '" + s.tifc + "'; it works with: " + works;
+}
+
+namespace {
+
+// A path on one line of its own, whatever bytes it holds.
+std::string Printable(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c < 0x20 || c == 0x7f)
+            out += '?';
+        else
+            out += char(c);
+    }
+    return out;
+}
+
+std::string Seconds(double s) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", s);
+    return text;
+}
+
+} // namespace
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += char(c);
         }
     }
-    return accepted;
+    return out + "\"";
 }
 
-ConsoleView::ConsoleView(std::vector<std::string> paths, std::ostream& out, std::ostream& err,
-                         bool quiet, bool verbose, bool progressBar)
-    : m_paths(std::move(paths)), m_statuses(m_paths.size(), "Ready"), m_out(out), m_err(err),
-      m_quiet(quiet), m_verbose(verbose), m_progressBar(progressBar && !quiet) {}
-
-std::string ConsoleView::RowPath(int row) {
-    return row >= 0 && row < RowCount() ? m_paths[row] : std::string();
+BatchReport::BatchReport(std::vector<std::string> inputs, std::ostream& out, std::ostream& err,
+                         ReportStyle style)
+    : m_inputs(std::move(inputs)), m_results(m_inputs.size()), m_out(out), m_err(err),
+      m_style(style) {
+    if (m_style.quiet) m_style.progress = false;
 }
 
-void ConsoleView::ClearProgress() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    EraseBar();
-}
-
-void ConsoleView::EraseBar() {
-    if (m_barShown) {
-        m_err << "\r\033[K" << std::flush;
-        m_barShown = false;
+void BatchReport::Rejected(const std::string& path, const std::string& reason) {
+    ++m_rejected;
+    ClearProgress();
+    m_err << "varnel-convert: " << Printable(path) << ": " << reason << "\n";
+    if (m_style.json) {
+        FileResult r;
+        r.input = path;
+        r.status = "Failed";
+        r.reason = reason;
+        WriteJson(r);
     }
 }
 
-void ConsoleView::SetRowStatus(int row, const std::string& status) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (row < 0 || row >= RowCount()) return;
-    m_statuses[row] = status;
-    bool final = status == "Succeed" || status == "Failed" || status == "Aborted";
-    if (m_quiet || !(final || m_verbose)) return;
-    bool bar = m_barShown;
-    EraseBar();
-    m_out << m_paths[row] << ": " << status << std::endl;
-    if (bar) DrawBar();
+void BatchReport::Started(int index) {
+    m_current = index;
+    if (m_style.progress) DrawProgress();
 }
 
-void ConsoleView::SetProgress(int position) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_position = std::clamp(position, 0, 100);
-    if (m_progressBar) DrawBar();
+void BatchReport::Page(int index, int, int) {
+    m_current = index;
+    ++m_livePages;
+    if (m_style.progress) DrawProgress();
 }
 
-void ConsoleView::DrawBar() {
-    constexpr int kWidth = 30;
-    int filled = m_position * kWidth / 100;
-    m_err << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, ' ') << "] "
-          << m_position << "%" << std::flush;
-    m_barShown = true;
+void BatchReport::Status(int index, const std::string& status) {
+    if (!m_style.verbose || index < 0 || std::size_t(index) >= m_inputs.size()) return;
+    ClearProgress();
+    Human() << Printable(m_inputs[index]) << ": " << status << "\n";
 }
 
-int ConsoleView::ExitStatus() const {
-    if (m_statuses.empty()) return 1;
-    for (const std::string& s : m_statuses)
-        if (s != "Succeed") return 1;
+void BatchReport::Finished(int index, const FileResult& result) {
+    if (index < 0 || std::size_t(index) >= m_results.size()) return;
+    m_results[index] = result;
+    ++m_done;
+    if (result.status == "Skipped")
+        ++m_skipped;
+    else if (result.status != "Succeed")
+        ++m_failed;
+    if (!result.warnings.empty()) ++m_warned;
+    m_outputs += long(result.outputs.size());
+    m_pages += result.pagesRendered;
+    Flush();
+    if (m_style.progress) DrawProgress();
+}
+
+void BatchReport::Flush() {
+    while (m_written < m_results.size() && m_results[m_written]) {
+        ClearProgress();
+        WriteRow(*m_results[m_written]);
+        ++m_written;
+    }
+    m_out.flush();
+    m_err.flush();
+}
+
+void BatchReport::WriteJson(const FileResult& r) {
+    auto list = [this](const std::vector<std::string>& items) {
+        m_out << "[";
+        for (std::size_t i = 0; i < items.size(); ++i)
+            m_out << (i ? "," : "") << JsonString(items[i]);
+        m_out << "]";
+    };
+    char seconds[64];
+    std::snprintf(seconds, sizeof seconds, "%.3f,\"convert_seconds\":%.3f", r.seconds,
+                  r.workSeconds);
+    m_out << "{\"input\":" << JsonString(r.input) << ",\"status\":" << JsonString(r.status)
+          << ",\"reason\":" << JsonString(r.reason) << ",\"pages\":" << r.pagesRendered
+          << ",\"outputs\":";
+    list(r.outputs);
+    m_out << ",\"warnings\":";
+    list(r.warnings);
+    m_out << ",\"notes\":";
+    list(r.notes);
+    m_out << ",\"seconds\":" << seconds << "}\n";
+}
+
+void BatchReport::WriteRow(const FileResult& r) {
+    if (m_style.json) WriteJson(r);
+    const bool failed = r.status != "Succeed" && r.status != "Skipped";
+    if (m_style.quiet && !failed) return;
+    std::ostream& o = m_style.quiet ? m_err : Human();
+    o << Printable(r.input) << ": " << r.status;
+    if (!r.warnings.empty())
+        o << " with " << r.warnings.size() << (r.warnings.size() == 1 ? " warning" : " warnings");
+    if (!r.reason.empty()) o << ": " << r.reason;
+    if (r.skipped && !r.notes.empty()) o << ": " << Printable(r.notes.front());
+    if (!r.outputs.empty()) {
+        o << " -> " << Printable(r.outputs.front());
+        if (r.outputs.size() == 2) o << ", " << Printable(r.outputs.back());
+        if (r.outputs.size() > 2)
+            o << " ... " << Printable(r.outputs.back()) << " (" << r.outputs.size() << " files)";
+    }
+    o << "\n";
+    for (const std::string& w : r.warnings) o << "  warning: " << Printable(w) << "\n";
+    if (!r.skipped)
+        for (const std::string& n : r.notes) o << "  note: " << Printable(n) << "\n";
+}
+
+void BatchReport::Summary(double seconds) {
+    ClearProgress();
+    if (m_style.quiet) return;
+    Human() << "varnel-convert: " << (m_done - m_failed - m_skipped) << " converted, "
+            << (m_failed + m_rejected) << " failed, " << m_warned << " with warnings, " << m_skipped
+            << " skipped; " << m_pages << " pages, " << m_outputs << " outputs in "
+            << Seconds(seconds) << "\n";
+    Human().flush();
+}
+
+int BatchReport::ExitStatus() const {
+    if (m_rejected > 0 || m_failed > 0 || m_inputs.empty()) return 1;
+    for (const auto& r : m_results)
+        if (!r) return 1; // never started: the run was stopped
     return 0;
+}
+
+void BatchReport::ClearProgress() {
+    if (m_progressShown) {
+        m_err << "\r\033[K" << std::flush;
+        m_progressShown = false;
+    }
+}
+
+void BatchReport::DrawProgress() {
+    const int total = int(m_inputs.size());
+    std::string line = std::to_string(m_done) + "/" + std::to_string(total) + " files, " +
+                       std::to_string(m_failed) + " failed, " +
+                       std::to_string(std::max(m_pages, m_livePages)) + " pages";
+    if (m_current >= 0 && m_done < total)
+        line += ", " + Printable(m_inputs[m_current].substr(m_inputs[m_current].rfind('/') + 1));
+    if (m_done > 0 && m_done < total) {
+        double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+        long left = long(elapsed / m_done * (total - m_done) + 0.5);
+        line += ", about " + std::to_string(left / 60) + ":" + (left % 60 < 10 ? "0" : "") +
+                std::to_string(left % 60) + " left";
+    }
+    if (line.size() > 100) line.resize(100);
+    m_err << "\r\033[K" << line << std::flush;
+    m_progressShown = true;
 }
 
 } // namespace varnel

@@ -2,11 +2,11 @@
 // so the tests can drive them.
 #pragma once
 
+#include "Batch.h"
 #include "ConvertSettings.h"
-#include "ConvertView.h"
 
+#include <chrono>
 #include <iosfwd>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,7 +32,29 @@ struct CommandLine {
     bool verbose = false;
     bool help = false;
     bool version = false;
+
+    bool useDesktopProfile = false;
+    bool recursive = false;
+    std::vector<std::string> filesFrom;
+    bool nullSeparated = false;
+    std::optional<int> jobs;  // unset: every core
+    int timeoutSeconds = 600; // 0: none
+    long maxMemoryMiB = 4096; // 0: none
+    int shardIndex = 0, shardCount = 1;
+    std::vector<std::pair<int, int>> pages; // empty: every page
+    std::string paper = "a4";
+    std::string existing = "overwrite"; // "no-clobber", "skip-existing"
+    bool strict = false;
+    bool json = false;
+    std::optional<std::string> watchFolder;
 };
+
+// "1-3,7,9-": page ranges from 1; false on an empty, reversed or bad range.
+bool ParsePageRanges(const std::string& text, std::vector<std::pair<int, int>>* ranges);
+
+// An error naming the colour modes that work when the TIFF compression cannot
+// hold the colour mode; empty when the pair is good or the format is no TIFF.
+std::string CheckCompression(int type, const ConvertSettings& settings);
 
 // Fills *out from the arguments after the program name. Returns false with a
 // message in *error on a usage error.
@@ -43,53 +65,55 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
 std::string ApplyOptions(const CommandLine& options, WindowSettings* window,
                          ConvertSettings* settings);
 
-// Files named by the INPUT arguments: a folder gives its files (not its
-// subfolders); every file must be an accepted input, the others are reported
-// on `err` and skipped. Argument order is kept; repeats stay.
-std::vector<std::string> GatherInputs(const std::vector<std::string>& arguments, std::ostream& err);
-
 const char* UsageText();
 
-// The runner's view on a console: one "PATH: STATUS" line per finished row (or
-// per status change with verbose) and a progress bar on the error stream.
-class ConsoleView : public ConvertView {
+struct ReportStyle {
+    bool quiet = false;    // only failures, on the error stream
+    bool verbose = false;  // every status change too
+    bool json = false;     // one JSON object per file on `out`; people read `err`
+    bool progress = false; // a progress line on `err`, redrawn in place
+};
+
+// What the user reads about a batch: one row per input in input order (with
+// its outputs, reason and warnings), the inputs not taken, and a summary.
+class BatchReport {
 public:
-    ConsoleView(std::vector<std::string> paths, std::ostream& out, std::ostream& err, bool quiet,
-                bool verbose, bool progressBar);
+    BatchReport(std::vector<std::string> inputs, std::ostream& out, std::ostream& err,
+                ReportStyle style);
 
-    int RowCount() override { return static_cast<int>(m_paths.size()); }
-    std::string RowPath(int row) override;
-    void SetRowStatus(int row, const std::string& status) override;
-    void SelectOnlyItem(int) override {}
-    void SetProgress(int position) override;
-    void SetSelectedLabel(const std::string&) override {}
-    void SetStartStopButton(const std::string&, bool) override {}
-    void EnableControls(bool) override {}
-    int StatusPauseMs() const override { return 0; }
-
-    // The status of every row at the end of a run ("Ready" for rows not reached).
-    const std::vector<std::string>& Statuses() const { return m_statuses; }
-    // 0 when every row ended "Succeed", 1 otherwise.
+    void Rejected(const std::string& path, const std::string& reason);
+    void Started(int index);
+    void Page(int index, int page, int pages);
+    void Status(int index, const std::string& status);
+    // Rows are written once every earlier row is.
+    void Finished(int index, const FileResult& result);
+    void Summary(double seconds);
+    // 0 when every input was converted (or skipped), 1 otherwise.
     int ExitStatus() const;
-    // Removes the progress bar line, if one is shown.
     void ClearProgress();
 
-    int Progress() const { return m_position; }
-
 private:
-    void DrawBar();
-    void EraseBar();
+    void Flush();
+    void WriteRow(const FileResult& r);
+    void WriteJson(const FileResult& r);
+    void DrawProgress();
+    std::ostream& Human() { return m_style.json ? m_err : m_out; }
 
-    std::vector<std::string> m_paths;
-    std::vector<std::string> m_statuses;
+    std::vector<std::string> m_inputs;
+    std::vector<std::optional<FileResult>> m_results;
+    std::size_t m_written = 0;
     std::ostream& m_out;
     std::ostream& m_err;
-    bool m_quiet;
-    bool m_verbose;
-    bool m_progressBar;
-    bool m_barShown = false;
-    int m_position = 0;
-    std::mutex m_mutex;
+    ReportStyle m_style;
+    int m_rejected = 0, m_done = 0, m_failed = 0, m_warned = 0, m_skipped = 0;
+    long m_pages = 0, m_outputs = 0;
+    long m_livePages = 0; // pages reported while files run
+    int m_current = -1;
+    bool m_progressShown = false;
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };
+
+// Text for a JSON string, quotes included.
+std::string JsonString(const std::string& text);
 
 } // namespace varnel

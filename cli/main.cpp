@@ -1,14 +1,16 @@
 // varnel-convert: the command-line front end on the conversion runner.
+#include "Batch.h"
 #include "CommandLine.h"
 #include "ConvertSettings.h"
-#include "ExitSignals.h"
 #include "InputFiles.h"
+#include "Inputs.h"
 #include "Renderer.h"
-#include "Runner.h"
+#include "Watch.h"
 
+#include <chrono>
 #include <csignal>
 #include <iostream>
-#include <mutex>
+#include <sched.h>
 #include <string>
 #include <unistd.h>
 
@@ -16,23 +18,17 @@ namespace {
 
 using namespace varnel;
 
-std::mutex g_signalMutex;
-Runner* g_runner = nullptr;
-bool g_quiet = false;
+int Cores() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+    return 1;
+}
 
-// The first Ctrl+C stops the run at its next test point; a second one,
-// SIGTERM or SIGHUP ends the program at once, leaving nothing half-made.
-bool KeepRunningOn(int sig) {
-    static int interrupts = 0;
-    std::lock_guard<std::mutex> lock(g_signalMutex);
-    if (sig == SIGINT && ++interrupts == 1 && g_runner) {
-        g_runner->RequestStop();
-        if (!g_quiet)
-            std::cerr << "\nvarnel-convert: stopping after the current step "
-                         "(Ctrl+C again to quit now)\n";
-        return true;
-    }
-    return false;
+int UsageError(const std::string& error) {
+    std::cerr << "varnel-convert: " << error << "\n"
+              << "Try 'varnel-convert --help'.\n";
+    return 2;
 }
 
 } // namespace
@@ -41,11 +37,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     CommandLine options;
     std::string error;
-    if (!ParseCommandLine(args, &options, &error)) {
-        std::cerr << "varnel-convert: " << error << "\n"
-                  << "Try 'varnel-convert --help'.\n";
-        return 2;
-    }
+    if (!ParseCommandLine(args, &options, &error)) return UsageError(error);
     if (options.help) {
         std::cout << UsageText();
         return 0;
@@ -55,17 +47,48 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    std::string profile = options.profile;
-    if (profile.empty()) {
-        profile = ProfilePath();
-    } else if (!FileReadable(profile)) {
+    // The program's own defaults; the desktop program's profile only on request.
+    WindowSettings window;
+    ConvertSettings settings;
+    window.type = 3; // PNG
+    window.mode = 0; // beside the source
+    settings.xdpi = settings.ydpi = 300;
+    std::string profile = options.useDesktopProfile ? ProfilePath() : options.profile;
+    if (!options.profile.empty() && !FileReadable(profile)) {
         std::cerr << "varnel-convert: cannot read the profile " << profile << "\n";
         return 2;
     }
-    WindowSettings window = LoadWindowSettings(profile);
-    ConvertSettings settings = LoadSettings(profile);
+    if (!profile.empty()) {
+        window = LoadWindowSettings(profile);
+        settings = LoadSettings(profile);
+    }
     std::string note = ApplyOptions(options, &window, &settings);
     if (!note.empty() && !options.quiet) std::cerr << "varnel-convert: " << note << "\n";
+    if (std::string bad = CheckCompression(window.type, settings); !bad.empty())
+        return UsageError(bad);
+
+    BatchSettings batch;
+    batch.formatIndex = window.type;
+    batch.outputMode = window.mode;
+    batch.outputFolder = window.output;
+    batch.settings = settings;
+    batch.jobs = options.jobs ? *options.jobs : Cores();
+    batch.timeoutSeconds = options.timeoutSeconds;
+    batch.maxMemoryMiB = options.maxMemoryMiB;
+    batch.pages = options.pages;
+    batch.strict = options.strict;
+    batch.existing = options.existing == "no-clobber"      ? Existing::NoClobber
+                     : options.existing == "skip-existing" ? Existing::Skip
+                                                           : Existing::Overwrite;
+    if (options.paper == "letter") {
+        batch.canvas.widthInches = 8.5;
+        batch.canvas.heightInches = 11;
+    } else if (options.paper == "legal") {
+        batch.canvas.widthInches = 8.5;
+        batch.canvas.heightInches = 14;
+    } else if (options.paper == "auto") {
+        batch.canvas.switches.push_back("-dTarvikJobPaper");
+    }
 
     Renderer renderer;
     if (!renderer.LoadRenderer()) {
@@ -74,35 +97,58 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    std::vector<std::string> inputs = GatherInputs(options.inputs, std::cerr);
-    if (inputs.empty()) {
-        std::cerr << "varnel-convert: no input file accepted\n";
+    // A reader that goes away (| head) must not end the run half way.
+    ::signal(SIGPIPE, SIG_IGN);
+    SignalWatch signals;
+
+    ReportStyle style;
+    style.quiet = options.quiet;
+    style.verbose = options.verbose;
+    style.json = options.json;
+    style.progress = ::isatty(STDERR_FILENO) == 1;
+
+    if (options.watchFolder) {
+        WatchSettings watch;
+        watch.folder = *options.watchFolder;
+        watch.outputGiven = window.mode == 1 && options.outputFolder.has_value();
+        return RunWatch(watch, batch, renderer, signals, style);
+    }
+
+    InputRules rules;
+    rules.recursive = options.recursive;
+    rules.listFiles = options.filesFrom;
+    rules.nullSeparated = options.nullSeparated;
+    InputList list = GatherInputList(options.inputs, rules);
+
+    std::vector<FileTask> tasks = PlanTasks(list.files, batch);
+    tasks = ShardTasks(tasks, options.shardIndex, options.shardCount);
+    std::vector<std::string> inputs;
+    for (const FileTask& t : tasks) inputs.push_back(t.input);
+
+    BatchReport report(inputs, std::cout, std::cerr, style);
+    // Inputs that were not taken belong to the first shard, so a sharded
+    // batch names each once.
+    if (options.shardIndex == 0) {
+        for (const Rejected& r : list.rejected) report.Rejected(r.path, r.reason);
+        if (!options.quiet)
+            for (const std::string& d : list.duplicates)
+                std::cerr << "varnel-convert: " << d << ": named before; converted once\n";
+    }
+    if (inputs.empty() && list.rejected.empty() && options.shardCount == 1) {
+        std::cerr << "varnel-convert: no input file found\n";
         return 1;
     }
 
-    // Before any other thread exists, so every thread leaves the signals to
-    // the signal thread.
-    HandleExitSignals(KeepRunningOn);
-    // A reader that goes away (| head) must not kill the run between a row's
-    // status line and the removal of its page folder.
-    ::signal(SIGPIPE, SIG_IGN);
-
-    ConsoleView view(inputs, std::cout, std::cerr, options.quiet, options.verbose,
-                     ::isatty(STDERR_FILENO) == 1);
-    int status = 1;
-    {
-        Runner runner(view, renderer);
-        {
-            std::lock_guard<std::mutex> lock(g_signalMutex);
-            g_runner = &runner;
-            g_quiet = options.quiet;
-        }
-        runner.StartStop(window.type, window.mode, settings, window.output);
-        runner.Wait();
-        std::lock_guard<std::mutex> lock(g_signalMutex);
-        g_runner = nullptr;
-    }
-    view.ClearProgress();
-    status = view.ExitStatus();
-    return status;
+    BatchEvents events;
+    events.started = [&](int i) { report.Started(i); };
+    events.page = [&](int i, int page, int pages) { report.Page(i, page, pages); };
+    events.status = [&](int i, const std::string& s) { report.Status(i, s); };
+    events.finished = [&](int i, const FileResult& r) { report.Finished(i, r); };
+    auto start = std::chrono::steady_clock::now();
+    BatchOutcome outcome =
+        RunBatch(tasks, batch, renderer, signals, SignalMode::StopThenQuit, events);
+    report.ClearProgress();
+    if (outcome.signal != 0) SignalWatch::Reraise(outcome.signal);
+    report.Summary(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    return report.ExitStatus();
 }

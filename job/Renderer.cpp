@@ -138,11 +138,17 @@ void SweepAbandonedPageFolders(const std::string& temporary) {
 std::vector<std::string> RendererArguments(const std::string& pageFolder,
                                            const std::string& baseName, int xdpi, int ydpi,
                                            const std::string& inputPath) {
-    // A4 in inches; the products are truncated, not rounded (200 dpi gives
-    // exactly 1654 x 2338).
-    const int width = static_cast<int>(static_cast<double>(xdpi) * 8.27);
-    const int height = static_cast<int>(static_cast<double>(ydpi) * 11.69);
-    return {
+    return RendererArguments(pageFolder, baseName, xdpi, ydpi, inputPath, PageCanvas());
+}
+
+std::vector<std::string> RendererArguments(const std::string& pageFolder,
+                                           const std::string& baseName, int xdpi, int ydpi,
+                                           const std::string& inputPath, const PageCanvas& canvas) {
+    // The products are truncated, not rounded (A4 at 200 dpi gives exactly
+    // 1654 x 2338).
+    const int width = static_cast<int>(static_cast<double>(xdpi) * canvas.widthInches);
+    const int height = static_cast<int>(static_cast<double>(ydpi) * canvas.heightInches);
+    std::vector<std::string> args = {
         "tarvik",
         "-dNOPAUSE",
         "-dBATCH",
@@ -151,8 +157,10 @@ std::vector<std::string> RendererArguments(const std::string& pageFolder,
         "-sOutputFile=" + pageFolder + baseName + "_%03d.bmp",
         "-r" + std::to_string(xdpi) + "x" + std::to_string(ydpi),
         "-g" + std::to_string(width) + "x" + std::to_string(height),
-        inputPath,
     };
+    args.push_back(inputPath);
+    args.insert(args.end(), canvas.switches.begin(), canvas.switches.end());
+    return args;
 }
 
 void RemoveWorkFilesForExit() {
@@ -242,7 +250,7 @@ int Renderer::RenderPages(const std::string& inputPath, const std::string& baseN
     if (folder.empty() || !m_library) return -1;
 
     std::vector<std::string> args =
-        RendererArguments(folder, PageStem(baseName), xdpi, ydpi, inputPath);
+        RendererArguments(folder, PageStem(baseName), xdpi, ydpi, inputPath, m_canvas);
     const std::string reportPath = folder + kPageFolderReport;
     args.push_back("-sTarvikReport=" + reportPath);
     long long limit = m_pageLimit >= 0 ? m_pageLimit : EnvironmentMegabytes("VARNEL_PAGE_LIMIT_MB");

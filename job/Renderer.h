@@ -27,6 +27,18 @@ std::vector<std::string> RendererArguments(const std::string& pageFolder,
                                            const std::string& baseName, int xdpi, int ydpi,
                                            const std::string& inputPath);
 
+// The canvas of every page, in inches, and switches the renderer is given
+// after the nine arguments (it ignores switches it does not know). The default
+// is A4 and no switches: the nine arguments above.
+struct PageCanvas {
+    double widthInches = 8.27;
+    double heightInches = 11.69;
+    std::vector<std::string> switches;
+};
+std::vector<std::string> RendererArguments(const std::string& pageFolder,
+                                           const std::string& baseName, int xdpi, int ydpi,
+                                           const std::string& inputPath, const PageCanvas& canvas);
+
 // What the renderer said about its latest run.
 struct RenderReport {
     bool present = false; // the renderer wrote its report
@@ -101,6 +113,9 @@ public:
     // before the first call or when it could not be made. Safe from any thread.
     std::string PageFolder() const;
 
+    // The canvas for the following renders (A4 until set).
+    void SetCanvas(const PageCanvas& canvas) { m_canvas = canvas; }
+
 private:
     void* m_library = nullptr;
     TarvikNewInstanceFn m_newInstance = nullptr;
@@ -114,6 +129,7 @@ private:
     RenderReport m_report;
     long long m_pageLimit = -1;
     long long m_diskReserve = -1;
+    PageCanvas m_canvas;
 };
 
 } // namespace varnel

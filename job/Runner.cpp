@@ -178,6 +178,7 @@ void Runner::ConvertRow(int row) {
     // In page order, whatever order the folder lists them in.
     std::sort(m_pageList.begin(), m_pageList.end());
     report.pagesRendered = rendered.present ? rendered.pages : int(m_pageList.size());
+    FilterPages(PageStem(base));
 
     if (m_stop.load() == 1) {
         finish(kAborted, "stopped before its pages were converted");
@@ -328,7 +329,10 @@ bool Runner::ConvertMerged(const std::string& target, const std::string& base,
         m_api.SetOption(h, OPT_MULTIPAGE_PATH, output.c_str(), 0, nullptr);
         SetOption(h, OPT_MULTIPAGE, 1);
         // The page names come from the numbers; the list only counts them.
-        for (int i = 1; i <= pages; ++i) {
+        std::vector<int> numbers = m_pageNumbers;
+        if (!m_pageFilter)
+            for (int i = 1; i <= pages; ++i) numbers.push_back(i);
+        for (int i : numbers) {
             if (m_stop.load() == 1) {
                 *aborted = true;
                 break;
@@ -357,6 +361,29 @@ bool Runner::ConvertOne(const std::string& page, const std::string& outputPath, 
     }
     if (m_api.Destroy(h) == 0 && h > 0) ok = false;
     return ok;
+}
+
+void Runner::FilterPages(const std::string& base) {
+    m_pageNumbers.clear();
+    if (!m_pageFilter) return;
+    std::vector<std::string> kept;
+    const std::string prefix = base + "_";
+    for (const std::string& page : m_pageList) {
+        const std::string name = page.substr(page.rfind('/') + 1);
+        int number = 0;
+        char tail = 0;
+        bool isPage = name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+                      std::sscanf(name.c_str() + prefix.size(), "%d.bm%c", &number, &tail) == 2 &&
+                      tail == 'p' && PageName("", base, number) == name;
+        if (isPage && m_pageFilter(number)) {
+            kept.push_back(page);
+            m_pageNumbers.push_back(number);
+        } else {
+            ::unlink(page.c_str());
+        }
+    }
+    m_pageList = std::move(kept);
+    std::sort(m_pageNumbers.begin(), m_pageNumbers.end());
 }
 
 void Runner::SetOption(int handle, int code, int value) {

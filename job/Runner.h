@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,6 +71,10 @@ public:
 
     const std::vector<std::string>& PageList() const { return m_pageList; }
 
+    // Converts only the pages (numbered from 1) the filter keeps; the others
+    // are deleted unconverted. Unset: every page.
+    void SetPageFilter(std::function<bool(int page)> keep) { m_pageFilter = std::move(keep); }
+
     // Sets the run's parameters without starting a run (for callers of
     // RunConversion and ApplyConverterOptions).
     void Configure(int formatIndex, int outputMode, const ConvertSettings& settings,
@@ -88,6 +93,7 @@ private:
     std::string RenderProblem(int result, const RenderReport& report, int pages) const;
     bool ConvertOne(const std::string& page, const std::string& outputPath, int code);
     void SetOption(int handle, int code, int value);
+    void FilterPages(const std::string& base);
 
     ConvertView& m_view;
     Renderer& m_renderer;
@@ -104,6 +110,8 @@ private:
     std::string m_extension;
     int m_formatCode = 4;
     std::vector<std::string> m_pageList;
+    std::function<bool(int)> m_pageFilter;
+    std::vector<int> m_pageNumbers; // the kept pages when filtered, ascending
 };
 
 } // namespace varnel

@@ -141,6 +141,23 @@ Device& JobContext::BeginPage(const PageSetup& requested) {
         toSheet = {0, 1, -1, 0, pw, 0};
         break;
     }
+    int rasterWidth = m_options.widthPx, rasterHeight = m_options.heightPx;
+    if (m_options.jobPaper) {
+        // The job picks the size, so it is bounded: about sixteen sheets of
+        // area (A0 on an A4 sheet, with room for rounding) and the sheet's
+        // own side limit.
+        constexpr double kMaxSide = 30000;
+        const double maxArea = 17.0 * m_options.widthPx * m_options.heightPx;
+        double pxW = std::ceil(w * m_options.xdpi / 72.0 - 0.5);
+        double pxH = std::ceil(h * m_options.ydpi / 72.0 - 0.5);
+        if (pxW >= 1 && pxH >= 1 && pxW <= kMaxSide && pxH <= kMaxSide && pxW * pxH <= maxArea) {
+            toSheet = {};
+            rasterWidth = int(pxW);
+            rasterHeight = int(pxH);
+        } else {
+            Warning("page too large for its own paper size; the fixed sheet used");
+        }
+    }
     Matrix pageToDevice = toSheet.Then(Matrix::Scale(m_options.xdpi / 72.0, m_options.ydpi / 72.0));
 
     m_pageUnsupported.clear();
@@ -153,8 +170,8 @@ Device& JobContext::BeginPage(const PageSetup& requested) {
         return *m_device;
     }
     auto& raster = m_shared->raster;
-    if (!raster)
-        raster = std::make_unique<PageRaster>(m_options.widthPx, m_options.heightPx);
+    if (!raster || raster->Width() != rasterWidth || raster->Height() != rasterHeight)
+        raster = std::make_unique<PageRaster>(rasterWidth, rasterHeight);
     else
         raster->Clear();
     auto dev = std::make_unique<RasterDevice>(*raster, pageToDevice, w, h, &m_shared->glyphs,

@@ -119,6 +119,9 @@ struct JobOptions {
     // file (tests).
     std::function<void(int pageNumber, const PageRaster&)> onPage;
     bool verbose = false; // per-page diagnostics on stderr
+    // Each page's raster is its own paper as the job turned it (a landscape
+    // page gives a landscape image) instead of the portrait -g sheet.
+    bool jobPaper = false;
     Limits limits;
 };
 

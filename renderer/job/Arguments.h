@@ -17,6 +17,7 @@ struct Arguments {
     std::string reportPath;        // -sTarvikReport=: the run's outcome, written there
     int64_t pageLimitBytes = -1;   // -dTarvikPageLimit=: page files of the job; -1 default
     int64_t diskReserveBytes = -1; // -dTarvikDiskReserve=: free space kept; -1 default
+    bool jobPaper = false;         // -dTarvikJobPaper: pages sized by the job's own paper
     int64_t operations = -1;       // -dTarvikBudget=: work budget of the job; -1 default
 };
 

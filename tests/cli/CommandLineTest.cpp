@@ -1,9 +1,13 @@
 #include "CommandLine.h"
+#include "Inputs.h"
 #include "JobTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <map>
 #include <sstream>
+#include <sys/stat.h>
 
 using namespace varnel;
 using namespace testing_support;
@@ -65,7 +69,7 @@ TEST(CommandLineTest, OptionsOverrideTheProfileForThisRun) {
 TEST(CommandLineTest, OptionsLeaveUnnamedSettingsAlone) {
     CommandLine o;
     ASSERT_TRUE(Parse(
-        {"--beside-source", "--no-resize", "--no-each", "--no-multipage", "--dpi=1200", "x.pcl"},
+        {"--beside-source", "--no-resize", "--no-each", "--no-multipage", "--dpi=600", "x.pcl"},
         &o));
     WindowSettings w;
     w.output = "/kept/";
@@ -80,7 +84,7 @@ TEST(CommandLineTest, OptionsLeaveUnnamedSettingsAlone) {
     EXPECT_EQ(s.resize, 0);
     EXPECT_EQ(s.each, 0);
     EXPECT_EQ(s.multpage, 0);
-    EXPECT_EQ(s.xdpi, 600); // limited as the profile is
+    EXPECT_EQ(s.xdpi, 600);
     EXPECT_EQ(s.JQu, 12);
 }
 
@@ -129,6 +133,20 @@ TEST(CommandLineTest, UsageErrorsAreReported) {
         {"-o", "", "a.pcl"},
         {"--each=1", "a.pcl"},
         {"--quiet", "--verbose", "a.pcl"},
+        {"-r", "50", "a.pcl"},
+        {"--dpi=300x1200", "a.pcl"},
+        {"--shard", "0/0", "a.pcl"},
+        {"--shard", "5/3", "a.pcl"},
+        {"--shard", "1", "a.pcl"},
+        {"--pages", "3-1", "a.pcl"},
+        {"--pages", "x", "a.pcl"},
+        {"--pages", "0", "a.pcl"},
+        {"--pages", "1,,2", "a.pcl"},
+        {"-j", "0", "a.pcl"},
+        {"--max-memory", "10", "a.pcl"},
+        {"--paper", "a3", "a.pcl"},
+        {"--watch", "d", "a.pcl"},
+        {"--profile", "p.ini", "--use-desktop-profile", "a.pcl"},
     };
     for (const auto& args : bad) {
         CommandLine o;
@@ -143,49 +161,107 @@ TEST(CommandLineTest, UsageErrorsAreReported) {
     EXPECT_TRUE(version.version);
 }
 
-TEST(CommandLineTest, InputsKeepOrderRepeatsAndSkipOthersWithAMessage) {
-    TempDir tmp;
-    WriteText(tmp / "b.pcl", "x");
-    ::mkdir((tmp / "dir").c_str(), 0700);
-    WriteText(tmp / "dir/report.PCL", "x");
-    WriteText(tmp / "dir/notes.txt", "x");
-    ::mkdir((tmp / "dir/sub").c_str(), 0700);
-    WriteText(tmp / "dir/sub/inner.pcl", "x");
-    std::ostringstream err;
-    std::vector<std::string> in =
-        GatherInputs({tmp / "b.pcl", tmp / "dir", tmp / "missing.pcl", tmp / "b.pcl"}, err);
-    EXPECT_EQ(in, (std::vector<std::string>{tmp / "b.pcl", tmp / "dir/report.PCL", tmp / "b.pcl"}));
-    EXPECT_NE(err.str().find("notes.txt"), std::string::npos);
-    EXPECT_NE(err.str().find("missing.pcl"), std::string::npos);
-    EXPECT_EQ(err.str().find("inner.pcl"), std::string::npos);
+TEST(CommandLineTest, RangesAreNamedAndImpossiblePairsRefused) {
+    std::vector<std::pair<int, int>> pages;
+    ASSERT_TRUE(ParsePageRanges("1-3,7,9-", &pages));
+    EXPECT_EQ(pages, (std::vector<std::pair<int, int>>{{1, 3}, {7, 7}, {9, INT_MAX}}));
+    CommandLine o;
+    std::string error;
+    EXPECT_FALSE(Parse({"-r", "1200", "a.pcl"}, &o, &error));
+    EXPECT_NE(error.find("72 to 600"), std::string::npos) << error;
+
+    ConvertSettings s;
+    s.tifc = "True Color";
+    s.compress = 6; // fax4
+    EXPECT_EQ(CheckCompression(1, s),
+              "TIFF compression fax4 cannot hold the colour mode 'True Color'; it works with: B&W");
+    EXPECT_EQ(CheckCompression(3, s), ""); // no TIFF
+    s.tifc = "B&W";
+    EXPECT_EQ(CheckCompression(1, s), "");
+    s.compress = 3; // jpeg
+    EXPECT_NE(CheckCompression(1, s).find("True Color, 256 Grays"), std::string::npos);
+    s.tifc = "256 Grays";
+    EXPECT_EQ(CheckCompression(1, s), "");
 }
 
-TEST(ConsoleViewTest, PrintsFinalStatusesAndJudgesTheRun) {
-    std::ostringstream out, err;
-    ConsoleView view({"a.pcl", "b.pcl"}, out, err, false, false, true);
-    view.SetProgress(50);
-    view.SetRowStatus(0, "Converting.");
-    view.SetRowStatus(0, "Succeed");
-    EXPECT_EQ(out.str(), "a.pcl: Succeed\n");
-    EXPECT_NE(err.str().find("50%"), std::string::npos);
-    EXPECT_EQ(view.ExitStatus(), 1); // b.pcl was never reached
-    view.SetRowStatus(1, "Succeed");
-    EXPECT_EQ(view.ExitStatus(), 0);
+TEST(CommandLineTest, InputsAreJudgedByContentFoldersByNameAndEachIsTakenOnce) {
+    TempDir tmp;
+    const std::string xl = ") HP-PCL XL;2;0\r\n";
+    WriteText(tmp / "job.prn", "\x1b%-12345X@PJL ENTER LANGUAGE=PCL\r\n");
+    WriteText(tmp / "plot.bin", "IN;SP1;PU0,0;PD100,100;");
+    WriteText(tmp / "xl.dat", xl);
+    // Padding in front, longer than one read, as some drivers write.
+    WriteText(tmp / "esc.txt", std::string(9000, '\0') + "\x1b" + "E\x1b&l26A");
+    WriteText(tmp / "prose.txt", "IN the beginning");
+    WriteText(tmp / "empty.pcl", "");
+    ::mkdir((tmp / "dir").c_str(), 0700);
+    WriteText(tmp / "dir/b.PCL5", "x");
+    WriteText(tmp / "dir/a.hpgl", "x");
+    WriteText(tmp / "dir/notes.txt", "x");
+    ::mkdir((tmp / "dir/sub").c_str(), 0700);
+    WriteText(tmp / "dir/sub/inner.pclxl", "x");
+    ::symlink((tmp / "job.prn").c_str(), (tmp / "link.pcl").c_str());
+    WriteText(tmp / "list", tmp / "xl.dat\n" + tmp / "gone.pcl\n\n" + tmp / "dir\n");
 
-    std::ostringstream vout, verr;
-    ConsoleView verbose({"a.pcl"}, vout, verr, false, true, false);
-    verbose.SetRowStatus(0, "Converting.");
-    verbose.SetRowStatus(0, "Failed");
-    EXPECT_EQ(vout.str(), "a.pcl: Converting.\na.pcl: Failed\n");
-    EXPECT_EQ(verr.str(), "");
-    EXPECT_EQ(verbose.ExitStatus(), 1);
-    EXPECT_EQ(verbose.StatusPauseMs(), 0);
+    InputList plain = GatherInputList(
+        {tmp / "job.prn", tmp / "plot.bin", tmp / "xl.dat", tmp / "esc.txt", tmp / "prose.txt",
+         tmp / "empty.pcl", tmp / "missing.pcl", tmp / "dir", tmp / "link.pcl", tmp / "job.prn"},
+        {});
+    EXPECT_EQ(plain.files,
+              (std::vector<std::string>{tmp / "job.prn", tmp / "plot.bin", tmp / "xl.dat",
+                                        tmp / "esc.txt", tmp / "dir/a.hpgl", tmp / "dir/b.PCL5"}));
+    EXPECT_EQ(plain.duplicates, (std::vector<std::string>{tmp / "link.pcl", tmp / "job.prn"}));
+    std::map<std::string, std::string> why;
+    for (const Rejected& r : plain.rejected) why[r.path] = r.reason;
+    EXPECT_EQ(why.size(), 3u);
+    EXPECT_NE(why[tmp / "prose.txt"].find("not a print job"), std::string::npos);
+    EXPECT_EQ(why[tmp / "empty.pcl"], "empty file");
+    EXPECT_EQ(why[tmp / "missing.pcl"], "no such file");
+
+    InputRules rules;
+    rules.recursive = true;
+    rules.listFiles = {tmp / "list", tmp / "no-list"};
+    InputList listed = GatherInputList({}, rules);
+    EXPECT_EQ(listed.files,
+              (std::vector<std::string>{tmp / "xl.dat", tmp / "dir/a.hpgl", tmp / "dir/b.PCL5",
+                                        tmp / "dir/sub/inner.pclxl"}));
+    ASSERT_EQ(listed.rejected.size(), 2u);
+    EXPECT_EQ(listed.rejected[0].path, tmp / "no-list");
+    EXPECT_EQ(listed.rejected[1].path, tmp / "gone.pcl");
+}
+
+TEST(BatchReportTest, RowsComeInInputOrderAndFailuresAreNeverSilent) {
+    auto result = [](const std::string& in, const std::string& status, const std::string& reason) {
+        FileResult r;
+        r.input = in;
+        r.status = status;
+        r.reason = reason;
+        return r;
+    };
+    std::ostringstream out, err;
+    BatchReport report({"a.pcl", "b\nc.pcl"}, out, err, ReportStyle{});
+    FileResult b = result("b\nc.pcl", "Succeed", "");
+    b.warnings = {"font X replaced"};
+    b.outputs = {"b.png"};
+    report.Finished(1, b);
+    EXPECT_EQ(out.str(), ""); // waits for a.pcl
+    EXPECT_EQ(report.ExitStatus(), 1);
+    report.Finished(0, result("a.pcl", "Succeed", ""));
+    EXPECT_EQ(out.str(), "a.pcl: Succeed\nb\\nc.pcl: Succeed with 1 warning -> b.png\n"
+                         "  warning: font X replaced\n");
+    EXPECT_EQ(report.ExitStatus(), 0);
 
     std::ostringstream qout, qerr;
-    ConsoleView quiet({"a.pcl"}, qout, qerr, true, false, true);
-    quiet.SetProgress(100);
-    quiet.SetRowStatus(0, "Aborted");
-    EXPECT_EQ(qout.str() + qerr.str(), "");
+    ReportStyle quiet;
+    quiet.quiet = true;
+    quiet.progress = true;
+    BatchReport q({"a.pcl", "b.pcl"}, qout, qerr, quiet);
+    q.Finished(0, result("a.pcl", "Failed", "the renderer crashed (SIGSEGV)"));
+    q.Finished(1, result("b.pcl", "Succeed", ""));
+    q.Summary(1);
+    EXPECT_EQ(qout.str(), "");
+    EXPECT_EQ(qerr.str(), "a.pcl: Failed: the renderer crashed (SIGSEGV)\n");
+    EXPECT_EQ(q.ExitStatus(), 1);
 }
 
 } // namespace

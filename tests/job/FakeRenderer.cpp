@@ -6,11 +6,15 @@
 //   sleep MS     wait inside the run, before writing the pages
 //   hold MS      wait inside the run, after writing the pages
 //   extra NAME   also write a file NAME into the page folder
+//   crash        die of SIGSEGV inside the run
+//   alloc MB     allocate and touch MB megabytes inside the run
+//   warn WORD    report the warning WORD through -sTarvikReport
 // With TARVIK_TEST_LOG set, every call is appended to that file;
 // TARVIK_TEST_NEW_RESULT is what tarvik_new_instance returns (default 0).
 #include "tarvik.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +33,9 @@ struct Script {
     int runResult = 0;
     int sleepMs = 0;
     int holdMs = 0;
+    bool crash = false;
+    long allocMb = 0;
+    std::vector<std::string> warnings;
     std::vector<std::string> extras;
 };
 
@@ -55,7 +62,15 @@ bool ReadScript(const std::string& path, Script* s) {
             in >> s->sleepMs;
         else if (word == "hold")
             in >> s->holdMs;
-        else if (word == "extra") {
+        else if (word == "crash")
+            s->crash = true;
+        else if (word == "alloc")
+            in >> s->allocMb;
+        else if (word == "warn") {
+            std::string w;
+            in >> w;
+            s->warnings.push_back(w);
+        } else if (word == "extra") {
             std::string name;
             in >> name;
             s->extras.push_back(name);
@@ -152,10 +167,21 @@ TARVIK_EXPORT int tarvik_run_with_args(void* instance, int argc, char** argv) {
         s.height = gh;
     }
     if (s.sleepMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(s.sleepMs));
+    if (s.crash) std::raise(SIGSEGV);
+    if (s.allocMb > 0) {
+        std::vector<char> block(static_cast<std::size_t>(s.allocMb) << 20, 1);
+        Log("allocated " + std::to_string(block.size()));
+    }
     for (int page = 1; page <= s.pages; ++page)
         if (!WriteBmp(PageFile(pattern, page), s.width, s.height, page, dpi)) return -2;
     std::string folder = pattern.substr(0, pattern.rfind('/') + 1);
     for (const std::string& extra : s.extras) std::ofstream(folder + extra) << "x";
+    for (int i = 9; i < argc && !s.warnings.empty(); ++i) {
+        if (std::strncmp(argv[i], "-sTarvikReport=", 15) != 0) continue;
+        std::ofstream report(argv[i] + 15);
+        report << "result " << s.runResult << "\npages " << s.pages << "\n";
+        for (const std::string& w : s.warnings) report << "warning " << w << "\n";
+    }
     if (s.holdMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(s.holdMs));
     g_runNs += std::chrono::duration_cast<std::chrono::nanoseconds>(
                    std::chrono::steady_clock::now() - start)

@@ -255,6 +255,32 @@ TEST(PagePlacement, OrientationsOnThePortraitSheet) {
     EXPECT_EQ(p.y1, 841);
 }
 
+TEST(PagePlacement, JobPaperSizesEachPageAsTheJobTurnedIt) {
+    auto sizes = [](bool jobPaper, int dpi) {
+        JobOptions options;
+        options.xdpi = options.ydpi = dpi;
+        options.widthPx = 595 * dpi / 72;
+        options.heightPx = 842 * dpi / 72;
+        options.jobPaper = jobPaper;
+        std::vector<std::string> seen;
+        options.onPage = [&](int, const PageRaster& r) {
+            seen.push_back(std::to_string(r.Width()) + "x" + std::to_string(r.Height()));
+        };
+        JobContext job(options);
+        for (PageSetup page : {PageSetup{612, 792, 1}, PageSetup{612, 1008, 0},
+                               PageSetup{2384, 3370, 0}, PageSetup{3370, 4768, 0}}) {
+            job.BeginPage(page);
+            job.EndPage();
+        }
+        return seen;
+    };
+    EXPECT_EQ(sizes(false, 72),
+              (std::vector<std::string>{"595x842", "595x842", "595x842", "595x842"}));
+    // Landscape letter, portrait legal, A0; a page past sixteen sheets keeps the sheet.
+    EXPECT_EQ(sizes(true, 150),
+              (std::vector<std::string>{"1650x1275", "1275x2100", "4967x7021", "1239x1754"}));
+}
+
 TEST(PageFiles, OnlyTheLastNumberSlotIsReplaced) {
     EXPECT_EQ(JobContext::PageFileName("/tmp/out/report_%03d.bmp", 1), "/tmp/out/report_001.bmp");
     EXPECT_EQ(JobContext::PageFileName("/tmp/100%/a%d_%03d.bmp", 12), "/tmp/100%/a%d_012.bmp");
