@@ -324,7 +324,7 @@ SoftGlyphAssembler::Result SoftGlyphAssembler::Add(std::span<const uint8_t> bloc
         size_t start = 2 + size_t(block[2]);
         if (start < block.size()) m_pending.assign(block.begin() + start, block.end());
     } else if (g->format == 15) {
-        size_t descSize = block[2];
+        size_t descSize = U8(block, 2);
         g->glyphClass = U8(block, 3);
         size_t sizeAt = 2 + descSize;
         if (descSize < 2 || sizeAt + 4 > block.size()) {
