@@ -116,9 +116,11 @@ private:
     std::unique_ptr<Impl> m;
 };
 
-// The project's stroke font: a stick glyph for every printable ASCII code
-// as polylines in a 6 x 8 cell (x 0..6, y -2..8, baseline 0, cap height 8).
-// Returns an empty list for codes it has no glyph for.
-std::vector<std::vector<Point>> StickGlyph(uint32_t code);
+// The project's stroke fonts: a glyph for printable ASCII, the accented
+// Latin letters and common symbols, as polylines in a 6 x 8 cell (x 0..6,
+// y -2..8, baseline 0, cap height 8; accents over capitals up to 11). The
+// arc font (arc = true) rounds the curves the stick font draws as corners.
+// Returns an empty list for characters it has no glyph for.
+std::vector<std::vector<Point>> StrokeGlyph(uint32_t unicode, bool arc = false);
 
 } // namespace tarvik::hpgl2

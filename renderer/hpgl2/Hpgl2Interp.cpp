@@ -106,24 +106,33 @@ Point Interpreter::PenOnPage() const {
 
 void Interpreter::State::Byte(uint8_t c) {
     switch (read) {
-    case Read::Label:
-        if (c == terminator) {
-            if (terminatorPrinted) label.push_back(char(c));
+    case Read::Label: {
+        // 16-bit labels end at a character's start; a zero byte followed by
+        // the terminator ends them too.
+        bool second = label16 && label.size() % 2 == 1;
+        bool ends = c == terminator && (!second || label.back() == 0);
+        if (ends) {
+            if (second) label.pop_back();
+            if (terminatorPrinted) {
+                if (label16) label.push_back(0);
+                label.push_back(char(c));
+            }
             Label(label);
             label.clear();
             read = Read::Idle;
             cmd = 0;
-        } else {
-            label.push_back(char(c));
-            // A label whose terminator never comes is drawn in pieces.
-            if (label.size() >= 4096) {
-                if (!warnedLabel) job.Warning("HP-GL/2 label without terminator");
-                warnedLabel = true;
-                Label(label);
-                label.clear();
-            }
+            return;
+        }
+        label.push_back(char(c));
+        // A label whose terminator never comes is drawn in pieces.
+        if (label.size() >= 4096 && label.size() % 2 == 0) {
+            if (!warnedLabel) job.Warning("HP-GL/2 label without terminator");
+            warnedLabel = true;
+            Label(label);
+            label.clear();
         }
         return;
+    }
     case Read::Encoded:
         EncodedByte(c);
         return;
@@ -434,6 +443,8 @@ void Interpreter::State::Defaults(bool initialise) {
         polygon.Clear();
         edges.Clear();
         penNo = 1;
+        downloaded.clear();
+        downloadedPoints = 0;
     }
     scaleType = -1;
     UpdateScaling();
@@ -475,6 +486,9 @@ void Interpreter::State::Defaults(bool initialise) {
     transparentData = false;
     charFill = 0;
     edgePen = -1;
+    bitmapFonts = false;
+    label16 = false;
+    labelRow = 0;
 }
 
 void Interpreter::State::UpdateFrame() {
@@ -954,35 +968,9 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
         FontDef& f = fonts[code == Code('A', 'D') ? 1 : 0];
         if (n == 0) f = FontDef{};
         f.fontId = -1; // characteristics replace a font chosen by ID
-        for (size_t i = 0; i + 1 < n; i += 2) {
-            int kind = int(p[i]);
-            double v = p[i + 1];
-            switch (kind) {
-            case 1:
-                f.symbolSet = int(v);
-                break;
-            case 2:
-                f.spacing = v == 1;
-                break;
-            case 3:
-                if (v > 0 && v <= 32767) f.pitch = v;
-                break;
-            case 4:
-                if (v > 0 && v <= 32767) f.height = v;
-                break;
-            case 5:
-                f.posture = int(v);
-                break;
-            case 6:
-                f.weight = int(v);
-                break;
-            case 7:
-                f.typeface = int(v);
-                break;
-            default:
-                break;
-            }
-        }
+        for (size_t i = 0; i + 1 < n; i += 2)
+            if (p[i] >= 1 && p[i] <= 7)
+                fonts::SetCharacteristic(f.request, fonts::Characteristic(int(p[i])), p[i + 1]);
         break;
     }
     case Code('S', 'S'):
@@ -1049,11 +1037,21 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
         charFill = std::clamp(integer(0, 0), 0, 3);
         edgePen = n >= 2 ? std::max(0, integer(1, 0)) : -1;
         break;
-    case Code('L', 'M'):
+    case Code('L', 'M'): {
+        int mode = integer(0, 0);
+        label16 = mode == 1 || mode == 3;
+        labelRow = label16 ? 0 : std::clamp(integer(1, 0), 0, 255);
+        break;
+    }
     case Code('S', 'B'):
+        bitmapFonts = integer(0, 0) == 1;
+        break;
     case Code('T', 'D'):
-        if (code == Code('T', 'D')) transparentData = integer(0, 0) == 1;
-        break; // 8-bit labels and scalable fonts only
+        transparentData = integer(0, 0) == 1;
+        break;
+    case Code('D', 'L'):
+        Download(p);
+        break;
     default:
         break;
     }

@@ -5,6 +5,7 @@
 #include "Hpgl2.h"
 
 #include <array>
+#include <map>
 #include <string>
 
 namespace tarvik::hpgl2 {
@@ -13,15 +14,15 @@ constexpr uint16_t Code(char a, char b) {
     return uint16_t((uint8_t(a) << 8) | uint8_t(b));
 }
 
+// SD/AD: the stick font, Roman-8, fixed 10 cpi, 12 pt; or a PCL font by ID.
 struct FontDef {
-    int symbolSet = 277; // Roman-8
-    int spacing = 0;     // 0 fixed, 1 proportional
-    double pitch = 10;   // characters per inch
-    double height = 12;  // points
-    int posture = 0;
-    int weight = 0;
-    int typeface = 48; // the stick font
-    int fontId = -1;   // FI / FN: a PCL font by ID
+    fonts::FontRequest request = Stick();
+    int fontId = -1; // FI / FN
+    static fonts::FontRequest Stick() {
+        fonts::FontRequest r;
+        r.typeface = 48;
+        return r;
+    }
 };
 
 struct Interpreter::State {
@@ -143,6 +144,12 @@ struct Interpreter::State {
     bool terminatorPrinted = false;
     bool transparentData = false;
     int charFill = 0; // CF: 0 solid, 1 edged, 2 filled with the fill type, 3 both
+    bool bitmapFonts = false; // SB1: bitmap PCL fonts may label too
+    bool label16 = false;     // LM1: two bytes a character
+    int labelRow = 0;         // LM0 with a row: the high byte of every code
+    // DL characters of the stroke fonts, in their 6 x 8 cell.
+    std::map<uint32_t, std::vector<std::vector<Point>>> downloaded;
+    size_t downloadedPoints = 0;
     int edgePen = -1; // -1: the current pen
 
     // --- Methods ---------------------------------------------------------------------
@@ -207,6 +214,9 @@ struct Interpreter::State {
     };
     Cell CurrentCell() const;
     Point Direction() const;
+    void Download(const std::vector<double>& p);
+    // The arc font's advance for a code, in plotter units.
+    double ArcAdvance(uint32_t code, int font, const Cell& cell) const;
     void DrawSymbol();
     // toPlu maps the glyph's em space to plotter units.
     void DrawOutlineGlyph(Device& dev, const FontFace& face, uint32_t glyph, const Matrix& toPlu,
