@@ -206,8 +206,9 @@ void Interpreter::State::Label(std::string_view text) {
         r.scalableOnly = !bitmapFonts;
         pcl = host.LabelFont(r, f.fontId);
         if (pcl || IsStick(f.request.typeface)) return;
-        face = job.Fonts().ByTypeface(f.request.typeface, f.request.weight > 0,
-                                      f.request.style > 0).face;
+        face = job.Fonts()
+                   .ByTypeface(f.request.typeface, f.request.weight > 0, f.request.style > 0)
+                   .face;
         if (!face) job.Unsupported("HP-GL/2 label typeface");
     };
     pickFace();

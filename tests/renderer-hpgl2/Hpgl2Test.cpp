@@ -213,15 +213,21 @@ TEST(Hpgl2Labels, StickFontOriginsAndEndlessLabels) {
     EXPECT_NE(edged.find("StrokePath"), std::string::npos);
 
     // Fonts the job downloaded, chosen by ID (FI): a bitmap font prints
-    // masks, a TrueType font outlines.
+    // masks once SB1 allows bitmap fonts (under SB0 a scalable font stands
+    // in), a TrueType font outlines.
     const std::string sans = "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf";
     softfontwriter::BitmapOptions bitmap;
     ASSERT_FALSE(softfontwriter::TrueTypeFont(sans, 8).empty()) << sans << " is not installed";
     std::string soft = E + "E" + softfontwriter::BitmapFont(sans, 7, bitmap) +
                        softfontwriter::TrueTypeFont(sans, 8);
     std::string byId =
+        Render(soft + E + "%0BIN;SP1;SB1;FI7;DT#;PA500,500;LBAb#" + E + "%0A" + E + "E", 72, true)
+            .trace;
+    std::string scalableOnly =
         Render(soft + E + "%0BIN;SP1;FI7;DT#;PA500,500;LBAb#" + E + "%0A" + E + "E", 72, true)
             .trace;
+    EXPECT_EQ(scalableOnly.find("FillMask"), std::string::npos) << scalableOnly;
+    EXPECT_NE(scalableOnly.find("FillGlyph"), std::string::npos) << scalableOnly;
     std::string byIdTt =
         Render(soft + E + "%0BIN;SP1;FI8;DT#;PA500,500;LBAb#" + E + "%0A" + E + "E", 72, true)
             .trace;
