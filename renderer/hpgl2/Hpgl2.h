@@ -65,6 +65,12 @@ public:
         (void)fontId;
         return nullptr;
     }
+    // What HP-GL/2 changes in the state it shares with PCL: the palette
+    // (NP, PC), the logical operation (MC) and pixel placement (PP).
+    virtual void SharePalette(const std::vector<Color>& palette) { (void)palette; }
+    virtual void ShareRasterOp(uint8_t rop3) { (void)rop3; }
+    virtual void SharePixelPlacement(bool gridCentred) { (void)gridCentred; }
+    virtual bool PclGridCentred() const { return false; }
     // A measuring run stops reading at the first PS.
     virtual bool Measuring() const { return false; }
 };

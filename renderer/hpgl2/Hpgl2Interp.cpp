@@ -52,6 +52,7 @@ void Interpreter::Enter(int mode, Point cursorOnPage) {
         m->read = State::Read::Idle;
     m->UpdateFrame();
     m->op.rop3 = m->host.PclRasterOp().rop3;
+    m->gridCentred = m->host.PclGridCentred();
     if ((mode == 1 || mode == 3) && std::isfinite(cursorOnPage.x) &&
         std::isfinite(cursorOnPage.y) && m->pluToPage.Invertible()) {
         Point p = m->pluToPage.Inverse().Apply(cursorOnPage);
@@ -440,6 +441,7 @@ void Interpreter::State::Defaults(bool initialise) {
         for (int i = 0; i < 3; ++i) crBlack[i] = 0, crWhite[i] = 255;
         op = RasterOp{};
         op.rop3 = 252;
+        gridCentred = false;
         polygon.Clear();
         edges.Clear();
         penNo = 1;
@@ -913,9 +915,12 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
         break; // the character was taken by the reader
     case Code('M', 'C'):
         op.rop3 = integer(0, 0) == 1 ? uint8_t(std::clamp(integer(1, 252), 0, 255)) : 252;
+        host.ShareRasterOp(op.rop3);
         break;
     case Code('P', 'P'):
-        break; // pixel placement: the device places pixels by their centres
+        gridCentred = integer(0, 0) == 1;
+        host.SharePixelPlacement(gridCentred);
+        break;
 
     // Palette.
     case Code('N', 'P'): {
@@ -931,28 +936,28 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
         for (size_t i = old; i < palette.size() && i < DefaultPens().size(); ++i)
             palette[i] = DefaultPens()[i];
         penWidths.resize(palette.size(), penWidths.empty() ? 0.35 : penWidths.back());
+        host.SharePalette(palette);
         break;
     }
     case Code('P', 'C'): {
+        int pn = integer(0, 0);
         if (n == 0) {
             for (size_t i = 0; i < palette.size(); ++i)
                 palette[i] = i < DefaultPens().size() ? DefaultPens()[i] : kBlack;
+        } else if (pn < 0 || palette.empty()) {
             break;
-        }
-        int pn = integer(0, 0);
-        if (pn < 0 || palette.empty()) break;
-        size_t i = size_t(pn) % palette.size();
-        if (n < 4) {
+        } else if (size_t i = size_t(pn) % palette.size(); n < 4) {
             palette[i] = i < DefaultPens().size() ? DefaultPens()[i] : kBlack;
-            break;
+        } else {
+            uint8_t c[3];
+            for (int k = 0; k < 3; ++k) {
+                double range = crWhite[k] - crBlack[k];
+                double v = range != 0 ? (p[size_t(k + 1)] - crBlack[k]) / range * 255 : 0;
+                c[k] = uint8_t(std::lround(std::clamp(v, 0.0, 255.0)));
+            }
+            palette[i] = {c[0], c[1], c[2]};
         }
-        uint8_t c[3];
-        for (int k = 0; k < 3; ++k) {
-            double range = crWhite[k] - crBlack[k];
-            double v = range != 0 ? (p[size_t(k + 1)] - crBlack[k]) / range * 255 : 0;
-            c[k] = uint8_t(std::lround(std::clamp(v, 0.0, 255.0)));
-        }
-        palette[i] = {c[0], c[1], c[2]};
+        host.SharePalette(palette);
         break;
     }
     case Code('C', 'R'):

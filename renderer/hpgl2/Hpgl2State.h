@@ -112,6 +112,7 @@ struct Interpreter::State {
     bool transparent = true;
     int symbol = 0; // SM character, 0 = off
     RasterOp op;
+    bool gridCentred = false; // PP1: pixels by their centres; PP0 at grid crossings
 
     // --- Polygons -----------------------------------------------------------------
     bool polygonMode = false;
@@ -121,6 +122,20 @@ struct Interpreter::State {
     size_t polygonLimit = 500000;
     Path pending; // pen-down lines not yet stroked, plotter units
     bool pendingAny = false;
+    // An arc or circle being drawn: adaptive line types fit it as a whole
+    // rather than chord by chord.
+    bool wholeCurve = false;
+    struct WholeCurve {
+        State& s;
+        explicit WholeCurve(State& st) : s(st) {
+            s.Flush();
+            s.wholeCurve = true;
+        }
+        ~WholeCurve() {
+            s.Flush();
+            s.wholeCurve = false;
+        }
+    };
 
     // --- Device -----------------------------------------------------------------------
     bool clipPushed = false;

@@ -90,6 +90,12 @@ std::vector<Color> Interpreter::PclPalette() const {
     return m_color.palette;
 }
 
+void Interpreter::SharePalette(const std::vector<Color>& palette) {
+    // A simple-colour palette cannot change; HP-GL/2 then keeps its pens.
+    if (m_color.fixed || palette.size() < 2) return;
+    m_color.palette = palette;
+}
+
 Paint Interpreter::PclPattern(int kind, int id, Color c) const {
     if (kind == 21) {
         // Shading levels 1-100; cross-hatch patterns 1-6 come as 101-106.
