@@ -71,6 +71,8 @@ public:
     virtual void ShareRasterOp(uint8_t rop3) { (void)rop3; }
     virtual void SharePixelPlacement(bool gridCentred) { (void)gridCentred; }
     virtual bool PclGridCentred() const { return false; }
+    // PCL units per inch: ESC %2B and %3B draw in PCL dots.
+    virtual double PclUnitsPerInch() const { return 300; }
     // A measuring run stops reading at the first PS.
     virtual bool Measuring() const { return false; }
 };
@@ -82,7 +84,9 @@ public:
     Interpreter(const Interpreter&) = delete;
     Interpreter& operator=(const Interpreter&) = delete;
 
-    // ESC %#B. mode 1 and 3 put the pen at the PCL cursor (page space).
+    // ESC %#B. mode 1 and 3 put the pen at the PCL cursor (page space);
+    // modes 2 and 3 make the units PCL dots, from the frame's top-left
+    // corner with y down, as PCL addresses the page.
     void Enter(int mode, Point cursorOnPage);
     // ESC %#A or a reset: ends a half-read command, draws what is pending.
     void Leave();

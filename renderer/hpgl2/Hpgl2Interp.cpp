@@ -50,6 +50,10 @@ void Interpreter::Enter(int mode, Point cursorOnPage) {
     m->inside = true;
     if (m->read != State::Read::Label && m->read != State::Read::Encoded)
         m->read = State::Read::Idle;
+    double dots = mode == 2 || mode == 3 ? m->host.PclUnitsPerInch() : 0;
+    if (!(dots > 0 && dots <= 10000)) dots = 0;
+    if (dots != m->dotsPerInch) m->frameKnown = false; // a new system: P1, P2 and IW anew
+    m->dotsPerInch = dots;
     m->UpdateFrame();
     m->op.rop3 = m->host.PclRasterOp().rop3;
     m->gridCentred = m->host.PclGridCentred();
@@ -503,6 +507,9 @@ void Interpreter::State::UpdateFrame() {
     frameKnown = true;
     frameW = f.plotWidthIn > 0 ? f.plotWidthIn * kPluPerInch : f.widthPt * kPluPerPoint;
     frameH = f.plotHeightIn > 0 ? f.plotHeightIn * kPluPerInch : f.heightPt * kPluPerPoint;
+    // A plot size for one axis scales the other by the same factor.
+    if (f.plotWidthIn > 0 && !(f.plotHeightIn > 0)) frameH = f.heightPt * frameW / f.widthPt;
+    if (f.plotHeightIn > 0 && !(f.plotWidthIn > 0)) frameW = f.widthPt * frameH / f.heightPt;
     double kx = f.widthPt / frameW, ky = f.heightPt / frameH;
     Matrix turn;
     switch (rotation) {
@@ -537,8 +544,16 @@ double Interpreter::State::Diagonal() const {
     return std::hypot(p2.x - p1.x, p2.y - p1.y);
 }
 
+Matrix Interpreter::State::NativeToPlu() const {
+    if (!(dotsPerInch > 0)) return {};
+    // PCL dots run down from the frame's top-left corner.
+    double k = kPluPerInch / dotsPerInch;
+    bool turned = rotation == 90 || rotation == 270;
+    return {k, 0, 0, -k, 0, turned ? frameW : frameH};
+}
+
 void Interpreter::State::UpdateScaling() {
-    userToPlu = {};
+    userToPlu = NativeToPlu();
     if (scaleType < 0) return;
     double dx = p2.x - p1.x, dy = p2.y - p1.y;
     double sx = 1, sy = 1, tx = 0, ty = 0;
@@ -615,8 +630,9 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
             DefaultP1P2();
         } else if (n >= 2) {
             Point d{p2.x - p1.x, p2.y - p1.y};
-            p1 = {p[0], p[1]};
-            p2 = n >= 4 ? Point{p[2], p[3]} : Point{p1.x + d.x, p1.y + d.y};
+            Matrix native = NativeToPlu();
+            p1 = native.Apply({p[0], p[1]});
+            p2 = n >= 4 ? native.Apply({p[2], p[3]}) : Point{p1.x + d.x, p1.y + d.y};
         }
         if (p2.x == p1.x) p2.x += 1; // P1 = P2 would scale by zero
         if (p2.y == p1.y) p2.y += 1;

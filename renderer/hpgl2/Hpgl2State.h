@@ -67,6 +67,7 @@ struct Interpreter::State {
     bool frameKnown = false;
     double frameW = 0, frameH = 0; // the frame in plotter units, unturned
     int rotation = 0;
+    double dotsPerInch = 0; // ESC %2B/%3B: units are PCL dots; 0 = plotter units
     Matrix pluToPage;
     Point p1, p2;
     bool p1p2Set = false;
@@ -182,6 +183,9 @@ struct Interpreter::State {
     void UpdateFrame();
     void DefaultP1P2();
     void UpdateScaling();
+    // Where the units of IP and unscaled coordinates go: plotter units, or
+    // PCL dots after ESC %2B/%3B.
+    Matrix NativeToPlu() const;
     void Execute(uint16_t code, const std::vector<double>& p);
     bool Streamed(uint16_t code) const;
     void PointPair(double x, double y);

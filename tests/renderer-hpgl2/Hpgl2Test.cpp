@@ -125,6 +125,38 @@ TEST(Hpgl2Geometry, FrameScalingRotationAndDegenerateScales) {
     EXPECT_GT(degenerate.pages[0].DarkIn(0, 0, 595, 842), 0);
 }
 
+TEST(Hpgl2Geometry, PclDotsPlotSizeOnOneAxisAndSharedState) {
+    // ESC %3B: units are PCL dots (300 an inch) down from the frame's top.
+    std::string dots = E + "E" + E + "&l0E" + E + "*p0x0Y" + E + "*c3600x3600Y" + E + "*c0T" + E +
+                       "%3BIN;SP1;PW1;PA300,150;PD600,150;" + E + "%0A" + E + "E";
+    Outcome d = Render(dots);
+    ASSERT_EQ(d.pages.size(), 1u);
+    EXPECT_TRUE(d.pages[0].Dark(17 + 108, 36));
+    EXPECT_FALSE(d.pages[0].Dark(17 + 108, 360 - 11));
+
+    // *c10K alone: a 10-inch plot in a 5-inch frame is halved both ways.
+    std::string half = E + "E" + E + "&l0E" + E + "*p0x0Y" + E + "*c3600x3600Y" + E + "*c0T" + E +
+                       "*c10K" + E + "%0BIN;SP1;PW1;PA0,0;PD0,2032;" + E + "%0A" + E + "E";
+    Outcome h = Render(half);
+    ASSERT_EQ(h.pages.size(), 1u);
+    EXPECT_NEAR(h.pages[0].Ink()[1], 360 - 72, 2);
+
+    // MC and PC stay in force for PCL after HP-GL/2 (a CID palette is
+    // changeable); PP0 fills reach one pixel further, PP1 fills do not.
+    std::string shared = E + "E" + E + "*v6W" + std::string("\x00\x00\x03\x08\x08\x08", 6) + E +
+                         "%0BIN;MC1,90;PC1,0,0,255;PP1;RR100,100;PP0;RR100,100;" + E + "%0A" + E +
+                         "*v1S" + E + "*c30a30b0P" + E + "E";
+    std::string trace = Render(shared, 72, true).trace;
+    size_t rule = trace.rfind("FillPath");
+    ASSERT_NE(rule, std::string::npos) << trace;
+    std::string last = trace.substr(rule, trace.find('\n', rule) - rule);
+    EXPECT_NE(last.find("rop=90"), std::string::npos) << last;
+    EXPECT_NE(last.find("solid(0,0,255)"), std::string::npos) << last;
+    size_t first = trace.find("FillPath"), second = trace.find("FillPath", first + 1);
+    EXPECT_EQ(trace.substr(first, second - first).find("StrokePath"), std::string::npos);
+    EXPECT_NE(trace.substr(second).find("StrokePath"), std::string::npos);
+}
+
 TEST(Hpgl2Encoded, EightAndSevenBitFractionsAndBrokenData) {
     // A square written by a CAD driver (8-bit, absolute pairs), then 7-bit
     // data with a relative pair, then one fractional bit.
