@@ -235,6 +235,25 @@ TEST(Hpgl2Labels, StickFontOriginsAndEndlessLabels) {
     std::string accent = Render(E + "%-1BIN;SP1;SD1,14;DT#;PA500,500;LB\xe9#PG;", 72, true).trace;
     EXPECT_NE(accent.find("StrokePath"), std::string::npos) << accent;
 
+    // ... with their accents: e acute (Latin-1 E9, Roman-8 C5) reaches above
+    // a plain e, the same in both sets; the arc font (50) sets "ilil"
+    // narrower than the fixed stick font; DL replaces A by a vertical bar;
+    // 16-bit labels (LM1) print what 8-bit ones do.
+    auto ink = [](const std::string& gl) {
+        Outcome o = Render(InFrame("IN;SP1;SI1,1;DT#;PA500,500;" + gl));
+        return o.pages.size() == 1 ? o.pages[0].Ink() : std::array<int, 4>{};
+    };
+    auto plainE = ink("LBe#"), latin = ink("SD1,14;LB\xe9#"), roman = ink("LB\xc5#");
+    EXPECT_LT(latin[1], plainE[1] - 4);
+    EXPECT_EQ(latin, roman);
+    auto stick = ink("LBilil#"), arc = ink("SD7,50;LBilil#");
+    EXPECT_LT(arc[2] - arc[0], (stick[2] - stick[0]) * 3 / 4);
+    auto bar = ink("DL65,16,0,16,32;LBA#"), letter = ink("LBA#");
+    EXPECT_LE(bar[2] - bar[0], 3);
+    EXPECT_GT(letter[2] - letter[0], 10);
+    EXPECT_NEAR(bar[3] - bar[1], letter[3] - letter[1], 2);
+    EXPECT_EQ(ink("LM1;LB" + std::string("\0H\0i", 4) + "#"), ink("LBHi#"));
+
     // A resident typeface (Univers) fills its glyphs; CF1 edges their
     // outlines in the pen instead.
     std::string univers = E + "%-1BIN;SP1;SD4,24,7,4148;DT#;PA500,500;LBAb#";
