@@ -56,10 +56,11 @@ struct Outcome {
     std::string trace;
 };
 
-Outcome Render(const std::string& input, int dpi = 72, bool trace = false) {
+Outcome Render(const std::string& input, int dpi = 72, bool trace = false, bool fit = false) {
     Outcome r;
     std::ostringstream out;
     JobOptions o;
+    o.fit = fit;
     o.xdpi = o.ydpi = dpi;
     o.widthPx = int(dpi * 8.27);
     o.heightPx = int(dpi * 11.69);
@@ -326,6 +327,17 @@ TEST(Hpgl2Plot, FoundByContentWithItsMediaSize) {
     EXPECT_GT(raster.pages[0].DarkIn(51, 192, 69, 199), 100);
     EXPECT_EQ(raster.pages[0].DarkIn(0, 0, 49, 584), 0);
     EXPECT_EQ(raster.pages[0].DarkIn(0, 0, 413, 188), 0);
+    // A 40 x 20 inch plot is clipped by the A4 sheet, or shrunk onto it
+    // whole with the fit option (the frame's far corners inside the sheet).
+    std::string large = "IN;SP1;PW5;PA0,0;PD40640,0,40640,20320,0,20320,0,0;PG;";
+    Outcome clipped = Render(large, 20), fitted = Render(large, 20, false, true);
+    ASSERT_EQ(clipped.pages.size(), 1u);
+    ASSERT_EQ(fitted.pages.size(), 1u);
+    auto c = clipped.pages[0].Ink(), f = fitted.pages[0].Ink();
+    EXPECT_EQ(c[3], clipped.pages[0].height - 1);
+    EXPECT_EQ(f[0], 0);
+    EXPECT_LT(f[3], fitted.pages[0].height - 1);
+    EXPECT_NEAR(double(f[3] - f[1]) / (f[2] - f[0]), 2.0, 0.1);
     // Prose that begins with the same letters is not a plot; NULs alone are
     // no job at all.
     EXPECT_EQ(Render("INVOICE 42\n", 20).pages.size(), 0u);
