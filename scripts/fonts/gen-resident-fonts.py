@@ -167,6 +167,11 @@ PS_FONTS = [
 ]
 
 
+# The printer's Line Printer face is an even-stroked sans, not Courier's
+# hairline serifs: a monospaced sans condensed to its pitch looks closer.
+LP_FACE = "LiberationMono"
+
+
 def read_groff(path, lj4, by_code=None):
     """Unicode -> advance in ems, plus the header values. by_code: a code ->
     Unicode table for a face whose glyph names say nothing (Zapf Dingbats)."""
@@ -327,7 +332,7 @@ def main():
     # character set.
     lp = dict(fonts[0])
     lp.update(name="Line Printer", typeface=0, weight=0, style=0, scalable=False, pitch=16.67,
-              height=8.5, src="fixed pitch")
+              height=8.5, src="fixed pitch", twin=LP_FACE)
     lp["widths"] = {u: 72 / 16.67 / 8.5 for u in fonts[0]["widths"]}
     fonts.append(lp)
     for file, name, typeface, weight, style, symset, twin in PS_FONTS:
