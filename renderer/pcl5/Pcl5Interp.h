@@ -358,6 +358,7 @@ private:
     Paint UserPaint(int id, Color ink) const;
     Matrix PatternToPage(double xdpi, double ydpi) const;
     void DeletePatterns(bool temporaryOnly);
+    int PrinterDpi() const; // PJL's RESOLUTION (75 dpi or finer), else 300
 
     void FrameWidthCmd(const Token& t);
     void FrameHeightCmd(const Token& t);

@@ -17,6 +17,10 @@ int Be16u(const uint8_t* p) {
 
 } // namespace
 
+int Interpreter::PrinterDpi() const {
+    return m_job.Pjl().resolution >= 75 ? m_job.Pjl().resolution : 300;
+}
+
 void Interpreter::UserPatternCmd(const Token& t) {
     const auto& d = t.data;
     if (d.size() < kPatternHeader) {
@@ -39,7 +43,7 @@ void Interpreter::UserPatternCmd(const Token& t) {
     p.indexed = format == 1 || bits > 1;
     size_t header = kPatternHeader;
     // Without a resolution of their own, patterns are in the printer's dots.
-    int dpi = m_job.Pjl().resolution > 0 ? m_job.Pjl().resolution : 300;
+    int dpi = PrinterDpi();
     p.xdpi = p.ydpi = dpi;
     if (format == 20) {
         header = kResolutionHeader;

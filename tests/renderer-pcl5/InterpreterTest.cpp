@@ -349,6 +349,29 @@ TEST(Pcl5Fills, EraseShadingHatchAndThinRules) {
     EXPECT_EQ(dark, 1);
 }
 
+TEST(Pcl5Fills, PixelPlacementDecidesWhetherNeighboursOverlap) {
+    // Two fills side by side, each exclusive-ORed onto the page (165 is
+    // P xnor D: ink flips what is under it): by default
+    // (grid intersection) each takes one dot more than its size, so they
+    // share a column that the second one clears again; grid centred they
+    // tile. The dot is the printer's (300 dpi): at 600 dpi it is two pixels.
+    std::string pair = E + "*l165O" + E + "*c30a30b0P" + E + "*p30X" + E + "*c0P";
+    for (int dpi : {300, 600}) {
+        int k = dpi / 300;
+        Result grid = Render(Top + pair, dpi);
+        Result centred = Render(Top + E + "*l1R" + pair, dpi);
+        ASSERT_EQ(grid.pages.size(), 1u);
+        int y = 10 * k, left = 71 * k;
+        EXPECT_EQ(grid.pages[0].DarkShare(left, y, left + 30 * k, y + 1), 1.0) << dpi;
+        EXPECT_EQ(grid.pages[0].DarkShare(left + 30 * k, y, left + 31 * k, y + 1), 0.0) << dpi;
+        EXPECT_EQ(grid.pages[0].DarkShare(left + 31 * k, y, left + 61 * k, y + 1), 1.0) << dpi;
+        EXPECT_EQ(grid.pages[0].DarkShare(left, 30 * k, left + 30 * k, 31 * k), 1.0) << dpi;
+        EXPECT_EQ(centred.pages[0].DarkShare(left, y, left + 60 * k, y + 1), 1.0) << dpi;
+        EXPECT_TRUE(centred.pages[0].White(left + 60 * k, y)) << dpi;
+        EXPECT_TRUE(centred.pages[0].White(left, 30 * k)) << dpi;
+    }
+}
+
 TEST(Pcl5Limits, HostileValuesStayBounded) {
     // Enormous sizes, offsets and counts neither crash nor hang.
     std::string job = Top + E + "*r999999999S" + E + "*r1A" + Row(Bytes({0xff})) + E +
