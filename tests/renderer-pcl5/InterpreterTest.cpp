@@ -483,6 +483,30 @@ TEST(Pcl5Patterns, UserPatternsTileFromTheReferencePoint) {
     Result moved = Render(Top + StripePattern(3) + E + "*p2x0Y" + E + "*p0R" + box + "4P", 300);
     EXPECT_TRUE(Stripes(moved.pages[0], 30, 80, 600, 8, 71 + 2));
 
+    // Patterns turn with the orientation and, unless *p1R holds them, with
+    // the print direction: the vertical stripes run across the sheet when
+    // either turns them a quarter. Checked at the sheet's centre.
+    struct Turn {
+        const char* setup;
+        bool across;
+    } turns[] = {{"", false},
+                 {"\x1b&a90P\x1b*p0R", true},
+                 {"\x1b&a90P\x1b*p1R", false},
+                 {"\x1b&l1O\x1b&l0E", true}};
+    for (const Turn& turn : turns) {
+        Result r =
+            Render(Top + turn.setup + StripePattern(3) + E + "*p0x0Y" + E + "*c2000a2000b4P", 300);
+        ASSERT_EQ(r.pages.size(), 1u);
+        const Page& p = r.pages[0];
+        bool rowEven = true, colEven = true;
+        for (int i = 1; i < 16; ++i) {
+            rowEven &= p.Black(1240 + i, 1750) == p.Black(1240, 1750);
+            colEven &= p.Black(1240, 1750 + i) == p.Black(1240, 1750);
+        }
+        EXPECT_EQ(rowEven, turn.across) << turn.setup;
+        EXPECT_EQ(colEven, !turn.across) << turn.setup;
+    }
+
     // On a page coarser than the pattern each device pixel takes the tile's
     // average: half ink reads as mid gray, not as solid or blank.
     Result coarse = Render(Top + StripePattern(3, 600) + box + "4P", 75);
