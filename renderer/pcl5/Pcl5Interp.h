@@ -154,6 +154,11 @@ public:
     ~Interpreter() override;
     // Runs to the end or a UEL; returns bytes consumed.
     size_t Run(const uint8_t* data, size_t size, bool& ok);
+    // Permanent macros and patterns outlive a UEL, as they outlive a reset:
+    // a part of the job takes those the parts before it kept and, when it
+    // ends, keeps its own permanent ones for the parts after it.
+    void TakeKeptDownloads();
+    void KeepPermanentDownloads();
     // Draws on the host's open page from now on (see InterpretOnPage).
     void AttachToHostPage(const HostPage& host);
     // Downloaded fonts by ID as selection sees them; the font-management

@@ -3,6 +3,7 @@
 #include "Pcl5Interp.h"
 
 #include <algorithm>
+#include <set>
 
 namespace tarvik::pcl5 {
 
@@ -97,6 +98,42 @@ void Interpreter::DeleteMacros(bool temporaryOnly) {
             ++it;
         }
     }
+}
+
+namespace {
+// What one PCL 5 part of a job hands the next (in the job's KeptDownloads).
+struct KeptDownloads {
+    std::map<std::string, Macro> macros;
+    std::map<int, UserPattern> patterns;
+};
+} // namespace
+
+void Interpreter::TakeKeptDownloads() {
+    auto kept = std::static_pointer_cast<KeptDownloads>(m_job.KeptDownloads());
+    m_job.KeptDownloads().reset();
+    if (!kept) return;
+    m_macros = std::move(kept->macros);
+    m_userPatterns = std::move(kept->patterns);
+    // Names share their macro's bytes: count each body once.
+    std::set<const void*> bodies;
+    m_macroBytes = 0;
+    for (const auto& [key, macro] : m_macros)
+        if (bodies.insert(macro.data.get()).second) m_macroBytes += macro.data->size();
+    m_patternBytes = 0;
+    for (const auto& [id, pattern] : m_userPatterns) m_patternBytes += pattern.pixels.size();
+}
+
+void Interpreter::KeepPermanentDownloads() {
+    DeleteMacros(true);
+    DeletePatterns(true);
+    if (m_macros.empty() && m_userPatterns.empty()) return;
+    auto kept = std::make_shared<KeptDownloads>();
+    kept->macros = std::move(m_macros);
+    kept->patterns = std::move(m_userPatterns);
+    m_macros.clear();
+    m_userPatterns.clear();
+    m_macroBytes = m_patternBytes = 0;
+    m_job.KeptDownloads() = std::move(kept);
 }
 
 void Interpreter::MacroControlCmd(const Token& t) {

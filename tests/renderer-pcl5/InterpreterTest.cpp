@@ -34,7 +34,8 @@ struct Result {
     size_t consumed = 0;
 };
 
-Result Render(const std::string& job, int dpi = 75) {
+// Each part is interpreted in turn on one job, as the parts between UELs are.
+Result RenderParts(std::initializer_list<std::string> parts, int dpi = 75) {
     Result r;
     JobOptions o;
     o.xdpi = o.ydpi = dpi;
@@ -49,9 +50,18 @@ Result Render(const std::string& job, int dpi = 75) {
         r.pages.push_back(std::move(p));
     };
     JobContext ctx(o);
-    r.consumed =
-        pcl5::Interpret(reinterpret_cast<const uint8_t*>(job.data()), job.size(), ctx, r.ok);
+    r.ok = true;
+    for (const std::string& job : parts) {
+        bool ok = false;
+        r.consumed =
+            pcl5::Interpret(reinterpret_cast<const uint8_t*>(job.data()), job.size(), ctx, ok);
+        r.ok &= ok;
+    }
     return r;
+}
+
+Result Render(const std::string& job, int dpi = 75) {
+    return RenderParts({job}, dpi);
 }
 
 const std::string E = "\x1b";
@@ -435,6 +445,26 @@ TEST(Pcl5Macros, ExecuteCallOverlayAndLifetime) {
     ASSERT_EQ(reset.pages.size(), 1u);
     EXPECT_TRUE(reset.pages[0].Black(20, 2));
     EXPECT_TRUE(reset.pages[0].White(20, 77));
+}
+
+TEST(Pcl5Macros, PermanentDownloadsOutliveTheUel) {
+    // Macro 1 and pattern 3 made permanent, macro 2 and pattern 4 left
+    // temporary: in the job's next part only the permanent ones draw.
+    std::string box = E + "*c30a30b0P";
+    std::string stripes = Bytes({0, 0, 1, 0, 0, 8, 0, 8}) + std::string(8, char(0xf0));
+    std::string first = Top + E + "&f1y0X" + box + E + "&f1X" + E + "&f10X" + E + "&f2y0X" + box +
+                        E + "&f1X" + E + "*c3g16W" + stripes + E + "*c5Q" + E + "*c4g16W" + stripes;
+    std::string second = Top + E + "&f1y3X" + E + "*p0x300Y" + E + "&f2y3X" + E + "*p0x600Y" + E +
+                         "*c3g120a30b4P" + E + "*p0x900Y" + E + "*c4g120a30b4P";
+    Result r = RenderParts({first, second});
+    ASSERT_EQ(r.pages.size(), 1u);
+    const Page& p = r.pages[0];
+    EXPECT_TRUE(p.Black(20, 2));
+    EXPECT_EQ(p.DarkShare(18, 75, 25, 82), 0.0);
+    double striped = p.DarkShare(18, 150, 47, 157);
+    EXPECT_GT(striped, 0.3);
+    EXPECT_LT(striped, 0.7);
+    EXPECT_EQ(p.DarkShare(18, 225, 47, 232), 0.0);
 }
 
 TEST(Pcl5Macros, HostileMacrosEnd) {
