@@ -77,6 +77,7 @@ void Interpreter::SaveEnvironment(Environment& e) const {
 
 void Interpreter::RestoreEnvironment(const Environment& e) {
     if (m_raster.active) EndRaster();
+    FlushUnderline(); // a macro's underline ends with it
     m_topMargin = e.topMargin;
     m_textLength = e.textLength;
     m_leftMargin = e.leftMargin;
