@@ -176,9 +176,9 @@ void Interpreter::ExtendUnderline(double from, double to) {
     if (u.open && (std::fabs(m_y - u.y) > 0.5 || from > u.x1 + 0.5 || from < u.x0 - 0.5))
         FlushUnderline();
     if (!u.open) {
-        // Five dots below the baseline, three thick, unless a floating
-        // underline finds a font that asks for more.
-        u = {true, from, to, m_y, 5 * kDot, 3 * kDot, FillPaint(m_currentPattern, m_patternId)};
+        // Fixed: five dots below the baseline, three thick. Floating: where
+        // the fonts printed on the line put it (PrintCode), else the same.
+        u = {true, from, to, m_y, 0, 3 * kDot, FillPaint(m_currentPattern, m_patternId)};
         return;
     }
     u.x1 = std::max(u.x1, to);
@@ -192,7 +192,8 @@ void Interpreter::FlushUnderline() {
     Device* dev = EnsurePage();
     if (!dev) return;
     Matrix toDevice = UnitsToPage().Then(dev->PageToDevice());
-    Rect r = TransformRect({u.x0, u.y + u.below, u.x1, u.y + u.below + u.thick}, toDevice);
+    double below = u.below > 0 ? u.below : 5 * kDot;
+    Rect r = TransformRect({u.x0, u.y + below, u.x1, u.y + below + u.thick}, toDevice);
     double x0 = std::round(r.x0), x1 = std::round(r.x1), y0 = std::round(r.y0),
            y1 = std::round(r.y1);
     if (x1 <= x0) x1 = x0 + 1;
