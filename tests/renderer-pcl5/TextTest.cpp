@@ -296,6 +296,13 @@ TEST(Pcl5Text, UnderlineMarginsAndPageEdge) {
     EXPECT_NEAR(turned[0].e, kLeft + 72 + 9, 0.01); // row 0: 3/4 line below the top margin
     EXPECT_NEAR(turned[0].f, 841.89 - 36, 0.05);    // A4 length less the left margin
     EXPECT_NEAR(turned[1].e, kLeft + 72, 0.01);
+    // A raster following the logical page turns too: its rows run up the page.
+    auto image =
+        Only(Trace(Top + E + "&a90P" + E + "*r0F" + E + "*r1A" + E + "*b1W\xff" + E + "*rB"),
+             "BeginImage");
+    ASSERT_EQ(image.size(), 1u);
+    EXPECT_NEAR(image[0].a, 0, 1e-9);
+    EXPECT_NEAR(image[0].b, -0.96, 1e-9);
 
     // Without wrap a character crossing the logical page's right edge
     // (561.2 pt on A4) is clipped there; the cursor stops at the edge, so
