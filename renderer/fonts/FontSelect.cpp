@@ -56,6 +56,9 @@ ActiveFont::ActiveFont(std::shared_ptr<PclFont> font, int symbolSet, double heig
                        std::shared_ptr<const DefinedSymbolSet> defined)
     : m_font(std::move(font)), m_symbolSet(symbolSet), m_set(FindSymbolSet(symbolSet)),
       m_defined(std::move(defined)), m_height(heightPt), m_pitch(pitch) {
+    // MSL numbers mean something only to downloaded fonts indexed by them;
+    // resident fonts keep the printer's own table of that set, if any.
+    if (m_defined && !m_defined->unicode && m_font->Resident()) m_defined = nullptr;
     if (m_pitch > 0) {
         m_hmiPt = 72.0 / m_pitch;
     } else if (!m_font->Traits().scalable && m_font->Traits().pitch > 0) {
@@ -69,10 +72,8 @@ ActiveFont::ActiveFont(std::shared_ptr<PclFont> font, int symbolSet, double heig
 uint32_t ActiveFont::ToUnicode(uint32_t code) const {
     if (m_defined) {
         // The job's own definition wins over a built-in set of that number.
-        // MSL numbers mean something only to downloaded fonts indexed by them.
         uint32_t v = m_defined->Value(code);
-        if (v == 0xFFFF || (!m_defined->unicode && m_font->Resident())) return kNoUnicode;
-        return v;
+        return v == 0xFFFF ? kNoUnicode : v;
     }
     if (m_set) {
         uint32_t u = fonts::ToUnicode(*m_set, code);
