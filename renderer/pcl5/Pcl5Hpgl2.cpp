@@ -69,7 +69,8 @@ std::shared_ptr<const fonts::ActiveFont> Interpreter::LabelFont(const fonts::Fon
                                                                 int fontId) {
     if (!m_fontSelector) return nullptr;
     if (fontId >= 0)
-        if (auto soft = SoftFonts().Shared(fontId)) return m_fontSelector->Activate(soft, request);
+        if (auto soft = SoftFonts().Shared(fontId))
+            return m_fontSelector->Activate(soft, request, &SoftFonts());
     return m_fontSelector->Select(request, &SoftFonts());
 }
 
