@@ -108,6 +108,8 @@ const char* UsageText() {
            "      --pages LIST      pages to convert, e.g. 1-3,7 or 5- (from 1)\n"
            "      --paper P         page canvas: a4 (default), letter, legal or auto (each\n"
            "                        page takes the paper the job asks for)\n"
+           "      --fit             shrink a page larger than the canvas (a large plot)\n"
+           "                        onto it instead of clipping it\n"
            "      --resize WxH      resize every page to W x H pixels\n"
            "      --no-resize       keep the page size\n"
            "      --rotate DEG      0, 90, 180 or 270\n"
@@ -339,6 +341,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
         } else if (name == "--overwrite" || name == "--no-clobber" || name == "--skip-existing") {
             if (!flag()) return false;
             out->existing = name.substr(2);
+        } else if (name == "--fit") {
+            if (!flag()) return false;
+            out->fit = true;
         } else if (name == "--strict") {
             if (!flag()) return false;
             out->strict = true;

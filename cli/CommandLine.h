@@ -43,6 +43,7 @@ struct CommandLine {
     int shardIndex = 0, shardCount = 1;
     std::vector<std::pair<int, int>> pages; // empty: every page
     std::string paper = "a4";
+    bool fit = false;                   // pages larger than the canvas shrunk onto it
     std::string existing = "overwrite"; // "no-clobber", "skip-existing"
     bool strict = false;
     bool json = false;

@@ -89,6 +89,7 @@ int main(int argc, char** argv) {
     } else if (options.paper == "auto") {
         batch.canvas.switches.push_back("-dTarvikJobPaper");
     }
+    if (options.fit) batch.canvas.switches.push_back("-dTarvikFit");
 
     Renderer renderer;
     if (!renderer.LoadRenderer()) {

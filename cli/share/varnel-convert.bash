@@ -30,7 +30,7 @@ _varnel_convert() {
         return ;;
     esac
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "--format --color --dpi --pages --paper --resize
+        mapfile -t COMPREPLY < <(compgen -W "--format --color --dpi --pages --paper --fit --resize
             --no-resize --rotate --each --no-each --multipage --no-multipage --compression
             --quality --output --beside-source --overwrite --no-clobber --skip-existing
             --profile --use-desktop-profile --recursive --files-from --null --shard --watch

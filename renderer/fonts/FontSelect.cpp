@@ -135,7 +135,9 @@ std::shared_ptr<PclFont> FontSelector::Choose(const FontRequest& r, const FontSt
     if (c.empty()) return nullptr;
 
     // Bitmap fonts print in their own orientation only.
-    Narrow(c, [&](const FontTraits& t) { return t.scalable || t.orientation == r.orientation; });
+    Narrow(c, [&](const FontTraits& t) {
+        return t.scalable || (!r.scalableOnly && t.orientation == r.orientation);
+    });
 
     symbolSet = r.symbolSet;
     auto supports = [&](int set) {
@@ -269,6 +271,38 @@ double DrawText(Device& dev, const ActiveFont& font, const uint32_t* codes, size
         x += advance;
     }
     return x;
+}
+
+bool SetCharacteristic(FontRequest& r, Characteristic c, double v) {
+    if (!std::isfinite(v)) return false;
+    auto whole = [&](int lo, int hi) { return int(std::clamp(v, double(lo), double(hi))); };
+    switch (c) {
+    case Characteristic::SymbolSet:
+        r.symbolSet = whole(0, 65535);
+        return true;
+    case Characteristic::Spacing:
+        if (v != 0 && v != 1) return false;
+        r.spacing = int(v);
+        return true;
+    case Characteristic::Pitch:
+        if (!(v > 0)) return false;
+        r.pitch = std::min(v, 576.0);
+        return true;
+    case Characteristic::Height:
+        if (!(v > 0)) return false;
+        r.height = std::clamp(v, 0.25, 999.75);
+        return true;
+    case Characteristic::Style:
+        r.style = whole(0, 32767);
+        return true;
+    case Characteristic::Weight:
+        r.weight = whole(-7, 7);
+        return true;
+    case Characteristic::Typeface:
+        r.typeface = whole(0, 65535);
+        return true;
+    }
+    return false;
 }
 
 FontRequest FontSelector::RequestFor(const PclFont& font, const FontRequest& current) {

@@ -36,8 +36,18 @@ struct FontRequest {
     int weight = 0;
     int typeface = 4099;
     int orientation = 0;
+    bool scalableOnly = false; // HP-GL/2 labels under SB0 pass bitmap fonts by
     bool operator==(const FontRequest&) const = default;
 };
+
+// The characteristics fonts are selected by, numbered as HP-GL/2's SD and AD
+// kinds; PCL's ESC (s commands name the same ones by letter.
+enum class Characteristic { SymbolSet = 1, Spacing, Pitch, Height, Style, Weight, Typeface };
+
+// Sets one characteristic within the ranges printers accept (pitch up to
+// 576 cpi, heights 0.25-999.75 pt); false, leaving the request alone, for a
+// value they reject.
+bool SetCharacteristic(FontRequest& r, Characteristic c, double v);
 
 // A font as selected: the font, the symbol set its codes go through, and
 // its size.

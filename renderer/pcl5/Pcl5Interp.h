@@ -441,6 +441,11 @@ private:
     std::vector<Color> PclPalette() const override;
     Paint PclPattern(int kind, int id, Color c) const override;
     bool SetPlotSize(double lengthPlu, double widthPlu) override;
+    void SharePalette(const std::vector<Color>& palette) override;
+    void ShareRasterOp(uint8_t rop3) override { m_rop = rop3; }
+    void SharePixelPlacement(bool gridCentred) override { m_gridCentered = gridCentred; }
+    bool PclGridCentred() const override { return m_gridCentered; }
+    double PclUnitsPerInch() const override { return m_unit; }
     std::shared_ptr<const fonts::ActiveFont> LabelFont(const fonts::FontRequest& request,
                                                        int fontId) override;
     std::unique_ptr<hpgl2::Interpreter> m_gl;
