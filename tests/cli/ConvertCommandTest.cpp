@@ -624,6 +624,12 @@ TEST_F(ConvertCommandTest, AKilledRunsPageFolderIsSweptByTheNextRun) {
     EXPECT_EQ(killed.signal, SIGKILL);
     ASSERT_EQ(ListFolder(temp).size(), 1u);
     whileRunning = nullptr;
+    // Its children die of the batch's death a moment later; until then the
+    // folder is theirs.
+    int held = ::open((temp + ListFolder(temp)[0] + "/.lock").c_str(), O_RDWR);
+    for (int i = 0; i < 500 && ::flock(held, LOCK_EX | LOCK_NB) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ::close(held);
     // A folder whose owner lives is left alone, whatever its age.
     const std::string live = temp + "mtmp-Live00/";
     ::mkdir(live.c_str(), 0700);
