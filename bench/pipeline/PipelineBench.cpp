@@ -6,10 +6,10 @@
 //
 // render   the renderer's run, writing its page files (VARNEL_PAGE_LIMIT_MB
 //          bounds how many it writes, as for the runner);
-// handoff  the page files' cost outside drawing and coding: writing a page
-//          file's bytes (timed again here on a copy) and loading it back;
+// handoff  the page files' cost outside drawing and coding: the renderer's
+//          writes of them (its writev calls, timed here) and loading them back;
 // encode   the converter's run less the loading of its page.
-// The render column is the renderer's run less the write estimate.
+// The render column is the renderer's run less its page file writes.
 #include "ImgConv.h"
 #include "Raster.h"
 #include "Renderer.h"
@@ -20,7 +20,9 @@
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <dlfcn.h>
 #include <string>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
 
@@ -57,28 +59,27 @@ std::vector<std::string> PageFiles(const std::string& folder) {
     return pages;
 }
 
-// What writing the page file cost the renderer: the same bytes written again
-// beside it, in the same way (buffered, then closed).
-Tick WriteCost(const std::string& page) {
-    FILE* in = std::fopen(page.c_str(), "rb");
-    if (!in) return {};
-    std::fseek(in, 0, SEEK_END);
-    std::vector<char> bytes(size_t(std::ftell(in)));
-    std::rewind(in);
-    const bool ok = std::fread(bytes.data(), 1, bytes.size(), in) == bytes.size();
-    std::fclose(in);
-    const std::string copy = page + ".copy";
-    const Tick start = Now();
-    FILE* out = ok ? std::fopen(copy.c_str(), "wb") : nullptr;
-    if (!out) return {};
-    std::fwrite(bytes.data(), 1, bytes.size(), out);
-    std::fclose(out);
-    const Tick seconds = Now() - start;
-    ::unlink(copy.c_str());
-    return seconds;
-}
+Tick g_writing; // the renderer's page file writes, counted by writev below
 
 } // namespace
+
+// The renderer writes its page files with writev; this program's own writev
+// comes first in symbol lookup (the executable exports it), so each write's
+// wall and processor time is counted before it is passed on.
+extern "C" ssize_t writev(int fd, const iovec* iov, int count) {
+    using Writev = ssize_t (*)(int, const iovec*, int);
+    static const Writev real = reinterpret_cast<Writev>(::dlsym(RTLD_NEXT, "writev"));
+    timespec c0{}, c1{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c0);
+    const auto w0 = std::chrono::steady_clock::now();
+    const ssize_t n = real(fd, iov, count);
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c1);
+    g_writing.wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - w0).count();
+    g_writing.cpu += double(c1.tv_sec - c0.tv_sec) + double(c1.tv_nsec - c0.tv_nsec) * 1e-9;
+    return n;
+}
+
+namespace {} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 5) {
@@ -99,11 +100,11 @@ int main(int argc, char** argv) {
     const Tick rendering = Now() - start;
     const std::vector<std::string> pages = PageFiles(renderer.PageFolder());
 
-    Tick writing, loading, converting;
+    const Tick writing = g_writing;
+    Tick loading, converting;
     int failed = 0;
     for (size_t i = 0; i < pages.size(); ++i) {
         const std::string& page = pages[i];
-        writing += WriteCost(page);
         {
             CRaster image(kFormatNone);
             start = Now();
