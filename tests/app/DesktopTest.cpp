@@ -150,6 +150,56 @@ private slots:
         QCOMPARE(PageFolders(), QStringList());
     }
 
+    void largerViewRendersThePageAgainAndStopsWhenClosed() {
+        Open();
+        // Pages of the canvas size, so a render at the view's size is larger
+        // than the preview's page.
+        const QByteArray job = Job("view.pcl", "pages 2\nsize page\nsleep 300\n");
+        m_dlg->AddArguments({job});
+        QTRY_COMPARE_WITH_TIMEOUT(Preview()->PageTiles(), 2, 10000);
+        QTRY_VERIFY(!Preview()->IsBusy());
+        const QStringList cached = PageFolders();
+        QCOMPARE(cached.size(), 1);
+
+        QString status;
+        QSize page;
+        WhenModalShows([&](QWidget* view) {
+            auto* text = view->findChild<QLabel*>(QStringLiteral("pageViewStatus"));
+            QTRY_VERIFY_WITH_TIMEOUT(text->text().startsWith("Rendered at"), 10000);
+            status = text->text();
+            page = view->findChild<QLabel*>(QStringLiteral("pageViewImage"))->pixmap().size();
+            view->close();
+        });
+        Preview()->ShowLarge(1);
+        const int dpi = status.section(QLatin1Char(' '), 2, 2).toInt();
+        QVERIFY2(dpi > CPagePreview::kDpi && dpi <= CPagePreview::kMaxViewDpi, qPrintable(status));
+        QCOMPARE(page, QSize(int(8.27 * dpi), int(11.69 * dpi)));
+        // Its page folder goes once the page is read; the cache's stays.
+        QTRY_COMPARE(PageFolders(), cached);
+
+        // Closed before the page came: that render ends early and leaves
+        // nothing behind.
+        WriteFile(job, "pages 2\nsize page\nsleep 1500\n");
+        Preview()->ShowInput(job);
+        QTRY_COMPARE_WITH_TIMEOUT(Preview()->PageTiles(), 2, 10000);
+        QTRY_VERIFY(!Preview()->IsBusy());
+        const QStringList both = PageFolders();
+        QCOMPARE(both.size(), 2);
+        WhenModalShows([&](QWidget* view) {
+            QTest::qWait(300);
+            status = view->findChild<QLabel*>(QStringLiteral("pageViewStatus"))->text();
+            view->close();
+        });
+        QElapsedTimer clock;
+        clock.start();
+        Preview()->ShowLarge(0);
+        QVERIFY(status.startsWith("Rendering the page at"));
+        QVERIFY(clock.elapsed() < 1200);
+        // The render's folder is moved away at once, so its next page fails.
+        QTRY_VERIFY_WITH_TIMEOUT(PageFolders().filter("-cancelled").size() == 1, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(PageFolders(), both, 5000);
+    }
+
     void rowOutcomesAreExplained() {
         Open();
         const QByteArray a = Job("a.pcl", "pages 1\n");
