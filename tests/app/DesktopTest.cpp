@@ -6,6 +6,8 @@
 #include "PagePreview.h"
 #include "StartUp.h"
 
+#include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -267,6 +269,49 @@ private slots:
         m_dlg->SetPageProgress(1, 1, 2);
         m_dlg->EnableControls(true);
         QCOMPARE(pageLabel->text(), QString());
+    }
+
+    void openFailuresAreExplained() {
+        Open();
+        // No desktop program to open anything with.
+        m_dlg->realOpener = true;
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", m_home->NewFolder("no-programs"));
+        const QByteArray job = Job("open me.pcl", "pages 1\n");
+        m_dlg->AddArguments({job});
+        m_dlg->SelectOnlyItem(0);
+        m_dlg->Find<QAction>("actionViewOriginal")->trigger();
+        m_dlg->OnHelp();
+        const QByteArray out = m_home->home() + "/later/out/";
+        m_dlg->Find<QComboBox>("modeList")->setCurrentIndex(1);
+        m_dlg->OnOutputModeChanged();
+        m_dlg->folderToChoose = out;
+        m_dlg->OnBrowse();
+        m_dlg->Find<QPushButton>("exploreButton")->click();
+        QVERIFY(QDir().mkpath(QString::fromUtf8(out)));
+        m_dlg->Find<QPushButton>("exploreButton")->click();
+        // A finished row whose output folder has gone since.
+        std::thread worker([&] {
+            varnel::RowReport done;
+            done.status = "Succeed";
+            done.outputs = {(m_home->home() + "/gone/open me.png").toStdString()};
+            m_dlg->SetRowStatus(0, "Succeed");
+            m_dlg->RowFinished(0, done);
+        });
+        QTRY_VERIFY(m_dlg->ListModel()->RowOutcome(0));
+        worker.join();
+        QTRY_VERIFY(m_dlg->Find<QPushButton>("openOutputButton")->isEnabled());
+        m_dlg->Find<QPushButton>("openOutputButton")->click();
+        qputenv("PATH", path);
+
+        const QStringList& m = m_dlg->messages;
+        QCOMPARE(m.size(), 5);
+        QVERIFY2(m[0].contains("open me.pcl") && m[0].contains("no program"), qPrintable(m[0]));
+        QVERIFY2(m[1].contains("help.html") && m[1].contains("no program"), qPrintable(m[1]));
+        QVERIFY2(m[2].contains("later/out") && m[2].contains("does not exist yet"),
+                 qPrintable(m[2]));
+        QVERIFY2(m[3].contains("later/out") && m[3].contains("no program"), qPrintable(m[3]));
+        QVERIFY2(m[4].contains("/gone/") && m[4].contains("is gone"), qPrintable(m[4]));
     }
 
     void typedFolderCheckedStopAndQuitAskedLayoutRemembered() {
