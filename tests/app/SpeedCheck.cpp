@@ -158,8 +158,9 @@ int main(int argc, char** argv) {
         std::printf("preview of the 60-page job: first thumbnail %lld ms, all %d in %lld ms, "
                     "longest window-thread gap %lld ms\n",
                     first, run->Preview()->PageTiles(), watch.elapsed(), gap);
-        std::printf("  longest single event on the window thread: %lld us (%s)\n", app.longestUs,
-                    app.longestWhat.constData());
+        std::printf("  longest single event on the window thread: %lld us (%s); most processor "
+                    "time of one event: %lld us\n",
+                    app.longestUs, app.longestWhat.constData(), app.longestCpuUs);
         run->AddFolderFiles(VARNEL_CORPUS_DIR "/pcl5");
     } else {
         const QByteArray jobs = home.NewFolder("jobs");
