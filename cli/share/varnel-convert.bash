@@ -26,7 +26,7 @@ _varnel_convert() {
     --profile|--files-from)
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         return ;;
-    -r|--dpi|--resize|-q|--quality|-j|--jobs|--timeout|--max-memory|--shard|--pages)
+    -r|--dpi|--resize|-q|--quality|-j|--jobs|--timeout|--max-memory|--page-limit|--disk-reserve|--shard|--pages)
         return ;;
     esac
     if [[ $cur == -* ]]; then
@@ -34,7 +34,7 @@ _varnel_convert() {
             --no-resize --rotate --each --no-each --multipage --no-multipage --compression
             --quality --output --beside-source --overwrite --no-clobber --skip-existing
             --profile --use-desktop-profile --recursive --files-from --null --shard --watch
-            --jobs --timeout --max-memory --strict --json --quiet --verbose --help --version" -- "$cur")
+            --jobs --timeout --max-memory --page-limit --disk-reserve --strict --json --quiet --verbose --help --version" -- "$cur")
         return
     fi
     mapfile -t COMPREPLY < <(compgen -f -- "$cur")

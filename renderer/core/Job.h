@@ -146,6 +146,9 @@ public:
     // Downloaded fonts: kept across the PCL 5 parts of a job, so permanent
     // fonts outlive a UEL as they outlive a reset.
     SoftFontStore& SoftFonts();
+    // What else a language keeps across its parts of the job (PCL 5's
+    // permanent macros and patterns); the language gives it its meaning.
+    std::shared_ptr<void>& KeptDownloads() { return m_keptDownloads; }
 
     // Starts a page (ending an open one first) and returns its device, valid
     // until EndPage. Invalid sizes fall back to A4, orientations to 0.
@@ -208,6 +211,7 @@ private:
     PjlSettings m_pjl;
     FontLibrary m_fonts;
     std::unique_ptr<SoftFontStore> m_softFonts;
+    std::shared_ptr<void> m_keptDownloads;
     struct Shared;
     std::unique_ptr<Shared> m_shared; // glyph cache and the like, kept across pages
     std::unique_ptr<Device> m_device;

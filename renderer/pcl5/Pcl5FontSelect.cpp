@@ -89,7 +89,7 @@ const fonts::ActiveFont* Interpreter::CurrentFont() {
             // Activated afresh even when it is the same font: its characters
             // may have changed, and the active font keeps glyphs it looked up.
             if (auto soft = SoftFonts().Shared(m_text.fontId[i]))
-                font = m_fontSelector->Activate(soft, m_text.request[i]);
+                font = m_fontSelector->Activate(soft, m_text.request[i], &SoftFonts());
             else
                 m_text.fontId[i] = -1; // deleted: back to the characteristics
         }

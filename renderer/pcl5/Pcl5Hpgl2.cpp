@@ -71,7 +71,7 @@ std::shared_ptr<const fonts::ActiveFont> Interpreter::LabelFont(const fonts::Fon
     if (fontId >= 0)
         if (auto soft = SoftFonts().Shared(fontId))
             if (soft->Traits().scalable || !request.scalableOnly)
-                return m_fontSelector->Activate(soft, request);
+                return m_fontSelector->Activate(soft, request, &SoftFonts());
     return m_fontSelector->Select(request, &SoftFonts());
 }
 
