@@ -301,6 +301,15 @@ TEST(Pcl5Text, UnderlineMarginsAndPageEdge) {
     auto rule = Only(Trace(Top + E + "&a90P" + E + "*p0x0Y" + E + "*c3000a3b0P"), "FillPath");
     ASSERT_EQ(rule.size(), 1u);
     EXPECT_NE(rule[0].line.find(" 122 L "), std::string::npos) << rule[0].line;
+    // HP-GL/2 does not turn: its picture frame stays on the logical page.
+    auto plot = [](const std::string& direction) {
+        std::string paths;
+        for (const Call& c : Trace(Top + direction + E + "%0BIN;PU0,0;PD1016,0;" + E + "%0A"))
+            if (c.kind.find("Path") != std::string::npos) paths += c.line + "\n";
+        return paths;
+    };
+    EXPECT_FALSE(plot("").empty());
+    EXPECT_EQ(plot(E + "&a90P"), plot(""));
     // A raster following the logical page turns too: its rows run up the page.
     auto image =
         Only(Trace(Top + E + "&a90P" + E + "*r0F" + E + "*r1A" + E + "*b1W\xff" + E + "*rB"),
