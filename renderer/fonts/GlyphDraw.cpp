@@ -2,6 +2,14 @@
 
 namespace tarvik::fonts {
 
+VerticalForm PclFont::Vertical(uint32_t, const Glyph& g) const {
+    VerticalForm v;
+    v.index = g.index;
+    double em = g.kind == Glyph::Kind::Bitmap ? Traits().height * g.resolution / 72 : 1;
+    v.turn = em > 0 && g.advance >= 0.9 * em;
+    return v;
+}
+
 void DrawGlyph(Device& dev, const Glyph& glyph, const GlyphPlacement& where, const Paint& paint,
                const RasterOp& op) {
     switch (glyph.kind) {

@@ -78,6 +78,16 @@ struct Glyph {
     uint32_t unicode = 0;
 };
 
+// How a character prints when text runs vertically (the vertical-rotated
+// text path): whether it turns a quarter counter-clockwise, how far it moves
+// the cursor then, and the glyph it prints (a vertical form may replace it).
+struct VerticalForm {
+    bool turn = false;
+    double advance = 1;             // ems along the line, when turned
+    double descender = -36.0 / 256; // ems: the bottom of the box it turns in
+    uint32_t index = 0;             // Outline: the glyph to print
+};
+
 class PclFont {
 public:
     virtual ~PclFont() = default;
@@ -95,6 +105,10 @@ public:
     virtual bool Resident() const { return false; }
     // The factory font number PJL's FONTNUMBER counts (resident fonts only).
     virtual int Number() const { return -1; }
+    // The vertical form of the character `code` whose glyph is g. By default
+    // full-width characters turn (as in dual-pitch Asian fonts) and take one
+    // em down the line.
+    virtual VerticalForm Vertical(uint32_t code, const Glyph& g) const;
 };
 
 // Where a glyph goes: the origin on the baseline and the page-space

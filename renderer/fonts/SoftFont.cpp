@@ -1,5 +1,7 @@
 #include "SoftFont.h"
 
+#include <algorithm>
+
 namespace tarvik {
 
 namespace {
@@ -114,6 +116,48 @@ bool SoftFont::Lookup(uint32_t code, uint32_t unicode, fonts::Glyph& out) const 
         return true;
     }
     return false;
+}
+
+namespace {
+
+uint16_t TableU16(const SfntTable* t, size_t at) {
+    return t && at + 2 <= t->data.size() ? uint16_t(t->data[at] << 8 | t->data[at + 1]) : 0;
+}
+
+} // namespace
+
+fonts::VerticalForm SoftFont::Vertical(uint32_t code, const fonts::Glyph& g) const {
+    fonts::VerticalForm v = PclFont::Vertical(code, g);
+    if (m_header.hasUprightRanges) {
+        // The font lists what stays upright; everything else turns.
+        v.turn = true;
+        for (auto [first, last] : m_header.uprightRanges)
+            if (code >= first && code <= last) v.turn = false;
+    }
+    if (g.kind != fonts::Glyph::Kind::Outline || !m_header.IsTrueType()) return v;
+    // Vertical forms replace glyphs only in large (two-byte) fonts.
+    const auto& subs = m_header.verticalSubstitutes;
+    auto it =
+        std::lower_bound(subs.begin(), subs.end(), std::make_pair(uint16_t(g.index), uint16_t(0)));
+    if (m_header.fontType == 3 && it != subs.end() && it->first == g.index &&
+        m_byId.count(it->second))
+        v.index = it->second;
+    double unitsPerEm = TableU16(m_header.Table("head"), 18);
+    if (unitsPerEm <= 0) unitsPerEm = m_header.scaleFactor;
+    if (unitsPerEm <= 0) return v;
+    // The advance height from vmtx; glyphs past its long entries share the last.
+    const SfntTable* vhea = m_header.Table("vhea");
+    const SfntTable* vmtx = m_header.Table("vmtx");
+    size_t longMetrics = TableU16(vhea, 34);
+    if (vmtx && longMetrics > 0) {
+        size_t i = std::min<size_t>(v.index, longMetrics - 1);
+        if (i * 4 + 2 <= vmtx->data.size()) {
+            double height = TableU16(vmtx, i * 4);
+            if (height > 0) v.advance = height / unitsPerEm;
+        }
+    }
+    if (m_header.hasVerticalDescender) v.descender = m_header.verticalDescender / unitsPerEm;
+    return v;
 }
 
 std::shared_ptr<FontFace> SoftFont::Face() const {

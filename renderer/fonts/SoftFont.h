@@ -50,6 +50,7 @@ public:
     bool Supports(int symbolSet) const override;
     bool Lookup(uint32_t code, uint32_t unicode, fonts::Glyph& out) const override;
     std::string Name() const override;
+    fonts::VerticalForm Vertical(uint32_t code, const fonts::Glyph& g) const override;
     // Fonts the renderer cannot draw itself (Intellifont) print their
     // characters in this resident face.
     void SetSubstitute(std::shared_ptr<FontFace> face) { m_substitute = std::move(face); }

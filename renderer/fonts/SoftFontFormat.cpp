@@ -100,8 +100,31 @@ void ReadSegments(SoftFontHeader& h, std::span<const uint8_t> d, size_t pos, boo
         case SegId('G', 'I'):
             h.intellifontGlobal = seg;
             break;
+        case SegId('V', 'T'):
+            // Pairs of horizontal and vertical glyph IDs up to 0xFFFF, 0xFFFF.
+            for (size_t i = 0; i + 4 <= seg.size(); i += 4) {
+                uint16_t from = U16(seg, i), to = U16(seg, i + 2);
+                if (from == 0xFFFF && to == 0xFFFF) break;
+                h.verticalSubstitutes.emplace_back(from, to);
+            }
+            std::sort(h.verticalSubstitutes.begin(), h.verticalSubstitutes.end());
+            break;
+        case SegId('V', 'E'):
+            // Format 0, a range count, then first and last codes.
+            if (seg.size() >= 2 && seg[0] == 0) {
+                h.hasUprightRanges = true;
+                for (size_t i = 0, at = 2; i < seg[1] && at + 4 <= seg.size(); ++i, at += 4)
+                    h.uprightRanges.emplace_back(U16(seg, at), U16(seg, at + 2));
+            }
+            break;
+        case SegId('V', 'R'):
+            if (seg.size() >= 4 && U16(seg, 0) == 0) {
+                h.verticalDescender = int16_t(U16(seg, 2));
+                h.hasVerticalDescender = true;
+            }
+            break;
         default:
-            break; // PA, VT, VR, VE, CE, TF, ...: nothing that changes what we draw
+            break; // PA, CE, TF, ...: nothing that changes what we draw
         }
         pos += size;
     }

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -317,6 +318,11 @@ namespace {
 struct Ink {
     int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;
     long count = 0;
+    std::vector<std::pair<int, int>> dots;
+    long Count(bool row, int at) const {
+        return std::count_if(dots.begin(), dots.end(),
+                             [&](auto d) { return (row ? d.second : d.first) == at; });
+    }
 };
 
 // Renders a job at 150 dpi and returns the first page's ink box.
@@ -334,6 +340,7 @@ Ink RenderInk(const std::string& job) {
                     ink.x0 = std::min(ink.x0, x), ink.x1 = std::max(ink.x1, x);
                     ink.y0 = std::min(ink.y0, y), ink.y1 = std::max(ink.y1, y);
                     ++ink.count;
+                    ink.dots.emplace_back(x, y);
                 }
     };
     JobContext ctx(o);
@@ -393,6 +400,45 @@ TEST(SoftFont, DownloadedFontsSetTextInPlace) {
     Ink redefined = RenderInk(E + "E" + font + page);
     Ink both = RenderInk(E + "E" + font + softfontwriter::TextPage(5, "H I"));
     EXPECT_EQ(redefined.count, both.count);
+}
+
+// The vertical-rotated text path with a large TrueType font that carries
+// vertical metrics, forms and upright ranges: characters turn a quarter
+// counter-clockwise, take their vertical advance, print in their vertical
+// form, and the font's upright ranges stay as they are.
+TEST(SoftFont, VerticalTextPathTurnsCharacters) {
+    if (!HaveSans()) GTEST_SKIP() << kSans << " not installed";
+    const std::string font =
+        E + "E" + softfontwriter::TrueTypeFont(kSans, 5, 32767, true) + E + "(s14V";
+    auto set = [&](const std::string& text, bool vertical) {
+        return RenderInk(font + E + (vertical ? "&c-1T" : "&c0T") +
+                         softfontwriter::TextPage(5, text));
+    };
+    Ink upright = set("L", false), turned = set("L", true);
+    ASSERT_GT(upright.count, 50);
+    EXPECT_NEAR(turned.x1 - turned.x0, upright.y1 - upright.y0, 1);
+    EXPECT_NEAR(turned.y1 - turned.y0, upright.x1 - upright.x0, 1);
+    // Counter-clockwise: the stem lies along the bottom, the foot at the right.
+    EXPECT_GT(turned.Count(true, turned.y1), (turned.x1 - turned.x0) * 9 / 10);
+    EXPECT_GT(turned.Count(false, turned.x1), (turned.y1 - turned.y0) * 9 / 10);
+    EXPECT_LT(turned.Count(true, turned.y0), 4);
+    // 1.5 em (43.75 pixels at 14 points) from one character to the next.
+    Ink two = set("LL", true);
+    EXPECT_NEAR(two.x1 - two.x0, turned.x1 - turned.x0 + 43.75, 1.5);
+    // The box turns about its middle, which lies a quarter em above the
+    // baseline (an em tall from a quarter em below it): a turned 'H' is
+    // centred 7.3 pixels above the upright 'L's baseline.
+    Ink h = set("H", true);
+    EXPECT_NEAR((h.y0 + h.y1 + 1) / 2.0, upright.y1 + 1 - 7.3, 1);
+    // 'V' is the vertical form of 'A'; digits stay upright.
+    Ink a = set("A", true), v = set("V", true), ah = set("A", false);
+    EXPECT_EQ(a.count, v.count);
+    EXPECT_EQ(a.x0, v.x0);
+    EXPECT_NE(ah.count, a.count);
+    Ink one = set("1", true), oneUpright = set("1", false);
+    EXPECT_EQ(one.count, oneUpright.count);
+    EXPECT_EQ(one.y1, oneUpright.y1);
+    EXPECT_EQ(one.x0, oneUpright.x0);
 }
 
 namespace {
