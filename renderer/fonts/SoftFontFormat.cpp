@@ -94,7 +94,9 @@ void ReadSegments(SoftFontHeader& h, std::span<const uint8_t> d, size_t pos, boo
             }
             break;
         case SegId('B', 'R'):
-            if (seg.size() >= 5) h.bitmapResolution = U16(seg, 1);
+            // X and Y resolution; the X one sets the size of the dots.
+            if (seg.size() >= 4 && U16(seg, 0) > 0 && U16(seg, 0) <= 9600)
+                h.bitmapResolution = U16(seg, 0);
             break;
         case SegId('I', 'F'):
         case SegId('G', 'I'):
@@ -233,6 +235,11 @@ bool ParseSoftFontHeader(std::span<const uint8_t> data, SoftFontHeader& out, std
         if (f == 15) out.scalingTechnology = 1;
         ReadSegments(out, d, descriptorSize, f == 16, warning);
         break;
+    }
+    if (f == 16 && out.IsBitmap() && out.bitmapResolution <= 0) {
+        // Without it the dots have no size: the font is not usable.
+        warning = "bitmap font header lacks a usable resolution segment";
+        return false;
     }
     if (out.Scalable() && out.scaleFactor == 0) {
         warning = "scalable font header without a scale factor";

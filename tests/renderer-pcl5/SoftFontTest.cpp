@@ -351,9 +351,9 @@ Ink RenderInk(const std::string& job) {
 
 } // namespace
 
-// The same words set in one face through three downloads (a format 0 bitmap
-// font, a compressed format 20 one at another resolution, the TrueType face
-// itself) land in the same place at the same size; a character the host
+// The same words set in one face through four downloads (a format 0 bitmap
+// font, compressed format 20 and 16 ones at another resolution, the TrueType
+// face itself) land in the same place at the same size; a character the host
 // put at the space code prints.
 TEST(SoftFont, DownloadedFontsSetTextInPlace) {
     if (!HaveSans()) GTEST_SKIP() << kSans << " not installed";
@@ -365,14 +365,17 @@ TEST(SoftFont, DownloadedFontsSetTextInPlace) {
                       softfontwriter::TextPage(5, text));
     Ink c = RenderInk(E + "E" + softfontwriter::TrueTypeFont(kSans, 5) + E + "(s14V" +
                       softfontwriter::TextPage(5, text));
+    softfontwriter::BitmapOptions f16{16, 600, 14, true};
+    Ink d = RenderInk(E + "E" + softfontwriter::BitmapFont(kSans, 5, f16) +
+                      softfontwriter::TextPage(5, text));
     ASSERT_GT(a.count, 500);
     // 14 points from the cap height to the descender: about 27 pixels; the
     // line starts half an inch into the logical page (a quarter inch in).
     EXPECT_NEAR(a.y1 - a.y0, 27, 3);
     EXPECT_NEAR(a.x0, 113, 3);
     EXPECT_NEAR(a.x1 - a.x0, 300, 40);
-    for (const Ink* other : {&b, &c}) {
-        SCOPED_TRACE(other == &b ? "format 20" : "TrueType");
+    for (const Ink* other : {&b, &c, &d}) {
+        SCOPED_TRACE(other == &b ? "format 20" : other == &c ? "TrueType" : "format 16");
         // Each bitmap font has its own rounded advances: a few pixels over
         // the line. Bitmaps drawn at half their resolution lose some ink.
         EXPECT_NEAR(other->x0, a.x0, 2);

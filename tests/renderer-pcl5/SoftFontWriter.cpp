@@ -264,16 +264,28 @@ std::string BitmapFont(const std::string& fontFile, int fontId, const BitmapOpti
     int spaceAdvance = 0;
     if (FT_Load_Char(face, ' ', FT_LOAD_DEFAULT) == 0)
         spaceAdvance = int(face->glyph->advance.x >> 6);
-    const int headerSize = o.format == 20 ? 68 : 64;
+    const int headerSize = o.format == 20 ? 68 : o.format == 16 ? 72 : 64;
     Bytes h =
-        CommonHeader(headerSize, o.format, 1, ascent, int(face->size->metrics.max_advance >> 6),
-                     ascent + descent, spaceAdvance * 4, int(o.points * o.dpi / 72.0 * 4 + 0.5),
-                     face->family_name);
+        CommonHeader(headerSize, o.format, o.format == 16 ? 3 : 1, ascent,
+                     int(face->size->metrics.max_advance >> 6), ascent + descent, spaceAdvance * 4,
+                     int(o.points * o.dpi / 72.0 * 4 + 0.5), face->family_name);
     h[30] = uint8_t(int8_t(-std::max(1, o.dpi / 60))); // underline below the baseline
     h[31] = uint8_t(std::max(1, o.dpi / 150));
     if (o.format == 20) {
         U16(h, unsigned(o.dpi));
         U16(h, unsigned(o.dpi));
+    }
+    if (o.format == 16) {
+        // No scale factor or master underline; bitmap technology; then the
+        // resolution segment and the null segment, sizes in 32 bits.
+        h.resize(72, 0);
+        h[70] = 254;
+        Bytes segments = {'B', 'R', 0, 0, 0, 4};
+        U16(segments, unsigned(o.dpi));
+        U16(segments, unsigned(o.dpi));
+        segments.insert(segments.end(), {0xFF, 0xFF, 0, 0, 0, 0, 0});
+        h.insert(h.end(), segments.begin(), segments.end());
+        Checksum(h, 64);
     }
     std::string out = Command("*c", size_t(fontId), "D") + Command(")s", h.size(), "W") + Str(h);
     for (int code : Codes()) {

@@ -9,7 +9,7 @@
 namespace softfontwriter {
 
 struct BitmapOptions {
-    int format = 20; // 0 or 20
+    int format = 20; // 0, 16 or 20
     int dpi = 300;
     double points = 12;
     bool compressed = false; // class 2 characters
