@@ -32,6 +32,18 @@ void DrawGlyph(Device& dev, const Glyph& glyph, const GlyphPlacement& where, con
         dev.FillMask(glyph.bits, glyph.width, glyph.height, glyph.stride, m, paint, op);
         break;
     }
+    case Glyph::Kind::Compound: {
+        double s = where.heightPt;
+        for (int i = 0; i < glyph.partCount; ++i) {
+            const GlyphPart& p = glyph.parts[i];
+            if (!p.face) continue;
+            Matrix m = Matrix::Scale(s, -s)
+                           .Then(Matrix::Translate(p.dx * s, -p.dy * s))
+                           .Then(where.textToPage);
+            dev.FillGlyph(*p.face, p.index, m, paint, op);
+        }
+        break;
+    }
     case Glyph::Kind::Box:
         DrawBoxGlyph(dev, glyph, where, paint, op);
         break;

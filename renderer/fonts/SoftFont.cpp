@@ -1,5 +1,7 @@
 #include "SoftFont.h"
 
+#include "SymbolSets.h"
+
 #include <algorithm>
 
 namespace tarvik {
@@ -69,6 +71,10 @@ bool SoftFont::Supports(int symbolSet) const {
 bool SoftFont::Lookup(uint32_t code, uint32_t unicode, fonts::Glyph& out) const {
     out = fonts::Glyph{};
     if (m_header.IsIntellifont()) {
+        auto it = m_byCode.find(m_traits.bound ? code : unicode);
+        if (it != m_byCode.end() && it->second->glyphClass == 4 &&
+            Compose(*it->second, it->first, out))
+            return true;
         // Drawn in the nearest resident face until Intellifont outlines are
         // rasterised here.
         if (!m_substitute || unicode == fonts::kNoUnicode) return false;
@@ -116,6 +122,41 @@ bool SoftFont::Lookup(uint32_t code, uint32_t unicode, fonts::Glyph& out) const 
         return true;
     }
     return false;
+}
+
+bool SoftFont::Compose(const SoftGlyph& g, uint32_t code, fonts::Glyph& out) const {
+    // Escapement, a part count, a reserved byte, then six bytes a part:
+    // code, x and y offset, all in design units.
+    const std::vector<uint8_t>& d = g.raw;
+    if (!m_substitute || m_header.scaleFactor <= 0 || d.size() < 8) return false;
+    auto made = m_compounds.find(code);
+    const double em = m_header.scaleFactor;
+    auto u16 = [&](size_t at) { return uint16_t(d[at] << 8 | d[at + 1]); };
+    // The parts' codes name characters the way the font's own codes do.
+    const fonts::SymbolSet* set = fonts::FindSymbolSet(m_traits.symbolSet);
+    bool unicodeIndex = !m_traits.bound && m_header.hasComplement && (m_header.complement & 7) == 6;
+    if (m_traits.bound ? !set : !unicodeIndex) return false;
+    // Looked-up glyphs point at the parts: make them once per character.
+    if (made == m_compounds.end()) {
+        std::vector<fonts::GlyphPart> parts;
+        // Real compounds join two or three characters; more is not kept.
+        for (size_t i = 0, at = 8; i < d[6] && i < 16 && at + 6 <= d.size(); ++i, at += 6) {
+            uint32_t partCode = u16(at);
+            uint32_t u = m_traits.bound ? fonts::ToUnicode(*set, partCode) : partCode;
+            uint32_t index = u == fonts::kNoChar ? 0 : m_substitute->GlyphForUnicode(u);
+            if (!index) continue; // a part nothing can print
+            parts.push_back(
+                {m_substitute.get(), index, int16_t(u16(at + 2)) / em, int16_t(u16(at + 4)) / em});
+        }
+        made = m_compounds.emplace(code, std::move(parts)).first;
+    }
+    const std::vector<fonts::GlyphPart>& kept = made->second;
+    if (kept.empty()) return false;
+    out.kind = fonts::Glyph::Kind::Compound;
+    out.parts = kept.data();
+    out.partCount = int(kept.size());
+    out.advance = int16_t(u16(4)) / em;
+    return true;
 }
 
 namespace {
@@ -303,6 +344,7 @@ bool SoftFontStore::SetGlyph(int id, uint32_t code, std::shared_ptr<const SoftGl
         font->m_bytes -= cost;
         m_bytes -= cost;
         font->m_byCode.erase(old);
+        font->m_compounds.erase(code);
     }
     bool stored = true;
     if (glyph) {

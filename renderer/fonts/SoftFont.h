@@ -78,6 +78,9 @@ private:
     std::shared_ptr<SoftFaceKeeper> m_keeper;
     std::shared_ptr<FontFace> m_substitute;
     const SoftFontStore* m_store = nullptr;
+    // Compound characters put together from their parts, by code.
+    bool Compose(const SoftGlyph& g, uint32_t code, fonts::Glyph& out) const;
+    mutable std::unordered_map<uint32_t, std::vector<fonts::GlyphPart>> m_compounds;
     mutable std::shared_ptr<FontFace> m_face;
     mutable bool m_faceStale = true;
     size_t m_bytes = 0;

@@ -444,6 +444,42 @@ TEST(SoftFont, VerticalTextPathTurnsCharacters) {
     EXPECT_EQ(one.x0, oneUpright.x0);
 }
 
+// An Intellifont compound character prints as its parts, each where its
+// offset puts it, and advances by its own escapement.
+TEST(SoftFont, CompoundCharacterJoinsItsParts) {
+    std::string h(80, '\0');
+    h[1] = 80, h[2] = 10, h[3] = 1;               // bound 8-bit Intellifont
+    h[13] = 1;                                    // proportional
+    h[15] = 14;                                   // 0N, ISO 8859-1
+    h[64] = 1000 >> 8, h[65] = char(1000 & 0xFF); // design units per em
+    // At 200: 'L' at the origin and 'I' 0.7 em right and 0.3 em up; 1.5 em escapement.
+    std::string c = {10,        0,
+                     2,         4,
+                     1500 >> 8, char(1500 & 0xFF),
+                     2,         0,
+                     0,         'L',
+                     0,         0,
+                     0,         0,
+                     0,         'I',
+                     700 >> 8,  char(700 & 0xFF),
+                     300 >> 8,  char(300 & 0xFF),
+                     0,         0};
+    const std::string font = E + "E" + Cmd("*c", 5, "D") + Cmd(")s", h.size(), "W", h) +
+                             Cmd("*c", 200, "E") + Cmd("(s", c.size(), "W", c) + E + "(s14V";
+    std::string compound = "\xC8";
+    Ink both = RenderInk(font + softfontwriter::TextPage(5, compound));
+    Ink l = RenderInk(font + softfontwriter::TextPage(5, "L"));
+    Ink i = RenderInk(font + softfontwriter::TextPage(5, "I"));
+    Ink after = RenderInk(font + softfontwriter::TextPage(5, compound + "L"));
+    ASSERT_GT(l.count, 30);
+    ASSERT_GT(i.count, 30);
+    EXPECT_NEAR(double(both.count), double(l.count + i.count), (l.count + i.count) * 0.25);
+    EXPECT_NEAR(both.x0, l.x0, 1);
+    EXPECT_NEAR(both.x1, i.x1 + 0.7 * 14 * 150 / 72, 1.5);
+    EXPECT_NEAR(both.y0, i.y0 - 0.3 * 14 * 150 / 72, 1.5);
+    EXPECT_NEAR(after.x1, l.x1 + 1.5 * 14 * 150 / 72, 1.5);
+}
+
 namespace {
 
 // The first page of a file rendered through the job level at 150 dpi.
