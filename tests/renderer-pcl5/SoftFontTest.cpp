@@ -218,10 +218,13 @@ TEST(SoftFont, ManagementCommands) {
     ASSERT_TRUE(store.Find(12));
     EXPECT_FALSE(store.Find(12)->Glyph('A'));
     EXPECT_TRUE(store.Find(12)->Glyph('B'));
-    // A later job keeps the permanent font only.
+    // A later job keeps the permanent font and symbol set only.
+    run.Feed(defineSet(343));
     run.Feed("");
     EXPECT_EQ(store.FontCount(), 1u);
     EXPECT_TRUE(store.Find(10));
+    EXPECT_TRUE(store.FindSymbolSet(341));
+    EXPECT_FALSE(store.FindSymbolSet(343));
 
     // A named font: created through its name, found by it, deleted with all.
     run.Feed(E + "&n5W" + std::string(1, '\0') + "Logo" + header);
