@@ -49,8 +49,8 @@ std::shared_ptr<const GlyphCache::MaskCoverage> GlyphCache::FindMask(const MaskK
                                                                      size_t stride) const {
     auto it = m_masks.find(key);
     if (it == m_masks.end()) return nullptr;
-    // The key holds only a hash of the bits: a redefined character must not
-    // print as the one it replaced.
+    // The key holds where the bits lie, not what they are: a redefined
+    // character in reused memory must not print as the one it replaced.
     const MaskCoverage& m = *it->second;
     size_t rowBytes = (size_t(width) + 7) / 8;
     if (m.bits.size() != rowBytes * size_t(height)) return nullptr;
