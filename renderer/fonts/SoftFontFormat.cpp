@@ -248,8 +248,9 @@ bool ParseSoftFontHeader(std::span<const uint8_t> data, SoftFontHeader& out, std
     if ((f == 10 || f == 11 || f == 15 || f == 16) && data.size() > 64 &&
         ByteSum(d.subspan(64)) != 0 && warning.empty())
         warning = "font header checksum does not match; the header is used as its structure holds";
-    if (out.IsTrueType() && (!out.Table("head") || !out.Table("hhea") || !out.Table("maxp"))) {
-        warning = "TrueType font header lacks its head, hhea or maxp table";
+    // hhea may be missing: the characters can carry their own metrics.
+    if (out.IsTrueType() && (!out.Table("head") || !out.Table("maxp"))) {
+        warning = "TrueType font header lacks its head or maxp table";
         return false;
     }
     return true;
@@ -360,6 +361,14 @@ SoftGlyphAssembler::Result SoftGlyphAssembler::Add(std::span<const uint8_t> bloc
         if (descSize < 2 || sizeAt + 4 > block.size()) {
             warning = "TrueType character descriptor too short";
             return Result::Rejected;
+        }
+        // Extra descriptor bytes, laid out as HP's other TrueType download
+        // lays them: left side bearing, then advance width. Anything past
+        // them (a top side bearing) does not change how we draw.
+        if (descSize >= 6) {
+            g->hasMetrics = true;
+            g->leftBearing = S16(block, 4);
+            g->advanceWidth = U16(block, 6);
         }
         // The data size counts itself and the glyph ID; reserved byte and
         // checksum follow.

@@ -123,6 +123,11 @@ struct SoftGlyph {
     // TrueType characters.
     uint16_t glyphId = 0;
     std::vector<uint8_t> glyf;
+    // Left side bearing and advance width (font units) carried in the
+    // descriptor's extra bytes; hosts that send them may leave hhea/hmtx out.
+    bool hasMetrics = false;
+    int16_t leftBearing = 0;
+    uint16_t advanceWidth = 0;
     // Intellifont characters, kept as sent.
     std::vector<uint8_t> raw;
     // A hash of the data as sent: equal for an identical re-download.

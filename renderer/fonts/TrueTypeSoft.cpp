@@ -32,7 +32,13 @@ std::vector<uint8_t> BuildSoftSfnt(const SoftFontHeader& header, const SoftGlyph
     const SfntTable* head = header.Table("head");
     const SfntTable* hhea = header.Table("hhea");
     const SfntTable* maxp = header.Table("maxp");
-    if (!head || head->data.size() < 54 || !hhea || hhea->data.size() < 36 || !maxp ||
+    // Without hmtx the advances come from the characters' descriptors.
+    bool descriptorMetrics = false;
+    if (!header.Table("hmtx"))
+        for (const auto& [id, g] : glyphs)
+            descriptorMetrics = descriptorMetrics || (g && g->hasMetrics);
+    const bool hheaOk = hhea && hhea->data.size() >= 36;
+    if (!head || head->data.size() < 54 || (!hheaOk && !descriptorMetrics) || !maxp ||
         maxp->data.size() < 6) {
         warning = "TrueType font lacks usable head, hhea or maxp tables";
         return {};
@@ -41,6 +47,7 @@ std::vector<uint8_t> BuildSoftSfnt(const SoftFontHeader& header, const SoftGlyph
     for (const SfntTable& t : header.tables) {
         // Ours replace any the host sent; gdir is the download's placeholder.
         if (t.tag == Tag("glyf") || t.tag == Tag("loca") || t.tag == Tag("gdir")) continue;
+        if (descriptorMetrics && t.tag == Tag("hhea")) continue;
         bool dup = false;
         for (const Out& o : tables) dup = dup || o.tag == t.tag;
         if (!dup) tables.push_back({t.tag, {t.data.begin(), t.data.end()}});
@@ -49,7 +56,8 @@ std::vector<uint8_t> BuildSoftSfnt(const SoftFontHeader& header, const SoftGlyph
     uint32_t numGlyphs = (uint32_t(maxp->data[4]) << 8) | maxp->data[5];
     if (!glyphs.empty())
         numGlyphs = std::max<uint32_t>(numGlyphs, uint32_t(glyphs.rbegin()->first) + 1);
-    numGlyphs = std::max<uint32_t>(numGlyphs, 1);
+    // maxp counts in 16 bits: a glyph at ID 65535 cannot be addressed.
+    numGlyphs = std::clamp<uint32_t>(numGlyphs, 1, 0xFFFF);
 
     Out glyf{Tag("glyf"), {}}, loca{Tag("loca"), std::vector<uint8_t>(size_t(numGlyphs + 1) * 4)};
     auto it = glyphs.begin();
@@ -66,6 +74,30 @@ std::vector<uint8_t> BuildSoftSfnt(const SoftFontHeader& header, const SoftGlyph
     if (glyf.data.empty()) glyf.data.resize(4, 0); // a zero-length glyf upsets loaders
     tables.push_back(std::move(glyf));
     tables.push_back(std::move(loca));
+    if (descriptorMetrics) {
+        // One long metric a glyph; glyphs sent without metrics get none.
+        Out hmtx{Tag("hmtx"), std::vector<uint8_t>(size_t(numGlyphs) * 4, 0)};
+        uint32_t widest = 0;
+        for (const auto& [id, g] : glyphs) {
+            if (!g || !g->hasMetrics || id >= numGlyphs) continue;
+            Put16(hmtx.data, size_t(id) * 4, g->advanceWidth);
+            Put16(hmtx.data, size_t(id) * 4 + 2, uint16_t(g->leftBearing));
+            widest = std::max<uint32_t>(widest, g->advanceWidth);
+        }
+        Out hh{Tag("hhea"), std::vector<uint8_t>(36, 0)};
+        if (hheaOk) {
+            std::copy_n(hhea->data.begin(), 36, hh.data.begin());
+        } else {
+            Put32(hh.data, 0, 0x00010000);
+            Put16(hh.data, 4, uint16_t(head->data[42] << 8 | head->data[43])); // yMax
+            Put16(hh.data, 6, uint16_t(head->data[38] << 8 | head->data[39])); // yMin
+            Put16(hh.data, 18, 1);                                             // upright caret
+        }
+        Put16(hh.data, 10, widest);
+        Put16(hh.data, 34, numGlyphs);
+        tables.push_back(std::move(hmtx));
+        tables.push_back(std::move(hh));
+    }
 
     for (Out& o : tables) {
         if (o.tag == Tag("head")) Put16(o.data, 50, 1); // long loca offsets

@@ -371,14 +371,20 @@ TEST(SoftFont, DownloadedFontsSetTextInPlace) {
     softfontwriter::BitmapOptions f16{16, 600, 14, true};
     Ink d = RenderInk(E + "E" + softfontwriter::BitmapFont(kSans, 5, f16) +
                       softfontwriter::TextPage(5, text));
+    // Metrics in the descriptors instead of hhea/hmtx.
+    Ink e = RenderInk(E + "E" + softfontwriter::TrueTypeFont(kSans, 5, 32767, false, true) + E +
+                      "(s14V" + softfontwriter::TextPage(5, text));
     ASSERT_GT(a.count, 500);
     // 14 points from the cap height to the descender: about 27 pixels; the
     // line starts half an inch into the logical page (a quarter inch in).
     EXPECT_NEAR(a.y1 - a.y0, 27, 3);
     EXPECT_NEAR(a.x0, 113, 3);
     EXPECT_NEAR(a.x1 - a.x0, 300, 40);
-    for (const Ink* other : {&b, &c, &d}) {
-        SCOPED_TRACE(other == &b ? "format 20" : other == &c ? "TrueType" : "format 16");
+    for (const Ink* other : {&b, &c, &d, &e}) {
+        SCOPED_TRACE(other == &b   ? "format 20"
+                     : other == &c ? "TrueType"
+                     : other == &d ? "format 16"
+                                   : "descriptor metrics");
         // Each bitmap font has its own rounded advances: a few pixels over
         // the line. Bitmaps drawn at half their resolution lose some ink.
         EXPECT_NEAR(other->x0, a.x0, 2);

@@ -81,7 +81,8 @@ Bytes CommonHeader(int size, int format, int fontType, int baseline, int cellW, 
 
 } // namespace
 
-std::string TrueTypeFont(const std::string& fontFile, int fontId, size_t maxBlock, bool vertical) {
+std::string TrueTypeFont(const std::string& fontFile, int fontId, size_t maxBlock, bool vertical,
+                         bool descriptorMetrics) {
     std::ifstream in(fontFile, std::ios::binary);
     Bytes file((std::istreambuf_iterator<char>(in)), {});
     FT_Library lib;
@@ -164,7 +165,8 @@ std::string TrueTypeFont(const std::string& fontFile, int fontId, size_t maxBloc
     }
     std::vector<uint32_t> present;
     for (uint32_t t : keep)
-        if (tables.count(t)) present.push_back(t);
+        if (tables.count(t) && !(descriptorMetrics && (t == TTAG_hhea || t == TTAG_hmtx)))
+            present.push_back(t);
     Bytes gt;
     U32(gt, 0x00010000);
     U16(gt, unsigned(present.size()));
@@ -198,11 +200,16 @@ std::string TrueTypeFont(const std::string& fontFile, int fontId, size_t maxBloc
     auto character = [&](int code, unsigned gid) {
         Bytes g = glyphData(gid);
         Bytes c = {15, 0, 2, 15};
+        if (descriptorMetrics && FT_Load_Glyph(face, gid, FT_LOAD_NO_SCALE) == 0) {
+            c[2] = 6;
+            U16(c, unsigned(face->glyph->metrics.horiBearingX) & 0xFFFF);
+            U16(c, unsigned(face->glyph->metrics.horiAdvance));
+        }
         U16(c, unsigned(g.size() + 4));
         U16(c, gid);
         c.insert(c.end(), g.begin(), g.end());
         c.push_back(0);
-        Checksum(c, 4);
+        Checksum(c, 2 + size_t(c[2])); // from the data-size field
         out += Command("*c", size_t(code), "E");
         for (size_t pos = 0; pos < c.size();) {
             Bytes block;

@@ -20,8 +20,10 @@ struct BitmapOptions {
 // vertical: a large font (type 3) with vertical metrics of 1.5 em for every
 // glyph, 'V' as the vertical form of 'A', the digits upright in vertical
 // text and the turning box's bottom a quarter em below the baseline.
+// descriptorMetrics: hhea and hmtx left out, each character carries its left
+// side bearing and advance in its descriptor instead.
 std::string TrueTypeFont(const std::string& fontFile, int fontId, size_t maxBlock = 32767,
-                         bool vertical = false);
+                         bool vertical = false, bool descriptorMetrics = false);
 std::string BitmapFont(const std::string& fontFile, int fontId, const BitmapOptions& options);
 
 // A page: reset, 300 units per inch, the font selected by ID as primary,
