@@ -1,6 +1,7 @@
 #include "SoftFont.h"
 
 #include "SymbolSets.h"
+#include "core/ByteRead.h"
 
 #include <algorithm>
 
@@ -131,7 +132,7 @@ bool SoftFont::Compose(const SoftGlyph& g, uint32_t code, fonts::Glyph& out) con
     if (!m_substitute || m_header.scaleFactor <= 0 || d.size() < 8) return false;
     auto made = m_compounds.find(code);
     const double em = m_header.scaleFactor;
-    auto u16 = [&](size_t at) { return uint16_t(d[at] << 8 | d[at + 1]); };
+    auto u16 = [&](size_t at) { return bytes::U16(d, at); };
     // The parts' codes name characters the way the font's own codes do.
     const fonts::SymbolSet* set = fonts::FindSymbolSet(m_traits.symbolSet);
     bool unicodeIndex = !m_traits.bound && m_header.hasComplement && (m_header.complement & 7) == 6;
@@ -162,7 +163,7 @@ bool SoftFont::Compose(const SoftGlyph& g, uint32_t code, fonts::Glyph& out) con
 namespace {
 
 uint16_t TableU16(const SfntTable* t, size_t at) {
-    return t && at + 2 <= t->data.size() ? uint16_t(t->data[at] << 8 | t->data[at + 1]) : 0;
+    return t ? bytes::U16(t->data, at) : 0;
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "SoftFontFormat.h"
 
+#include "core/ByteRead.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -7,27 +9,15 @@ namespace tarvik {
 
 namespace {
 
-uint16_t U16(std::span<const uint8_t> d, size_t at) {
-    return at + 2 <= d.size() ? uint16_t((d[at] << 8) | d[at + 1]) : 0;
-}
-int16_t S16(std::span<const uint8_t> d, size_t at) {
-    return int16_t(U16(d, at));
-}
-uint32_t U32(std::span<const uint8_t> d, size_t at) {
-    return at + 4 <= d.size() ? (uint32_t(U16(d, at)) << 16) | U16(d, at + 2) : 0;
-}
-uint8_t U8(std::span<const uint8_t> d, size_t at) {
-    return at < d.size() ? d[at] : 0;
-}
-int8_t S8(std::span<const uint8_t> d, size_t at) {
-    return int8_t(U8(d, at));
-}
+using bytes::S16;
+using bytes::S8;
+using bytes::Tag;
+using bytes::U16;
+using bytes::U32;
+using bytes::U8;
+
 constexpr uint16_t SegId(char a, char b) {
     return uint16_t((uint8_t(a) << 8) | uint8_t(b));
-}
-constexpr uint32_t Tag(const char t[4]) {
-    return (uint32_t(uint8_t(t[0])) << 24) | (uint32_t(uint8_t(t[1])) << 16) |
-           (uint32_t(uint8_t(t[2])) << 8) | uint8_t(t[3]);
 }
 
 unsigned ByteSum(std::span<const uint8_t> d) {

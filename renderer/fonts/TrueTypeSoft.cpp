@@ -1,5 +1,7 @@
 #include "TrueTypeSoft.h"
 
+#include "core/ByteRead.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -15,10 +17,8 @@ void Put32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
     Put16(v, at, x >> 16);
     Put16(v, at + 2, x & 0xFFFF);
 }
-constexpr uint32_t Tag(const char t[4]) {
-    return (uint32_t(uint8_t(t[0])) << 24) | (uint32_t(uint8_t(t[1])) << 16) |
-           (uint32_t(uint8_t(t[2])) << 8) | uint8_t(t[3]);
-}
+using bytes::Tag;
+using bytes::U16;
 
 struct Out {
     uint32_t tag;
@@ -53,7 +53,7 @@ std::vector<uint8_t> BuildSoftSfnt(const SoftFontHeader& header, const SoftGlyph
         if (!dup) tables.push_back({t.tag, {t.data.begin(), t.data.end()}});
     }
 
-    uint32_t numGlyphs = (uint32_t(maxp->data[4]) << 8) | maxp->data[5];
+    uint32_t numGlyphs = U16(maxp->data, 4);
     if (!glyphs.empty())
         numGlyphs = std::max<uint32_t>(numGlyphs, uint32_t(glyphs.rbegin()->first) + 1);
     // maxp counts in 16 bits: a glyph at ID 65535 cannot be addressed.
@@ -89,9 +89,9 @@ std::vector<uint8_t> BuildSoftSfnt(const SoftFontHeader& header, const SoftGlyph
             std::copy_n(hhea->data.begin(), 36, hh.data.begin());
         } else {
             Put32(hh.data, 0, 0x00010000);
-            Put16(hh.data, 4, uint16_t(head->data[42] << 8 | head->data[43])); // yMax
-            Put16(hh.data, 6, uint16_t(head->data[38] << 8 | head->data[39])); // yMin
-            Put16(hh.data, 18, 1);                                             // upright caret
+            Put16(hh.data, 4, U16(head->data, 42)); // yMax
+            Put16(hh.data, 6, U16(head->data, 38)); // yMin
+            Put16(hh.data, 18, 1);                  // upright caret
         }
         Put16(hh.data, 10, widest);
         Put16(hh.data, 34, numGlyphs);
