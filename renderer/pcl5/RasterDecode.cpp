@@ -1,5 +1,7 @@
 #include "RasterDecode.h"
 
+#include "core/ByteRead.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -162,7 +164,7 @@ size_t DecodeAdaptiveBlock(std::span<const uint8_t> data, std::span<uint8_t> see
     size_t i = 0;
     while (i + 3 <= data.size()) {
         uint8_t cmd = data[i];
-        size_t count = (size_t(data[i + 1]) << 8) | data[i + 2];
+        size_t count = bytes::U16(data, i + 1);
         i += 3;
         if (cmd <= 3) {
             size_t n = std::min(count, data.size() - i);
