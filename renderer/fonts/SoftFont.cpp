@@ -1,5 +1,6 @@
 #include "SoftFont.h"
 
+#include "MslUnicode.h"
 #include "SymbolSets.h"
 #include "core/ByteRead.h"
 
@@ -135,15 +136,19 @@ bool SoftFont::Compose(const SoftGlyph& g, uint32_t code, fonts::Glyph& out) con
     auto u16 = [&](size_t at) { return bytes::U16(d, at); };
     // The parts' codes name characters the way the font's own codes do.
     const fonts::SymbolSet* set = fonts::FindSymbolSet(m_traits.symbolSet);
-    bool unicodeIndex = !m_traits.bound && m_header.hasComplement && (m_header.complement & 7) == 6;
-    if (m_traits.bound ? !set : !unicodeIndex) return false;
+    const uint64_t index = m_header.hasComplement ? m_header.complement & 7 : 0;
+    const bool unicodeIndex = !m_traits.bound && index == 6,
+               mslIndex = !m_traits.bound && index == 7;
+    if (m_traits.bound ? !set : !unicodeIndex && !mslIndex) return false;
     // Looked-up glyphs point at the parts: make them once per character.
     if (made == m_compounds.end()) {
         std::vector<fonts::GlyphPart> parts;
         // Real compounds join two or three characters; more is not kept.
         for (size_t i = 0, at = 8; i < d[6] && i < 16 && at + 6 <= d.size(); ++i, at += 6) {
             uint32_t partCode = u16(at);
-            uint32_t u = m_traits.bound ? fonts::ToUnicode(*set, partCode) : partCode;
+            uint32_t u = m_traits.bound ? fonts::ToUnicode(*set, partCode)
+                         : mslIndex     ? fonts::MslToUnicode(partCode)
+                                        : partCode;
             uint32_t index = u == fonts::kNoChar ? 0 : m_substitute->GlyphForUnicode(u);
             if (!index) continue; // a part nothing can print
             parts.push_back(

@@ -487,6 +487,18 @@ TEST(SoftFont, CompoundCharacterJoinsItsParts) {
     EXPECT_NEAR(both.x1, i.x1 + 0.7 * 14 * 150 / 72, 1.5);
     EXPECT_NEAR(both.y0, i.y0 - 0.3 * 14 * 150 / 72, 1.5);
     EXPECT_NEAR(after.x1, l.x1 + 1.5 * 14 * 150 / 72, 1.5);
+    // The same compound in an unbound font indexed by MSL numbers: its parts
+    // are MSL 45 ('L') and 42 ('I'). Stored under 'Q', which every default
+    // symbol set maps to itself.
+    std::string u = h, cm = c;
+    u.resize(88, '\0');
+    u[1] = 88, u[2] = 11, u[3] = 10, u[85] = 7; // complement: MSL index
+    cm[9] = 45, cm[15] = 42;
+    Ink msl =
+        RenderInk(E + "E" + Cmd("*c", 5, "D") + Cmd(")s", u.size(), "W", u) + Cmd("*c", 'Q', "E") +
+                  Cmd("(s", cm.size(), "W", cm) + E + "(s14V" + softfontwriter::TextPage(5, "Q"));
+    EXPECT_EQ(msl.count, both.count);
+    EXPECT_EQ(msl.x1, both.x1);
 }
 
 namespace {
