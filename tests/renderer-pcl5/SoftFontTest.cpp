@@ -488,8 +488,8 @@ TEST(SoftFont, CompoundCharacterJoinsItsParts) {
     EXPECT_NEAR(both.y0, i.y0 - 0.3 * 14 * 150 / 72, 1.5);
     EXPECT_NEAR(after.x1, l.x1 + 1.5 * 14 * 150 / 72, 1.5);
     // The same compound in an unbound font indexed by MSL numbers: its parts
-    // are MSL 45 ('L') and 42 ('I'). Stored under 'Q', which every default
-    // symbol set maps to itself.
+    // are MSL 45 ('L') and 42 ('I'). Stored under the value the default
+    // symbol set hands an unbound font for 'Q'.
     std::string u = h, cm = c;
     u.resize(88, '\0');
     u[1] = 88, u[2] = 11, u[3] = 10, u[85] = 7; // complement: MSL index
