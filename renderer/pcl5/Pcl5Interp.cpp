@@ -301,6 +301,10 @@ Point Interpreter::ToPage(double xu, double yu) const {
         xu = l.x;
         yu = l.y - m_topMargin;
     }
+    return LogicalToPage(xu, yu);
+}
+
+Point Interpreter::LogicalToPage(double xu, double yu) const {
     bool landscape = m_orientation & 1;
     double w = landscape ? m_setup.heightPt : m_setup.widthPt;
     double offset = (w * kUnitsPerPoint - LogicalWidth()) / 2;

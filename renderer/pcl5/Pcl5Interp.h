@@ -181,6 +181,9 @@ private:
     // Coordinates: PCL position (units, from the logical page's left edge and
     // the top margin) to page space (points).
     Point ToPage(double xu, double yu) const;
+    // The same, for a position on the orientation's page whatever the
+    // print direction (the HP-GL/2 picture frame).
+    Point LogicalToPage(double xu, double yu) const;
     // Page-space direction of the physical sheet's +x / +y (for rasters that
     // follow the physical page).
     Point SheetDirection(bool vertical) const;
@@ -333,8 +336,9 @@ public:
     Paint CurrentPaint() const;
     // A PCL pattern in colour ink: type 2 shading (id = percent), 3
     // cross-hatch (id 1-6), 4 user pattern id (whose set bits take ink);
-    // kind None when there is none. HP-GL/2 fills with these.
-    Paint PatternPaint(int type, int id, Color ink) const;
+    // kind None when there is none. HP-GL/2 fills with these, upright:
+    // the print direction does not turn its drawings.
+    Paint PatternPaint(int type, int id, Color ink, bool upright = false) const;
     RasterOp PrintModelOp() const { return CurrentOp(); }
     const std::vector<Color>& Palette() const { return m_color.palette; }
     const PictureFrame& Frame() const { return m_frame; }
@@ -360,8 +364,8 @@ private:
 
     void UserPatternCmd(const Token& t);
     void PatternControlCmd(const Token& t);
-    Paint UserPaint(int id, Color ink) const;
-    Matrix PatternToPage(double xdpi, double ydpi) const;
+    Paint UserPaint(int id, Color ink, bool upright) const;
+    Matrix PatternToPage(double xdpi, double ydpi, bool upright) const;
     void DeletePatterns(bool temporaryOnly);
     int PrinterDpi() const; // PJL's RESOLUTION (75 dpi or finer), else 300
 
