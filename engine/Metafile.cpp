@@ -76,7 +76,7 @@ private:
 // Loads and turns the page; its box is the resize size, or its own size when
 // no resize size was given (an empty box would show nothing).
 bool PreparePage(CImageConverter& c, CRaster& image, int32_t& boxWidth, int32_t& boxHeight) {
-    if (!image.LoadFile(c.inputs.front(), uint32_t(c.inputFormat))) return false;
+    if (!image.LoadPageFile(c.inputs.front(), uint32_t(c.inputFormat))) return false;
     // Metafiles always rotate by angle, even by right angles.
     if (c.angle != 0 && !image.RotateBy(float(c.angle))) return false;
     if (c.width > 0 && c.height > 0) {

@@ -168,7 +168,7 @@ bool RunRasterPipeline(CImageConverter& c) {
     CRaster image(kFormatNone);
     // A page that cannot be read gives no output: writing an empty or black
     // page in its place would pass a failure off as a result.
-    if (!image.LoadFile(c.inputs.front(), uint32_t(c.inputFormat))) return false;
+    if (!image.LoadPageFile(c.inputs.front(), uint32_t(c.inputFormat))) return false;
 
     bool ok = true;
     uint32_t code = 0;
@@ -250,7 +250,7 @@ bool TiffPage(CImageConverter& c, const std::string& path) {
     CRaster& page = *c.pageImage;
     // A failed load would leave the previous page in the object; it must not
     // be written a second time in place of this one.
-    if (!page.LoadFile(path, uint32_t(c.inputFormat))) return false;
+    if (!page.LoadPageFile(path, uint32_t(c.inputFormat))) return false;
     int32_t depth = IsPaletteDepth(c.paletteBpp) ? c.paletteBpp : 24;
     uint32_t compression = TiffCompressionCode(c.tiffCompression, depth, c.gray);
     // A gray page bound for JPEG stays on its 256-gray ramp: the octree

@@ -2,6 +2,7 @@
 
 #include "CodecTable.h"
 #include "ImageStream.h"
+#include "RasterBMP.h"
 
 #include <algorithm>
 #include <bit>
@@ -54,10 +55,12 @@ uint8_t* AllocateBlock(size_t size, size_t& mappedBytes) {
     return static_cast<uint8_t*>(std::calloc(1, size));
 }
 
-void FreeBlock(uint8_t* block, size_t mappedBytes) {
+// offset: where the block starts in its mapping (a mapped file has its own
+// header before it).
+void FreeBlock(uint8_t* block, size_t mappedBytes, size_t offset) {
     if (!block) return;
     if (mappedBytes)
-        munmap(block, mappedBytes);
+        munmap(block - offset, mappedBytes);
     else
         std::free(block);
 }
@@ -102,9 +105,10 @@ void CRaster::ReleaseFrames() {
 
 bool CRaster::FreeImage() {
     if (settings.viewOf) return false;
-    FreeBlock(pixelBlock, m_mappedBytes);
+    FreeBlock(pixelBlock, m_mappedBytes, m_blockOffset);
     pixelBlock = nullptr;
     m_mappedBytes = 0;
+    m_blockOffset = 0;
     settings.pixels = nullptr;
     std::free(alphaPlane);
     alphaPlane = nullptr;
@@ -116,10 +120,20 @@ bool CRaster::FreeImage() {
 }
 
 uint8_t* CRaster::Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t formatCode) {
-    if (!FreeImage()) return nullptr;
+    return CreateOn(width, height, bpp, formatCode, nullptr, 0, 0);
+}
+
+uint8_t* CRaster::CreateOn(uint32_t width, uint32_t height, uint32_t bpp, uint32_t formatCode,
+                           uint8_t* mapping, size_t length, size_t offset) {
+    // A mapping that is not taken is still ours to release.
+    auto refuse = [&]() -> uint8_t* {
+        if (mapping) munmap(mapping, length);
+        return nullptr;
+    };
+    if (!FreeImage()) return refuse();
     if (width == 0 || height == 0) {
         SetLastError("CRaster::Create : width and height must be greater than zero");
-        return nullptr;
+        return refuse();
     }
     bpp = bpp <= 1 ? 1 : bpp <= 4 ? 4 : bpp <= 8 ? 8 : 24;
 
@@ -131,13 +145,13 @@ uint8_t* CRaster::Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t
                     rowStride * height > kMaxPaddedBytes;
     if (tooLarge) {
         SetLastError("RASTER_MAX_MEMORY exceeded");
-        return nullptr;
+        return refuse();
     }
     uint64_t imageSize = rowStride * height;
     // The header's signed fields must hold the size.
     if (width > uint32_t(INT32_MAX) || height > uint32_t(INT32_MAX) || imageSize > UINT32_MAX) {
         SetLastError("CRaster::Create can't allocate memory");
-        return nullptr;
+        return refuse();
     }
 
     uint32_t colors = bpp == 1 ? 2 : bpp == 4 ? 16 : bpp == 8 ? 256 : 0;
@@ -154,7 +168,17 @@ uint8_t* CRaster::Create(uint32_t width, uint32_t height, uint32_t bpp, uint32_t
 
     // Zeroed rows cost next to nothing for large blocks (fresh pages) and keep
     // row padding and unwritten rows from carrying stale memory into files.
-    pixelBlock = AllocateBlock(BlockSize(), m_mappedBytes);
+    if (mapping) {
+        if (offset > length || BlockSize() > length - offset) {
+            SetLastError("CRaster::Create : the file is too short");
+            return refuse();
+        }
+        pixelBlock = mapping + offset;
+        m_mappedBytes = length;
+        m_blockOffset = offset;
+    } else {
+        pixelBlock = AllocateBlock(BlockSize(), m_mappedBytes);
+    }
     if (!pixelBlock) {
         SetLastError("CRaster::Create can't allocate memory");
         return nullptr;
@@ -186,11 +210,13 @@ bool CRaster::TakeOver(CRaster& other, bool withFrames) {
     settings = other.settings;
     pixelBlock = other.pixelBlock;
     m_mappedBytes = other.m_mappedBytes;
+    m_blockOffset = other.m_blockOffset;
     alphaPlane = other.alphaPlane;
     selectionPlane = other.selectionPlane;
     layers = std::move(other.layers);
     other.pixelBlock = nullptr;
     other.m_mappedBytes = 0;
+    other.m_blockOffset = 0;
     other.settings.pixels = nullptr;
     other.alphaPlane = nullptr;
     other.selectionPlane = nullptr;
@@ -610,6 +636,15 @@ bool CRaster::LoadFile(const std::string& path, uint32_t formatCode) {
     // The typed attempt's message says more than the detection's.
     if (!ok && code != kFormatNone) std::memcpy(settings.lastError, kept, sizeof kept);
     return ok;
+}
+
+bool CRaster::LoadPageFile(const std::string& path, uint32_t formatCode) {
+    if (ValidFormat(formatCode) == kFormatBMP) {
+        CRasterBMP page;
+        page.CopySettings(*this);
+        if (page.MapPageFile(path)) return TakeOver(page, true);
+    }
+    return LoadFile(path, formatCode);
 }
 
 bool CRaster::Decode(FILE* file, uint32_t formatCode) {

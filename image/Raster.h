@@ -210,6 +210,9 @@ public:
 
     // Files and streams, dispatched by format code.
     bool LoadFile(const std::string& path, uint32_t formatCode);
+    // LoadFile for the renderer's page files, which are mapped rather than
+    // read when they are BMP; the file must stay whole while the image lives.
+    bool LoadPageFile(const std::string& path, uint32_t formatCode);
     bool Decode(FILE* file, uint32_t formatCode);
     bool Decode(ImageStream* stream, uint32_t formatCode);
     bool SaveFile(const std::string& path, uint32_t formatCode);
@@ -238,6 +241,11 @@ public:
     std::vector<CRaster*> frames;      // empty in this system
 
 protected:
+    // Create on a private mapping of length bytes (from mmap) whose block of
+    // header, palette and rows starts at mapping + offset; the image owns the
+    // mapping from then on, and unmaps it itself when it is refused.
+    uint8_t* CreateOn(uint32_t width, uint32_t height, uint32_t bpp, uint32_t formatCode,
+                      uint8_t* mapping, size_t length, size_t offset);
     // Entries NearestIndex searches: the important colours when set.
     uint32_t SearchCount() const;
     // Makes the alpha plane (every value `fill`); false when it cannot be had.
@@ -258,4 +266,5 @@ protected:
 
 private:
     size_t m_mappedBytes = 0; // length of a mapped pixel block; 0 for a heap block
+    size_t m_blockOffset = 0; // where the pixel block starts in its mapping
 };

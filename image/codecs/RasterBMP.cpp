@@ -7,6 +7,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -164,6 +168,34 @@ void CRasterBMP::ExpandBitfields(const uint8_t* source, uint32_t redMask, uint32
             }
         }
     }
+}
+
+bool CRasterBMP::MapPageFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    uint8_t head[54] = {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::pread(fd, head, 54, 0) == 54;
+    const int32_t width = int32_t(Le32(head + 18));
+    const int32_t height = int32_t(Le32(head + 22));
+    ok = ok && Le16(head) == 0x4D42 && Le32(head + 10) == 54 && Le32(head + 14) == 40 &&
+         width > 0 && height > 0 && Le16(head + 26) == 1 && Le16(head + 28) == 24 &&
+         Le32(head + 30) == 0;
+    // The whole of every row must be in the file: the mapping cannot be
+    // cleared past its end the way a short read is.
+    const uint64_t rows = ((uint64_t(uint32_t(width)) * 24 + 31) / 32) * 4 * uint32_t(height);
+    ok = ok && uint64_t(st.st_size) >= 54 + rows;
+    void* mapping = MAP_FAILED;
+    if (ok)
+        mapping = ::mmap(nullptr, size_t(54 + rows), PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
+    ::close(fd);
+    if (mapping == MAP_FAILED) return false;
+    if (!CreateOn(uint32_t(width), uint32_t(height), 24, kFormatBMP, static_cast<uint8_t*>(mapping),
+                  size_t(54 + rows), 14))
+        return false;
+    SetDpiX(int32_t(std::floor(int32_t(Le32(head + 38)) * 0.025400000000000002 + 0.5)));
+    SetDpiY(int32_t(std::floor(int32_t(Le32(head + 42)) * 0.025400000000000002 + 0.5)));
+    return true;
 }
 
 bool CRasterBMP::Decode(ImageStream* stream) {

@@ -3,6 +3,8 @@
 
 #include "Raster.h"
 
+#include <string>
+
 class ImageStream;
 
 class CRasterBMP : public CRaster {
@@ -11,6 +13,11 @@ public:
 
     bool Decode(ImageStream* stream);
     bool Encode(ImageStream* stream);
+    // Takes a renderer's page file (24-bit, bottom-up, rows right after the
+    // 40-byte info header) as a private mapping instead of reading it; false,
+    // with nothing changed, for any other file. The file must not be cut short
+    // while the image lives.
+    bool MapPageFile(const std::string& path);
     // Reads and normalises the info header into info.
     bool ReadInfoHeader(ImageStream* stream, BitmapInfoHeader& info);
     // Turns 16- or 32-bit pixels in source into this image's 24-bit rows;

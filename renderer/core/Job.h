@@ -122,6 +122,9 @@ struct JobOptions {
     // Each page's raster is its own paper as the job turned it (a landscape
     // page gives a landscape image) instead of the portrait -g sheet.
     bool jobPaper = false;
+    // A page larger than the sheet is scaled down, keeping its proportions,
+    // to fit it (a large plot shown whole) instead of being clipped.
+    bool fit = false;
     Limits limits;
 };
 

@@ -296,6 +296,21 @@ void SoftFontStore::AddSymbolSet(UserSymbolSet set) {
     int id = set.id;
     m_symbolSets[id] = std::move(set);
     ++m_generation;
+    PublishSymbolSets();
+}
+
+void SoftFontStore::PublishSymbolSets() {
+    std::map<int, std::shared_ptr<const fonts::DefinedSymbolSet>> sets;
+    for (const auto& [id, user] : m_symbolSets) {
+        // Only the two indexes a character complement knows (MSL, Unicode).
+        if (user.format != 1 && user.format != 3) continue;
+        auto set = std::make_shared<fonts::DefinedSymbolSet>();
+        set->unicode = user.format == 3;
+        set->firstCode = uint32_t(user.firstCode);
+        set->values = user.map;
+        sets[id] = std::move(set);
+    }
+    m_selectable.SetDefinedSymbolSets(std::move(sets));
 }
 
 const UserSymbolSet* SoftFontStore::FindSymbolSet(int id) const {
@@ -324,6 +339,7 @@ void SoftFontStore::SymbolSetControl(int op, int id) {
         return;
     }
     ++m_generation;
+    PublishSymbolSets();
 }
 
 } // namespace tarvik

@@ -138,6 +138,7 @@ private:
     fonts::FontStore m_selectable;
     std::shared_ptr<SoftFaceKeeper> m_keeper = std::make_shared<SoftFaceKeeper>();
     std::map<int, UserSymbolSet> m_symbolSets;
+    void PublishSymbolSets(); // to m_selectable, for printing
     std::map<std::string, int> m_names;
     size_t m_bytes = 0;
     uint64_t m_generation = 1;

@@ -69,7 +69,9 @@ std::shared_ptr<const fonts::ActiveFont> Interpreter::LabelFont(const fonts::Fon
                                                                 int fontId) {
     if (!m_fontSelector) return nullptr;
     if (fontId >= 0)
-        if (auto soft = SoftFonts().Shared(fontId)) return m_fontSelector->Activate(soft, request);
+        if (auto soft = SoftFonts().Shared(fontId))
+            if (soft->Traits().scalable || !request.scalableOnly)
+                return m_fontSelector->Activate(soft, request, &SoftFonts());
     return m_fontSelector->Select(request, &SoftFonts());
 }
 
@@ -86,6 +88,12 @@ std::vector<Color> Interpreter::PclPalette() const {
     // black and white.
     if (m_plotFile && m_color.fixed) return {};
     return m_color.palette;
+}
+
+void Interpreter::SharePalette(const std::vector<Color>& palette) {
+    // A simple-colour palette cannot change; HP-GL/2 then keeps its pens.
+    if (m_color.fixed || palette.size() < 2) return;
+    m_color.palette = palette;
 }
 
 Paint Interpreter::PclPattern(int kind, int id, Color c) const {

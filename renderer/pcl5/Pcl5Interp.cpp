@@ -340,7 +340,9 @@ void Interpreter::SetX(double xu) {
 void Interpreter::SetY(double yu) {
     if (!std::isfinite(yu)) return;
     // The cursor may not leave the logical page.
-    m_y = std::clamp(yu, -m_topMargin, FrameLength() - m_topMargin);
+    double y = std::clamp(yu, -m_topMargin, FrameLength() - m_topMargin);
+    if (m_underline.open && std::fabs(y - m_underline.y) > 0.5) FlushUnderline();
+    m_y = y;
 }
 
 Device* Interpreter::EnsurePage() {
@@ -498,7 +500,6 @@ void Interpreter::Escape(uint8_t c) {
 }
 
 void Interpreter::Control(uint8_t c) {
-    FlushUnderline();
     switch (c) {
     case 0x0d:
         CarriageReturn();
@@ -520,7 +521,7 @@ void Interpreter::Control(uint8_t c) {
     case 0x09: {
         SyncFont();
         double tab = m_hmi * 8;
-        if (tab > 0) SetX((std::floor((m_x - m_leftMargin) / tab) + 1) * tab + m_leftMargin);
+        if (tab > 0) MoveX((std::floor((m_x - m_leftMargin) / tab) + 1) * tab + m_leftMargin);
         break;
     }
     case 0x0e:
@@ -596,20 +597,20 @@ void Interpreter::TopMarginCmd(const Token& t) {
     double lines = t.value.number;
     if (lines < 0) return;
     double margin = lines * m_vmi;
-    if (margin > LogicalLength()) return;
+    if (margin > FrameLength()) return;
     m_topMargin = margin;
-    m_textLength = std::max(0.0, LogicalLength() - m_topMargin - 3600);
+    m_textLength = std::max(0.0, FrameLength() - m_topMargin - 3600);
 }
 
 void Interpreter::TextLengthCmd(const Token& t) {
     if (t.value.number < 0) return;
-    m_textLength = std::min(t.value.number * m_vmi, LogicalLength() - m_topMargin);
+    m_textLength = std::min(t.value.number * m_vmi, FrameLength() - m_topMargin);
 }
 
 void Interpreter::LeftMarginCmd(const Token& t) {
     SyncFont();
     double x = t.value.number * m_hmi;
-    if (x < 0 || x > LogicalWidth()) return;
+    if (x < 0 || x > FrameWidth()) return;
     m_leftMargin = x;
     if (m_x < m_leftMargin) m_x = m_leftMargin;
 }
@@ -618,7 +619,7 @@ void Interpreter::RightMarginCmd(const Token& t) {
     SyncFont();
     double x = (t.value.number + 1) * m_hmi;
     if (t.value.number < 0) return;
-    m_rightMargin = std::min(x, LogicalWidth());
+    m_rightMargin = std::min(x, FrameWidth());
 }
 
 void Interpreter::HmiCmd(const Token& t) {
@@ -685,7 +686,7 @@ double Target(const Value& v, double current, double scale) {
 
 void Interpreter::ColumnCmd(const Token& t) {
     SyncFont();
-    SetX(Target(t.value, m_x, m_hmi));
+    MoveX(Target(t.value, m_x, m_hmi));
 }
 
 void Interpreter::RowCmd(const Token& t) {
@@ -697,14 +698,14 @@ void Interpreter::RowCmd(const Token& t) {
 }
 
 void Interpreter::HorizontalDecipointsCmd(const Token& t) {
-    SetX(Target(t.value, m_x, 10));
+    MoveX(Target(t.value, m_x, 10));
 }
 void Interpreter::VerticalDecipointsCmd(const Token& t) {
     SetY(Target(t.value, m_y, 10));
 }
 
 void Interpreter::HorizontalUnitsCmd(const Token& t) {
-    SetX(Target(t.value, m_x, kUnitsPerInch / m_unit));
+    MoveX(Target(t.value, m_x, kUnitsPerInch / m_unit));
 }
 
 void Interpreter::VerticalUnitsCmd(const Token& t) {

@@ -205,6 +205,10 @@ private:
                    const Paint& paint);
     void PrintRun(const uint8_t* bytes, size_t count, PrintMode mode);
     void FlushUnderline();
+    // A horizontal cursor move (text, spaces, tabs, positioning): to the
+    // right it carries an enabled underline along.
+    void MoveX(double xu);
+    void ExtendUnderline(double from, double to);
     const fonts::ActiveFont* CurrentFont();
     void SyncFont() { CurrentFont(); }
     void LineFeed();
@@ -398,9 +402,13 @@ private:
 
     // Text.
     std::unique_ptr<fonts::FontSelector> m_fontSelector;
+    // The underline being drawn: it runs from where it started across every
+    // rightward move on the line and is drawn once the line is left.
     struct Underline {
         bool open = false;
         double x0 = 0, x1 = 0, y = 0; // units
+        double below = 0, thick = 0;  // units; floating: the deepest font's
+        Paint paint;
     } m_underline;
     std::vector<std::string> m_fontNotes; // substitutions already reported
 
@@ -437,6 +445,11 @@ private:
     std::vector<Color> PclPalette() const override;
     Paint PclPattern(int kind, int id, Color c) const override;
     bool SetPlotSize(double lengthPlu, double widthPlu) override;
+    void SharePalette(const std::vector<Color>& palette) override;
+    void ShareRasterOp(uint8_t rop3) override { m_rop = rop3; }
+    void SharePixelPlacement(bool gridCentred) override { m_gridCentered = gridCentred; }
+    bool PclGridCentred() const override { return m_gridCentered; }
+    double PclUnitsPerInch() const override { return m_unit; }
     std::shared_ptr<const fonts::ActiveFont> LabelFont(const fonts::FontRequest& request,
                                                        int fontId) override;
     std::unique_ptr<hpgl2::Interpreter> m_gl;

@@ -28,6 +28,7 @@ void Interpreter::SaveEnvironment(Environment& e) const {
 
 void Interpreter::RestoreEnvironment(const Environment& e) {
     if (m_raster.active) EndRaster();
+    FlushUnderline(); // a macro's underline ends with it
     static_cast<PrintEnvironment&>(*this) = e.print;
     static_cast<RasterSettings&>(m_raster) = e.raster;
     // The page may have changed size under the macro: keep the cursor on it.

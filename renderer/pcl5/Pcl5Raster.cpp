@@ -205,6 +205,12 @@ bool Interpreter::OpenImage() {
     bool rotated = r.presentation == 3 && (m_orientation != 0);
     Point ax = rotated ? SheetDirection(false) : Point{1, 0};
     Point ay = rotated ? SheetDirection(true) : Point{0, 1};
+    if (!rotated && r.presentation == 0 && m_text.direction) {
+        // Following the logical page, a raster turns with the print direction.
+        Matrix f = UnitsToPage();
+        ax = {f.a * kUnitsPerPoint, f.b * kUnitsPerPoint};
+        ay = {f.c * kUnitsPerPoint, f.d * kUnitsPerPoint};
+    }
 
     // Rows follow the cursor, which other commands may move between rows;
     // rotated rasters keep to their own row count.

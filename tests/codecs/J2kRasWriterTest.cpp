@@ -175,3 +175,46 @@ TEST(SunRasterWriter, GrayAndRgbDecodeExactly) {
         }
     }
 }
+
+// A page is first coded losslessly and kept so only when every tile stays
+// within its share of the target size; a tile of noise must still be fitted
+// to the rate while the plain tiles around it come out exact.
+TEST(J2kWriter, PlainPagesExactNoisyTilesHeldToTheRate) {
+    if (!ToolAvailable("/usr/bin/opj_decompress")) GTEST_SKIP() << "opj_decompress not installed";
+    const uint32_t side = 1024; // four tiles
+    auto region = [](const Picture& p, uint32_t x0, uint32_t y0, uint32_t n) {
+        Picture r{n, n, {}};
+        for (uint32_t y = y0; y < y0 + n; ++y) {
+            const uint8_t* row = p.rgb.data() + (size_t(y) * p.width + x0) * 3;
+            r.rgb.insert(r.rgb.end(), row, row + size_t(n) * 3);
+        }
+        return r;
+    };
+    for (uint32_t code : {kFormatJP2, kFormatJPC}) {
+        SCOPED_TRACE(code);
+        const std::string ext = code == kFormatJP2 ? ".jp2" : ".j2k";
+        CRaster image;
+        MakeImage(image, Kind::TrueColor, side, side);
+        image.SetQuality(75);
+        Picture plain;
+        ASSERT_TRUE(DecodeJ2k(Save(image, "plain" + ext, code), plain));
+        EXPECT_EQ(MaxDifference(plain, Expected(image)), 0);
+
+        // Noise over the top-right tile: lossless, it would be its full size.
+        uint32_t state = 12345;
+        for (uint32_t y = 0; y < 512; ++y) {
+            uint8_t* row = image.RowPointer(side - 1 - y);
+            for (uint32_t x = 512 * 3; x < side * 3; ++x) {
+                state = state * 1103515245u + 12345u;
+                row[x] = uint8_t(state >> 16);
+            }
+        }
+        const std::string path = Save(image, "noisy" + ext, code);
+        EXPECT_LT(ReadFileBytes(path).size(), size_t(side * side * 3 * 0.75));
+        Picture noisy;
+        ASSERT_TRUE(DecodeJ2k(path, noisy));
+        const Picture expected = Expected(image);
+        EXPECT_GT(MaxDifference(region(noisy, 512, 0, 512), region(expected, 512, 0, 512)), 0);
+        EXPECT_EQ(MaxDifference(region(noisy, 0, 512, 512), region(expected, 0, 512, 512)), 0);
+    }
+}

@@ -494,6 +494,70 @@ TEST(BmpRead, TruncatedFilesLoadWithClearedRest) {
     EXPECT_EQ(img.PaletteColor(2), RasterColor{});
 }
 
+// Page files are mapped, not read: the image must be the one a read gives,
+// changing it must never reach the file, and a file that is no page file or
+// is cut short is read as before.
+TEST(BmpRead, PageFilesMapToWhatAReadGives) {
+    TempDir dir;
+    CRaster src;
+    MakePattern(src, 1025, 9); // rows of 3075 bytes plus padding
+    src.SetDpiX(600);
+    src.SetDpiY(300);
+    const std::vector<uint8_t> file = EncodeBytes(src);
+    const std::string path = dir.File("page.bmp");
+    WriteBytes(path, file);
+
+    CRaster read, mapped;
+    ASSERT_TRUE(read.LoadFile(path, kFormatBMP));
+    ASSERT_TRUE(mapped.LoadPageFile(path, kFormatBMP));
+    EXPECT_TRUE(SamePixels(mapped, read));
+    EXPECT_EQ(mapped.DpiX(), 600);
+    EXPECT_EQ(mapped.DpiY(), 300);
+    EXPECT_EQ(mapped.FormatCode(), uint32_t(kFormatBMP));
+    EXPECT_EQ(0, std::memcmp(&mapped.header, &read.header, sizeof read.header));
+    EXPECT_EQ(EncodeBytes(mapped), EncodeBytes(read));
+    const std::vector<uint8_t> maps = ReadBytes("/proc/self/maps");
+    EXPECT_NE(std::string(maps.begin(), maps.end()).find(path), std::string::npos)
+        << "the page was read, not mapped";
+
+    // Changes stay in the image; the page, and whatever moves the image on,
+    // keep working.
+    mapped.SetColorAt(0, 0, RasterColor::Rgb(1, 2, 3));
+    std::memset(mapped.RowPointer(4), 0x5A, 3075);
+    EXPECT_EQ(ReadBytes(path), file);
+    CRaster moved;
+    ASSERT_TRUE(moved.TakeOver(mapped, true));
+    EXPECT_TRUE(SameRgb(moved.GetColorAt(0, 0), RasterColor::Rgb(1, 2, 3)));
+    ASSERT_TRUE(moved.LoadPageFile(path, kFormatBMP)); // a second page into the same image
+    EXPECT_TRUE(SamePixels(moved, read));
+
+    // A page cut short: the read path clears the missing rows.
+    std::vector<uint8_t> cut(file.begin(), file.end() - 3080);
+    WriteBytes(path, cut);
+    CRaster shortRead, shortMapped;
+    ASSERT_TRUE(shortRead.LoadFile(path, kFormatBMP));
+    ASSERT_TRUE(shortMapped.LoadPageFile(path, kFormatBMP));
+    EXPECT_TRUE(SamePixels(shortMapped, shortRead));
+
+    // Top-down and palette files are read as ever.
+    for (bool palette : {false, true}) {
+        CRaster other;
+        if (palette)
+            MakeIndexed(other, 5, 4, 8);
+        else
+            MakePattern(other, 5, 4);
+        std::vector<uint8_t> bytes = EncodeBytes(other);
+        if (!palette) Put32(bytes, 22, uint32_t(-4)); // top-down
+        WriteBytes(path, bytes);
+        CRaster a, b;
+        ASSERT_TRUE(a.LoadFile(path, kFormatBMP));
+        ASSERT_TRUE(b.LoadPageFile(path, kFormatBMP));
+        EXPECT_TRUE(SamePixels(a, b)) << palette;
+        EXPECT_EQ(b.BitsPerPixel(), palette ? 8u : 24u);
+    }
+    EXPECT_FALSE(read.LoadPageFile(dir.File("missing.bmp"), kFormatBMP));
+}
+
 TEST(BmpWrite, LayoutAndResolution) {
     CRaster bw;
     ASSERT_NE(bw.Create(10, 3, 1, 0), nullptr);
