@@ -130,7 +130,7 @@ struct PrintEnvironment {
     int m_currentPattern = 0; // *v#T: 0 solid, 1 white, 2 shading, 3 cross-hatch, 4 user
     bool m_sourceTransparent = true;
     bool m_patternTransparent = true;
-    bool m_patternFixed = false; // *p1R: patterns keep to the sheet
+    bool m_patternFixed = false; // *p1R: the print direction does not turn patterns
     bool m_gridCentered = false; // *l1R
     uint8_t m_rop = 252;
     Point m_patternOrigin{0, 0};
