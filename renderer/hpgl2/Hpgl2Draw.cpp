@@ -20,6 +20,14 @@ Color Tint(Color c, double percent) {
     return {ch(c.r), ch(c.g), ch(c.b)};
 }
 
+// Whether painting twice differs from painting once: some source and
+// pattern combination turns the destination over (as XOR does).
+bool Inverts(uint8_t rop3) {
+    for (int i = 0; i < 4; ++i)
+        if ((rop3 >> (2 * i) & 3) == 1) return true;
+    return false;
+}
+
 double Norm360(double a) {
     a = std::fmod(a, 360.0);
     return a < 0 ? a + 360 : a;
@@ -360,7 +368,7 @@ void Interpreter::State::FillPlu(const Path& path, FillRule rule) {
     o.sourceTransparent = false;
     o.patternTransparent = paint.kind == Paint::Kind::Pattern && transparent;
     dev->FillPath(path, pluToPage, rule, paint, o);
-    if (gridCentred) return;
+    if (gridCentred || Inverts(o.rop3)) return;
     // Grid-intersection placement (PP0) also prints the pixels whose corner
     // a boundary passes through: the area reaches one pixel further right
     // and down, as a one-pixel outline half a pixel on.

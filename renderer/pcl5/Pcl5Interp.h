@@ -181,8 +181,8 @@ private:
     // Coordinates: PCL position (units, from the logical page's left edge and
     // the top margin) to page space (points).
     Point ToPage(double xu, double yu) const;
-    // The same, for a position on the orientation's page whatever the
-    // print direction (the HP-GL/2 picture frame).
+    // The same from the orientation's logical page (units from its left edge
+    // and the page top), whatever the print direction.
     Point LogicalToPage(double xu, double yu) const;
     // Page-space direction of the physical sheet's +x / +y (for rasters that
     // follow the physical page).

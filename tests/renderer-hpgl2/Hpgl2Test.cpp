@@ -145,7 +145,7 @@ TEST(Hpgl2Geometry, PclDotsPlotSizeOnOneAxisAndSharedState) {
     // MC and PC stay in force for PCL after HP-GL/2 (a CID palette is
     // changeable); PP0 fills reach one pixel further, PP1 fills do not.
     std::string shared = E + "E" + E + "*v6W" + std::string("\x00\x00\x03\x08\x08\x08", 6) + E +
-                         "%0BIN;MC1,90;PC1,0,0,255;PP1;RR100,100;PP0;RR100,100;" + E + "%0A" + E +
+                         "%0BIN;PC1,0,0,255;PP1;RR100,100;PP0;RR100,100;MC1,90;" + E + "%0A" + E +
                          "*v1S" + E + "*c30a30b0P" + E + "E";
     std::string trace = Render(shared, 72, true).trace;
     size_t rule = trace.rfind("FillPath");
@@ -198,6 +198,17 @@ TEST(Hpgl2Polygons, FillsPaletteHatchAndBufferLimit) {
                72, true);
     EXPECT_NE(edged.trace.find("M 0 0 L 100 0 L 100 100\n"), std::string::npos) << edged.trace;
     EXPECT_NE(edged.trace.find("M 0 0 L 100 0 L 100 100 L 0 0\n"), std::string::npos);
+
+    // Adaptive line types (negative LT) fit whole patterns into each vector:
+    // sides of 1000 and 3000 units get dashes of their own.
+    std::string adaptive =
+        Render(E + "%-1BIN;SP1;LT-2,4,1;PA0,0;PD1000,0,1000,3000;PG;", 72, true).trace;
+    std::vector<std::string> dashes;
+    for (size_t at = adaptive.find("dash="); at != std::string::npos;
+         at = adaptive.find("dash=", at + 1))
+        dashes.push_back(adaptive.substr(at, adaptive.find(' ', at) - at));
+    ASSERT_EQ(dashes.size(), 2u) << adaptive;
+    EXPECT_NE(dashes[0], dashes[1]);
 
     // A polygon far larger than the buffer: what fits is filled, with a
     // warning; the job ends normally.
