@@ -180,12 +180,6 @@ TEST(Pcl5Placement, LogicalPageAndCursorUnits) {
     // Registration moves the whole logical page.
     Result reg = Render(Top + E + "&l-180U" + E + "*c30a30b0P");
     EXPECT_TRUE(reg.pages[0].Black(2, 2));
-
-    // Turned by the print direction the page is longer than it is wide: a
-    // fill 10 inches along it is still on it (x up from the bottom edge).
-    Result turned = Render(Top + E + "&a90P" + E + "*p3000x0Y" + E + "*c30a30b0P");
-    ASSERT_EQ(turned.pages.size(), 1u);
-    EXPECT_TRUE(turned.pages[0].Black(20, 876 - 750 - 4));
 }
 
 TEST(Pcl5Raster, EveryCompressionMethodGivesTheSameImage) {
