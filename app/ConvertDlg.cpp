@@ -403,6 +403,7 @@ bool CConvertDlg::OnInitDialog() {
     header->setSectionResizeMode(CInputListModel::ColFiles, QHeaderView::Stretch);
     header->setSortIndicator(-1, Qt::AscendingOrder);
     header->setSortIndicatorShown(true);
+    header->setSectionsClickable(true); // the list view itself starts with them off
     m_list->setSortingEnabled(true);
     m_preview->Bind(m_rendererPath);
 

@@ -26,6 +26,7 @@ namespace {
 
 constexpr int kThumbWidth = 120;
 constexpr int kTitleRole = Qt::UserRole + 2; // the larger view's title
+constexpr int kPageRole = Qt::UserRole + 3;  // number of an input page; none for outputs
 constexpr int kThumbHeight = 170;            // A4 at the width above
 constexpr size_t kCacheInputs = 6;
 constexpr int kPollMs = 40;
@@ -33,17 +34,6 @@ const char* const kPageBase = "page";
 
 QString Pages(int n) {
     return n == 1 ? QStringLiteral("1 page") : QStringLiteral("%1 pages").arg(n);
-}
-
-// Page number of "page_NNN.bmp"; 0 for anything else (temporary files of the
-// renderer start with a dot and are skipped).
-int PageNumber(const QString& name) {
-    if (name.startsWith(QLatin1Char('.')) || !name.endsWith(QLatin1String(".bmp"))) return 0;
-    const qsizetype underscore = name.lastIndexOf(QLatin1Char('_'));
-    if (underscore < 0) return 0;
-    bool ok = false;
-    const int n = name.mid(underscore + 1, name.size() - underscore - 5).toInt(&ok);
-    return ok && n > 0 ? n : 0;
 }
 
 // Page folders the previews keep (cache entries, and evicted ones not yet
@@ -77,19 +67,58 @@ struct CPagePreview::Job {
     QByteArray key;
     QList<QByteArray> files; // Load: the files to read
 
+    // Render: the binding it goes through, its resolution, and for the larger
+    // view the one page wanted (0: every page, as thumbnails).
+    varnel::Renderer* renderer = nullptr;
+    int dpi = kDpi;
+    int onlyPage = 0;
+    qreal pixelRatio = 1;
+
     std::atomic<bool> cancelled{false};
     std::atomic<bool> done{false};
 
-    // Render: guarded by mutex until done.
+    // Render: guarded by mutex.
     std::mutex mutex;
     bool started = false;
     std::string previousFolder; // the binding's folder before this render
     std::string folder;         // known for certain once done
     int result = 0;
+    // Pages the watcher has read and the window thread has not yet taken.
+    QStringList arrivedFiles;
+    QList<QImage> arrivedImages;
+    bool watchEnded = false; // no more pages will arrive
+    bool posted = false;     // a call to the window thread is on its way
+
+    int nextPage = 1; // the watcher's only
 
     // Load: filled by the worker before done.
     QList<QImage> thumbs;
 };
+
+namespace {
+
+// The folder a render writes to: empty until the renderer has made it.
+// Called with the job's mutex held.
+template <class J> std::string LiveFolder(J& job) {
+    if (job.done || !job.started) return job.folder;
+    std::string folder = job.renderer->PageFolder();
+    return folder == job.previousFolder ? std::string() : folder;
+}
+
+QString PageName(int number) {
+    return QStringLiteral("%1_%2.bmp")
+        .arg(QLatin1String(kPageBase))
+        .arg(number, 3, 10, QLatin1Char('0'));
+}
+
+// Removes a render's folder and the name a cancel may have moved it to.
+void RemoveRenderFolder(std::string folder) {
+    folder.pop_back();
+    QDir(QFile::decodeName(QByteArray::fromStdString(folder))).removeRecursively();
+    QDir(QFile::decodeName(QByteArray::fromStdString(folder + "-cancelled"))).removeRecursively();
+}
+
+} // namespace
 
 CPagePreview::CPagePreview(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("pagePreview"));
@@ -115,9 +144,6 @@ CPagePreview::CPagePreview(QWidget* parent) : QWidget(parent) {
     layout->addWidget(m_title);
     layout->addWidget(m_tiles, 1);
 
-    m_poll = new QTimer(this);
-    m_poll->setInterval(kPollMs);
-    connect(m_poll, &QTimer::timeout, this, &CPagePreview::Poll);
     m_flush = new QTimer(this);
     m_flush->setSingleShot(true);
     m_flush->setInterval(150);
@@ -129,39 +155,46 @@ CPagePreview::CPagePreview(QWidget* parent) : QWidget(parent) {
 
 CPagePreview::~CPagePreview() {
     CancelCurrent();
+    if (m_viewJob) CancelJob(m_viewJob);
     {
         std::lock_guard lock(m_mutex);
         m_quit = true;
-        m_pending.reset();
-        m_loads.clear();
+        m_thumbLane.pending.reset();
+        m_viewLane.pending.reset();
+        m_watched.clear();
     }
     m_wake.notify_all();
-    m_loadWake.notify_all();
-    if (m_worker.joinable()) m_worker.join();
-    if (m_loader.joinable()) m_loader.join();
+    m_watchWake.notify_all();
+    for (Lane* lane : {&m_thumbLane, &m_viewLane})
+        if (lane->thread.joinable()) lane->thread.join();
+    if (m_watcher.joinable()) m_watcher.join();
     for (const QString& folder : m_trash) RemoveKept(folder);
     for (const CacheEntry& entry : m_cache) RemoveKept(entry.folder);
 }
 
 bool CPagePreview::Bind(const char* rendererPath) {
-    m_renderer = std::make_unique<varnel::Renderer>();
-    if (!m_renderer->LoadRenderer(rendererPath)) {
-        m_renderer.reset();
-        return false;
+    for (Lane* lane : {&m_thumbLane, &m_viewLane}) {
+        lane->renderer = std::make_unique<varnel::Renderer>();
+        if (!lane->renderer->LoadRenderer(rendererPath)) {
+            m_thumbLane.renderer.reset();
+            m_viewLane.renderer.reset();
+            return false;
+        }
     }
-    m_worker = std::thread([this] { WorkerLoop(); });
-    m_loader = std::thread([this] { LoaderLoop(); });
+    for (Lane* lane : {&m_thumbLane, &m_viewLane})
+        lane->thread = std::thread([this, lane] { WorkerLoop(*lane); });
+    m_watcher = std::thread([this] { WatchLoop(); });
     return true;
 }
 
-// ---------------------------------------------------------------- worker thread
+// ---------------------------------------------------------------- background threads
 
-void CPagePreview::WorkerLoop() {
+void CPagePreview::WorkerLoop(Lane& lane) {
     for (;;) {
         std::shared_ptr<Job> job;
         {
             std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_quit || m_pending || !m_trash.empty(); });
+            m_wake.wait(lock, [&] { return m_quit || lane.pending || !m_trash.empty(); });
             if (m_quit) return;
             if (!m_trash.empty()) {
                 // Deleting a folder of many pages takes long enough to be
@@ -172,103 +205,184 @@ void CPagePreview::WorkerLoop() {
                 RemoveKept(folder);
                 continue;
             }
-            job = std::move(m_pending);
+            job = std::move(lane.pending);
         }
         if (job->kind == Job::Render) {
-            {
-                std::lock_guard lock(job->mutex);
-                if (job->cancelled) continue;
-                job->started = true;
-                job->previousFolder = m_renderer->PageFolder();
+            RenderJob(lane, job);
+            continue;
+        }
+        for (const QByteArray& file : job->files) {
+            if (job->cancelled) break;
+            QImageReader reader(QFile::decodeName(file));
+            QImage thumb;
+            if (reader.canRead()) {
+                const QSize size = reader.size();
+                // Decoders that can scale while decoding (JPEG) do so.
+                if (size.isValid())
+                    reader.setScaledSize(
+                        size.scaled(kThumbWidth * 2, kThumbHeight * 2, Qt::KeepAspectRatio));
+                thumb = Thumbnail(reader.read());
             }
-            const int result =
-                m_renderer->RenderPages(job->input.toStdString(), kPageBase, kDpi, kDpi);
-            std::lock_guard lock(job->mutex);
-            job->folder = m_renderer->PageFolder();
-            job->result = result;
-            if (job->cancelled && !job->folder.empty()) {
-                // Both the folder and the place a cancel moved it to.
-                std::string base = job->folder;
-                base.pop_back();
-                QDir(QFile::decodeName(QByteArray::fromStdString(base))).removeRecursively();
-                QDir(QFile::decodeName(QByteArray::fromStdString(base + "-cancelled")))
-                    .removeRecursively();
-            }
-        } else {
-            for (const QByteArray& file : job->files) {
-                if (job->cancelled) break;
-                QImageReader reader(QFile::decodeName(file));
-                QImage thumb;
-                if (reader.canRead()) {
-                    const QSize size = reader.size();
-                    // Decoders that can scale while decoding (JPEG) do so.
-                    if (size.isValid())
-                        reader.setScaledSize(
-                            size.scaled(kThumbWidth * 2, kThumbHeight * 2, Qt::KeepAspectRatio));
-                    thumb = Thumbnail(reader.read());
-                }
-                job->thumbs.append(thumb);
-            }
+            job->thumbs.append(thumb);
         }
         job->done = true;
         QMetaObject::invokeMethod(
-            this, [this, job] { FinishRender(job); }, Qt::QueuedConnection);
+            this, [this, job] { FinishLoad(job); }, Qt::QueuedConnection);
     }
 }
 
-void CPagePreview::LoaderLoop() {
-    for (;;) {
-        Load load;
-        {
-            std::unique_lock lock(m_mutex);
-            m_loadWake.wait(lock, [this] { return m_quit || !m_loads.empty(); });
-            if (m_quit) return;
-            load = std::move(m_loads.front());
-            m_loads.pop_front();
-        }
-        if (load.job->cancelled) continue;
-        QImage thumb = Thumbnail(QImage(load.file));
-        QMetaObject::invokeMethod(
-            this, [this, job = load.job, thumb] { OnThumb(job, thumb); }, Qt::QueuedConnection);
+void CPagePreview::RenderJob(Lane& lane, const std::shared_ptr<Job>& job) {
+    {
+        std::lock_guard lock(job->mutex);
+        if (job->cancelled) return;
+        job->started = true;
+        job->previousFolder = lane.renderer->PageFolder();
     }
-}
-
-// ---------------------------------------------------------------- window thread
-
-void CPagePreview::Submit(std::shared_ptr<Job> job) {
-    m_current = job;
+    const int result =
+        lane.renderer->RenderPages(job->input.toStdString(), kPageBase, job->dpi, job->dpi);
+    std::string cancelledFolder;
+    {
+        std::lock_guard lock(job->mutex);
+        job->folder = lane.renderer->PageFolder();
+        job->result = result;
+        job->done = true;
+        if (job->cancelled) cancelledFolder = job->folder;
+    }
+    if (!cancelledFolder.empty()) RemoveRenderFolder(cancelledFolder);
     {
         std::lock_guard lock(m_mutex);
-        m_pending = std::move(job);
+        ++m_watchChanges;
     }
-    m_wake.notify_one();
+    m_watchWake.notify_one();
 }
 
-void CPagePreview::CancelCurrent() {
-    m_poll->stop();
-    m_flush->stop();
-    if (!m_current) return;
-    std::shared_ptr<Job> job = std::move(m_current);
-    std::lock_guard lock(job->mutex);
-    job->cancelled = true;
-    if (job->kind != Job::Render || !job->started || !m_renderer) return;
-    if (!job->folder.empty()) {
-        // The render has ended and its folder was not yet kept: the worker saw
-        // no cancel, so the folder is deleted from here.
+void CPagePreview::WatchLoop() {
+    for (;;) {
+        std::vector<std::shared_ptr<Job>> jobs;
+        unsigned changes = 0;
         {
-            std::lock_guard trash(m_mutex);
-            m_trash.push_back(QFile::decodeName(QByteArray::fromStdString(job->folder)));
+            std::unique_lock lock(m_mutex);
+            m_watchWake.wait(lock, [this] { return m_quit || !m_watched.empty(); });
+            if (m_quit) return;
+            jobs = m_watched;
+            changes = m_watchChanges;
         }
-        m_wake.notify_one();
+        bool progressed = false;
+        for (const std::shared_ptr<Job>& job : jobs) {
+            const Step step = job->cancelled ? Step::Ended : WatchStep(job);
+            if (step == Step::Ended) {
+                std::lock_guard lock(m_mutex);
+                std::erase(m_watched, job);
+            }
+            progressed |= step != Step::Nothing;
+        }
+        if (progressed) continue;
+        // Nothing new: look again shortly, or when a render ends.
+        std::unique_lock lock(m_mutex);
+        m_watchWake.wait_for(lock, std::chrono::milliseconds(kPollMs),
+                             [&] { return m_quit || m_watchChanges != changes; });
+    }
+}
+
+CPagePreview::Step CPagePreview::WatchStep(const std::shared_ptr<Job>& job) {
+    std::string folder;
+    bool finished = false; // read before looking: then every page is seen
+    {
+        std::lock_guard lock(job->mutex);
+        finished = job->done;
+        folder = LiveFolder(*job);
+    }
+    const int number = job->onlyPage > 0 ? job->onlyPage : job->nextPage;
+    QString file;
+    QImage image;
+    if (!folder.empty()) {
+        file = QFile::decodeName(QByteArray::fromStdString(folder)) + PageName(number);
+        if (QFileInfo::exists(file)) image = QImage(file);
+    }
+    if (image.isNull() && !finished) return Step::Nothing; // not there, or not complete
+    if (image.isNull() && !QFileInfo::exists(file)) {
+        Deliver(job, {}, {}, true);
+        return Step::Ended;
+    }
+    if (job->onlyPage > 0) {
+        image = image.convertToFormat(QImage::Format_RGB32);
+        image.setDevicePixelRatio(job->pixelRatio);
+        Deliver(job, file, std::move(image), true);
+        // The rest of the job is not wanted.
+        CancelJob(job);
+        return Step::Ended;
+    }
+    ++job->nextPage;
+    Deliver(job, file, Thumbnail(image), false);
+    return Step::Page;
+}
+
+void CPagePreview::Deliver(const std::shared_ptr<Job>& job, QString file, QImage image,
+                           bool ended) {
+    bool post = false;
+    {
+        std::lock_guard lock(job->mutex);
+        if (!file.isEmpty()) {
+            job->arrivedFiles.append(std::move(file));
+            job->arrivedImages.append(std::move(image));
+        }
+        job->watchEnded = job->watchEnded || ended;
+        // One call takes every page that arrived until it runs.
+        post = !job->posted;
+        job->posted = true;
+    }
+    if (post)
+        QMetaObject::invokeMethod(
+            this, [this, job] { OnArrived(job); }, Qt::QueuedConnection);
+}
+
+void CPagePreview::CancelJob(const std::shared_ptr<Job>& job) {
+    std::lock_guard lock(job->mutex);
+    if (job->cancelled.exchange(true)) return;
+    if (job->kind != Job::Render || !job->started) return;
+    if (job->done) {
+        // The render has ended and its folder was not kept: the worker saw no
+        // cancel, so the folder goes to the trash.
+        if (!job->folder.empty()) {
+            {
+                std::lock_guard trash(m_mutex);
+                m_trash.push_back(QFile::decodeName(QByteArray::fromStdString(job->folder)));
+            }
+            m_wake.notify_all();
+        }
         return;
     }
-    const std::string folder = m_renderer->PageFolder();
-    if (folder.empty() || folder == job->previousFolder) return;
+    const std::string folder = LiveFolder(*job);
+    if (folder.empty()) return;
     // The renderer writes each page under a temporary name in its folder; with
     // the folder gone, the next page fails and the render ends early.
     std::string base = folder;
     base.pop_back();
     ::rename(base.c_str(), (base + "-cancelled").c_str());
+}
+
+// ---------------------------------------------------------------- window thread
+
+void CPagePreview::Submit(Lane& lane, std::shared_ptr<Job> job) {
+    const bool watch = job->kind == Job::Render;
+    {
+        std::lock_guard lock(m_mutex);
+        if (lane.pending) lane.pending->cancelled = true;
+        lane.pending = job;
+        if (watch) {
+            m_watched.push_back(job);
+            ++m_watchChanges;
+        }
+    }
+    m_wake.notify_all();
+    if (watch) m_watchWake.notify_one();
+}
+
+void CPagePreview::CancelCurrent() {
+    m_flush->stop();
+    m_watchEnded = false;
+    if (!m_current) return;
+    CancelJob(std::exchange(m_current, nullptr));
 }
 
 QByteArray CPagePreview::CacheKey(const QByteArray& path) {
@@ -331,7 +445,6 @@ void CPagePreview::ShowInput(const QByteArray& path) {
     m_pageFiles.clear();
     m_thumbs.clear();
     m_tilesShown = 0;
-    m_allRequested = false;
     const QString name = QFileInfo(QFile::decodeName(path)).fileName();
     const QByteArray key = CacheKey(path);
     if (key.isEmpty()) {
@@ -358,7 +471,7 @@ void CPagePreview::ShowInput(const QByteArray& path) {
         m_cache.push_front(std::move(entry));
         return;
     }
-    if (!m_renderer) {
+    if (!m_thumbLane.renderer) {
         SetTitle(name);
         AddErrorTile(QStringLiteral("No preview"),
                      QString::fromLatin1(varnel::kLoadRendererFailed));
@@ -368,9 +481,10 @@ void CPagePreview::ShowInput(const QByteArray& path) {
     job->kind = Job::Render;
     job->input = path;
     job->key = key;
+    job->renderer = m_thumbLane.renderer.get();
     SetTitle(QStringLiteral("%1: rendering the pages...").arg(name));
-    Submit(job);
-    m_poll->start();
+    m_current = job;
+    Submit(m_thumbLane, std::move(job));
 }
 
 void CPagePreview::ShowOutputs(const QByteArray& input, const QList<QByteArray>& files) {
@@ -380,8 +494,7 @@ void CPagePreview::ShowOutputs(const QByteArray& input, const QList<QByteArray>&
     m_pageFiles.clear();
     m_thumbs.clear();
     m_tilesShown = 0;
-    m_allRequested = false;
-    if (!m_renderer) return;
+    if (!m_thumbLane.renderer) return;
     const QString name = QFileInfo(QFile::decodeName(input)).fileName();
     SetTitle(files.size() == 1 ? QStringLiteral("%1: 1 output file").arg(name)
                                : QStringLiteral("%1: %2 output files").arg(name).arg(files.size()));
@@ -389,57 +502,35 @@ void CPagePreview::ShowOutputs(const QByteArray& input, const QList<QByteArray>&
     job->kind = Job::Load;
     job->input = input;
     job->files = files;
-    Submit(job);
+    m_current = job;
+    Submit(m_thumbLane, std::move(job));
 }
 
-void CPagePreview::Poll() {
-    const std::shared_ptr<Job> job = m_current;
-    if (!job || job->kind != Job::Render) {
-        m_poll->stop();
-        return;
-    }
-    std::string folder;
-    bool finished = false; // read before listing: then every page is listed
+void CPagePreview::OnArrived(const std::shared_ptr<Job>& job) {
+    if (job != m_current && job != m_viewJob) return; // cancelled meanwhile
+    QStringList files;
+    QList<QImage> images;
+    bool ended = false;
     {
         std::lock_guard lock(job->mutex);
-        if (job->done) {
-            finished = true;
-            folder = job->folder;
-        } else if (job->started && m_renderer) {
-            folder = m_renderer->PageFolder();
-            if (folder == job->previousFolder) folder.clear();
+        files.swap(job->arrivedFiles);
+        images.swap(job->arrivedImages);
+        ended = job->watchEnded;
+        job->posted = false;
+    }
+    if (job == m_viewJob) {
+        if (!images.isEmpty() && !images.front().isNull()) {
+            m_viewPage->setPixmap(QPixmap::fromImage(std::move(images.front())));
+            m_viewStatus->setText(QStringLiteral("Rendered at %1 dpi.").arg(job->dpi));
+        } else if (ended) {
+            m_viewStatus->setText(QStringLiteral("The page could not be rendered again; "
+                                                 "this is the preview's page, enlarged."));
         }
+        return;
     }
-    if (folder.empty()) return;
-    const QString dirPath = QFile::decodeName(QByteArray::fromStdString(folder));
-    QList<std::pair<int, QString>> pages;
-    for (const QString& name : QDir(dirPath).entryList(QDir::Files)) {
-        const int number = PageNumber(name);
-        if (number > 0) pages.append({number, name});
-    }
-    std::sort(pages.begin(), pages.end());
-    for (const auto& [number, name] : pages) {
-        if (number <= m_pageFiles.size()) continue;
-        if (number != m_pageFiles.size() + 1) break; // pages appear in order
-        const QString file = dirPath + name;
-        m_pageFiles.append(file);
-        {
-            std::lock_guard lock(m_mutex);
-            m_loads.push_back({job, file});
-        }
-        m_loadWake.notify_one();
-    }
-    m_folderPath = dirPath;
-    if (finished) {
-        m_allRequested = true;
-        m_poll->stop();
-    }
-    MaybeFinish();
-}
-
-void CPagePreview::OnThumb(const std::shared_ptr<Job>& job, const QImage& thumb) {
-    if (job != m_current) return;
-    m_thumbs.append(thumb);
+    m_pageFiles += files;
+    m_thumbs += images;
+    m_watchEnded = ended;
     // The first page at once; later ones in batches, since every added tile
     // repaints the list and its scroll bar.
     if (m_tilesShown == 0)
@@ -460,8 +551,7 @@ void CPagePreview::FlushTiles() {
 
 void CPagePreview::MaybeFinish() {
     const std::shared_ptr<Job> job = m_current;
-    if (!job || job->kind != Job::Render || !m_allRequested || m_thumbs.size() < m_pageFiles.size())
-        return;
+    if (!job || job->kind != Job::Render || !m_watchEnded) return;
     // Everything is on view: the outcome, and the folder becomes a cache entry.
     m_current.reset();
     FlushTiles();
@@ -472,24 +562,27 @@ void CPagePreview::MaybeFinish() {
         AddErrorTile(count == 0 ? QStringLiteral("No preview")
                                 : QStringLiteral("Breaks off after page %1").arg(count),
                      ReasonText(job->result));
+    std::string folder;
+    {
+        std::lock_guard lock(job->mutex);
+        folder = job->folder;
+    }
+    if (folder.empty()) return; // nothing was rendered, nothing to keep
+    const QString folderPath = QFile::decodeName(QByteArray::fromStdString(folder));
     // A kept folder is the cache's, not an abandoned render's: without its
     // lock file, no sweep of abandoned page folders takes it.
-    QFile::remove(m_folderPath + QLatin1String(varnel::kPageFolderLock));
+    QFile::remove(folderPath + QLatin1String(varnel::kPageFolderLock));
     CacheEntry entry;
     entry.key = job->key;
-    entry.folder = m_folderPath;
+    entry.folder = folderPath;
     entry.thumbs = m_thumbs;
     entry.files = m_pageFiles;
     entry.result = job->result;
     Remember(std::move(entry));
 }
 
-void CPagePreview::FinishRender(const std::shared_ptr<Job>& job) {
+void CPagePreview::FinishLoad(const std::shared_ptr<Job>& job) {
     if (job != m_current) return; // cancelled meanwhile
-    if (job->kind == Job::Render) {
-        Poll();
-        return;
-    }
     m_current.reset();
     for (int i = 0; i < job->files.size(); ++i)
         AddOutputTile(job->thumbs.value(i), QFile::decodeName(job->files[i]));
@@ -511,6 +604,7 @@ void CPagePreview::Remember(CacheEntry entry) {
 void CPagePreview::AddPageTile(const QImage& thumb, const QString& file, int number) {
     auto* item = new QListWidgetItem(QIcon(QPixmap::fromImage(thumb)), QString::number(number));
     item->setData(Qt::UserRole, file);
+    item->setData(kPageRole, number);
     item->setData(kTitleRole, QStringLiteral("Page %1 of the input").arg(number));
     item->setToolTip(QStringLiteral("Page %1 (double-click for a larger view)").arg(number));
     m_tiles->addItem(item);
@@ -556,27 +650,73 @@ void CPagePreview::ShowLarge(int tile) {
     QListWidgetItem* item = m_tiles->item(tile);
     if (!item || item->data(kErrorRole).toBool()) return;
     const QString file = item->data(Qt::UserRole).toString();
-    QImageReader reader(file);
-    // A page of a large output is read at screen size, not at print size.
-    const QSize size = reader.size();
+    const int page = item->data(kPageRole).toInt();
     const QSize room = screen() ? screen()->availableSize() * 0.85 : QSize(1000, 1000);
-    if (size.isValid() && (size.width() > room.width() || size.height() > room.height()))
-        reader.setScaledSize(size.scaled(room, Qt::KeepAspectRatio));
-    const QImage image = reader.read();
+    const qreal ratio = devicePixelRatioF();
+    QImage image;
+    std::shared_ptr<Job> job;
+    if (page > 0) {
+        // An input page fills the view's width (the view scrolls down); until
+        // it has been rendered at that size, the preview's page stands in.
+        const int width = room.width() - 24 - style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+        const int dpi =
+            std::clamp(int(width * ratio / varnel::PageCanvas{}.widthInches), kDpi, kMaxViewDpi);
+        const varnel::PageCanvas a4;
+        const QSize pixels(int(a4.widthInches * dpi), int(a4.heightInches * dpi));
+        image = QImage(file).scaled(pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        image.setDevicePixelRatio(ratio);
+        if (dpi > kDpi && m_viewLane.renderer) {
+            job = std::make_shared<Job>();
+            job->kind = Job::Render;
+            job->input = m_shown;
+            job->renderer = m_viewLane.renderer.get();
+            job->dpi = dpi;
+            job->onlyPage = page;
+            job->pixelRatio = ratio;
+        }
+    } else {
+        QImageReader reader(file);
+        // A page of a large output is read at screen size, not at print size.
+        const QSize size = reader.size();
+        if (size.isValid() && (size.width() > room.width() || size.height() > room.height()))
+            reader.setScaledSize(size.scaled(room, Qt::KeepAspectRatio));
+        image = reader.read();
+    }
     if (image.isNull()) return;
 
     QDialog view(this);
     view.setObjectName(QStringLiteral("pageViewer"));
     view.setWindowTitle(QStringLiteral("%1 - %2").arg(
         item->data(kTitleRole).toString(), QFileInfo(QFile::decodeName(m_shown)).fileName()));
+    const QSize shown = image.deviceIndependentSize().toSize();
     auto* label = new QLabel;
-    label->setPixmap(QPixmap::fromImage(image));
+    label->setObjectName(QStringLiteral("pageViewImage"));
+    label->setPixmap(QPixmap::fromImage(std::move(image)));
     auto* scroll = new QScrollArea;
     scroll->setWidget(label);
     scroll->setAlignment(Qt::AlignCenter);
+    auto* status = new QLabel(job ? QStringLiteral("Rendering the page at %1 dpi...").arg(job->dpi)
+                                  : QString());
+    status->setObjectName(QStringLiteral("pageViewStatus"));
+    status->setContentsMargins(6, 0, 6, 4);
+    status->setVisible(job != nullptr);
     auto* layout = new QVBoxLayout(&view);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll);
-    view.resize(image.size().boundedTo(room) + QSize(24, 24));
+    layout->addWidget(status);
+    view.resize(shown.boundedTo(room) + QSize(24 + style()->pixelMetric(QStyle::PM_ScrollBarExtent),
+                                              24 + status->sizeHint().height()));
+    if (job) {
+        m_viewJob = job;
+        m_viewPage = label;
+        m_viewStatus = status;
+        Submit(m_viewLane, job);
+    }
     view.exec();
+    if (job) {
+        CancelJob(job);
+        m_viewJob.reset();
+        m_viewPage = nullptr;
+        m_viewStatus = nullptr;
+    }
 }

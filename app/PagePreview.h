@@ -2,13 +2,16 @@
 // job holds before converting it, and of its output files after a run.
 //
 // The pages are rendered by a renderer binding of the preview's own, on a
-// worker thread, at a low resolution, into a private page folder; the window
-// thread only lists that folder on a timer; a second thread scales the pages
-// that have appeared, so the window never waits for either. Finished
+// worker thread, at a low resolution, into a private page folder. A watcher
+// thread picks up each page as it appears there and scales it to a tile, and
+// the window thread only adds the finished tiles, a batch at a time, so the
+// window never waits for either thread. Finished
 // page folders stay as a cache of the last few inputs (keyed by path, size
 // and modification time) and are deleted with the preview. Showing another
 // file cancels the render in progress: its folder is moved away, so the
-// renderer's next page write fails and the render ends there.
+// renderer's next page write fails and the render ends there. The larger view
+// of one page renders that page again, at the view's size, through a second
+// binding, so it does not wait behind the thumbnails.
 #pragma once
 
 #include <QByteArray>
@@ -65,8 +68,13 @@ public:
     // preview keeps. Safe from any thread.
     static void RemoveKeptFoldersForExit();
 
-    // Opens the larger view of one tile (a double-click on it).
+    // Opens the larger view of one tile (a double-click on it). An input page
+    // shows the preview's page scaled until it has been rendered again at
+    // the view's size; closing the view cancels that render.
     void ShowLarge(int tile);
+    // The larger view's highest resolution: beyond it a page costs much and
+    // shows nothing more on a screen.
+    static constexpr int kMaxViewDpi = 200;
 
 signals:
     // A tile was added to the view (for the speed figures).
@@ -82,15 +90,30 @@ private:
         int result = 0;
     };
 
-    void WorkerLoop();
-    void LoaderLoop();
-    void OnThumb(const std::shared_ptr<Job>& job, const QImage& thumb);
+    // A renderer binding and the thread that renders through it.
+    struct Lane {
+        std::unique_ptr<varnel::Renderer> renderer;
+        std::thread thread;
+        std::shared_ptr<Job> pending;
+    };
+    enum class Step { Nothing, Page, Ended };
+
+    // Background threads.
+    void WorkerLoop(Lane& lane);
+    void RenderJob(Lane& lane, const std::shared_ptr<Job>& job);
+    void WatchLoop();
+    Step WatchStep(const std::shared_ptr<Job>& job);
+    void Deliver(const std::shared_ptr<Job>& job, QString file, QImage image, bool ended);
+    // Any thread.
+    void CancelJob(const std::shared_ptr<Job>& job);
+
+    // Window thread.
+    void OnArrived(const std::shared_ptr<Job>& job);
     void MaybeFinish();
     void FlushTiles();
-    void Submit(std::shared_ptr<Job> job);
+    void Submit(Lane& lane, std::shared_ptr<Job> job);
     void CancelCurrent();
-    void Poll();
-    void FinishRender(const std::shared_ptr<Job>& job);
+    void FinishLoad(const std::shared_ptr<Job>& job);
     void AddPageTile(const QImage& thumb, const QString& file, int number);
     void AddErrorTile(const QString& text, const QString& why);
     void AddOutputTile(const QImage& thumb, const QString& file);
@@ -104,33 +127,30 @@ private:
 
     QLabel* m_title = nullptr;
     QListWidget* m_tiles = nullptr;
-    QTimer* m_poll = nullptr;
     QTimer* m_flush = nullptr; // adds the thumbnails that came back, in batches
     QByteArray m_shown;
 
-    std::unique_ptr<varnel::Renderer> m_renderer;
-    std::thread m_worker;
+    Lane m_thumbLane; // the thumbnails, and reading output files
+    Lane m_viewLane;  // the larger view's page
     std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::shared_ptr<Job> m_pending; // next job for the worker
-    std::shared_ptr<Job> m_current; // job on view (rendering or loading)
+    std::condition_variable m_wake; // lanes: a job or a folder to delete
     bool m_quit = false;
-    std::vector<QString> m_trash; // page folders for the worker to delete
-    // Page files to scale into thumbnails, on a thread of their own so that
-    // neither the window nor the renderer waits for it.
-    struct Load {
-        std::shared_ptr<Job> job;
-        QString file;
-    };
-    std::deque<Load> m_loads;
-    std::condition_variable m_loadWake;
-    std::thread m_loader;
+    std::vector<QString> m_trash; // page folders for a lane's thread to delete
+    // Renders whose pages the watcher picks up, and a count that tells it
+    // something changed (both under m_mutex).
+    std::vector<std::shared_ptr<Job>> m_watched;
+    unsigned m_watchChanges = 0;
+    std::condition_variable m_watchWake;
+    std::thread m_watcher;
 
     // Window thread only.
-    QStringList m_pageFiles; // page files of the current render, sent for scaling
-    QList<QImage> m_thumbs;  // their thumbnails, as they come back
+    std::shared_ptr<Job> m_current; // job on view (rendering or loading)
+    QStringList m_pageFiles;        // page files of the current render
+    QList<QImage> m_thumbs;         // their thumbnails
     qsizetype m_tilesShown = 0;
-    QString m_folderPath;
-    bool m_allRequested = false; // the render ended and every page was sent
+    bool m_watchEnded = false; // every page of the current render has arrived
     std::deque<CacheEntry> m_cache;
+    std::shared_ptr<Job> m_viewJob; // the larger view's render
+    QLabel* m_viewPage = nullptr;
+    QLabel* m_viewStatus = nullptr;
 };

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QPixmap>
 #include <QTabWidget>
 #include <QTimer>
@@ -42,13 +43,22 @@ void CScreenshots::Begin() {
             QFileInfo(QFile::decodeName(m_dlg.ListModel()->Path(largest))).size())
             largest = row;
     ShowRow(largest, QStringLiteral("main"), [this] {
-        // The larger view of the first page, saved once it is up.
-        QTimer::singleShot(500, this, [this] {
-            if (QWidget* view = QApplication::activeModalWidget()) {
-                Save(view, QStringLiteral("page-view"));
-                view->close();
-            }
+        // The larger view of the first page, saved once its page has been
+        // rendered at the view's size (ten seconds at most).
+        auto* poll = new QTimer(this);
+        auto waited = std::make_shared<int>(0);
+        connect(poll, &QTimer::timeout, this, [this, poll, waited] {
+            QWidget* view = QApplication::activeModalWidget();
+            auto* status =
+                view ? view->findChild<QLabel*>(QStringLiteral("pageViewStatus")) : nullptr;
+            if (!view || (status && status->text().startsWith(QLatin1String("Rendering")) &&
+                          ++*waited < 100))
+                return;
+            poll->deleteLater();
+            Save(view, QStringLiteral("page-view"));
+            view->close();
         });
+        poll->start(100);
         m_dlg.Preview()->ShowLarge(0);
         Continue();
     });

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
+#include <mutex>
 #include <new>
 #include <poll.h>
 #include <set>
@@ -201,6 +203,20 @@ void OnOutOfMemory() {
     std::set_new_handler(nullptr);
 }
 
+int CountPageFiles(const std::string& folder) {
+    if (folder.empty()) return 0;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return 0;
+    int n = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        // Pages under way have a temporary name starting with a dot.
+        std::size_t len = std::strlen(e->d_name);
+        n += e->d_name[0] != '.' && len > 4 && std::strcmp(e->d_name + len - 4, ".bmp") == 0;
+    }
+    ::closedir(dir);
+    return n;
+}
+
 // The runner's view in a child: one row, every call passed up the pipe.
 class ChildView : public ConvertView {
 public:
@@ -310,7 +326,29 @@ public:
 
     // On a worker thread, so the stop flag can be raised while it runs.
     runner.StartStop(s.formatIndex, 1, s.settings, baseFolder);
+    // Each finished page enters the renderer's folder under its own name, so
+    // counting them shows a long job's headway before its pages are converted.
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool done = false;
+    std::thread counter([&] {
+        int counted = 0;
+        std::unique_lock lock(mutex);
+        while (!wake.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; })) {
+            int n = CountPageFiles(renderer.PageFolder());
+            if (n > counted) {
+                counted = n;
+                WriteAll(fd, "rendered " + std::to_string(n) + "\n");
+            }
+        }
+    });
     runner.Wait();
+    {
+        std::lock_guard lock(mutex);
+        done = true;
+    }
+    wake.notify_one();
+    counter.join();
     ::sigprocmask(SIG_BLOCK, &usr1, nullptr);
     g_childRunner = nullptr;
 
@@ -374,6 +412,8 @@ void ReadLines(Child& c, const BatchEvents& events) {
             c.ended = true;
         } else if (key == "memory") {
             c.outOfMemory = true;
+        } else if (key == "rendered") {
+            if (events.rendered) events.rendered(c.index, std::atoi(value.c_str()));
         } else if (key == "page") {
             int page = 0, pages = 0;
             if (std::sscanf(value.c_str(), "%d %d", &page, &pages) == 2 && events.page)

@@ -78,7 +78,8 @@ private:
 
 struct BatchEvents {
     std::function<void(int index)> started;
-    std::function<void(int index, int page, int pages)> page;
+    std::function<void(int index, int pages)> rendered;               // page files made so far
+    std::function<void(int index, int page, int pages)> page;         // converting page of pages
     std::function<void(int index, const FileResult&)> finished;       // in completion order
     std::function<void(int index, const std::string& status)> status; // status changes
 };

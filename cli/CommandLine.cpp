@@ -108,6 +108,8 @@ const char* UsageText() {
            "      --pages LIST      pages to convert, e.g. 1-3,7 or 5- (from 1)\n"
            "      --paper P         page canvas: a4 (default), letter, legal or auto (each\n"
            "                        page takes the paper the job asks for)\n"
+           "      --fit             shrink a page larger than the canvas (a large plot)\n"
+           "                        onto it instead of clipping it\n"
            "      --resize WxH      resize every page to W x H pixels\n"
            "      --no-resize       keep the page size\n"
            "      --rotate DEG      0, 90, 180 or 270\n"
@@ -130,6 +132,11 @@ const char* UsageText() {
            "      --timeout S       fail a file after S seconds (default 600, 0: none)\n"
            "      --max-memory M    fail a file that needs more than M MiB (default 4096,\n"
            "                        0: none)\n"
+           "      --page-limit M    fail a file whose page images pass M MiB (1 to\n"
+           "                        1048576; default 262144)\n"
+           "      --disk-reserve M  fail a file that would leave less than M MiB free for\n"
+           "                        temporary files (0 to 1048576; default a tenth of the\n"
+           "                        file system, at most 512)\n"
            "      --strict          a file with warnings fails\n"
            "Report:\n"
            "      --json            one JSON object per file on standard output (input,\n"
@@ -309,6 +316,18 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
                 !ParseRanged("memory limit (MiB, 0 for none)", v, 64, 1048576, &n, error))
                 return false;
             out->maxMemoryMiB = n;
+        } else if (name == "--page-limit") {
+            long n = 0;
+            if (!value(&v) ||
+                !ParseRanged("page limit (MiB of page files per input)", v, 1, 1048576, &n, error))
+                return false;
+            out->pageLimitMiB = n;
+        } else if (name == "--disk-reserve") {
+            long n = 0;
+            if (!value(&v) || !ParseRanged("disk reserve (MiB kept free for temporary files)", v, 0,
+                                           1048576, &n, error))
+                return false;
+            out->diskReserveMiB = n;
         } else if (name == "--shard") {
             if (!value(&v)) return false;
             std::size_t slash = v.find('/');
@@ -339,6 +358,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
         } else if (name == "--overwrite" || name == "--no-clobber" || name == "--skip-existing") {
             if (!flag()) return false;
             out->existing = name.substr(2);
+        } else if (name == "--fit") {
+            if (!flag()) return false;
+            out->fit = true;
         } else if (name == "--strict") {
             if (!flag()) return false;
             out->strict = true;
@@ -520,11 +542,49 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
+Headway BatchHeadway(const std::vector<FileHeadway>& files) {
+    Headway h;
+    double knownPages = 0, knownBytes = 0;
+    for (const FileHeadway& f : files) {
+        if (f.finished || f.pages >= 0) {
+            h.known = true;
+            knownPages += std::max(f.rendered, f.pages);
+            knownBytes += double(f.bytes);
+        }
+    }
+    const double perByte = knownBytes > 0 ? knownPages / knownBytes : 0;
+    for (const FileHeadway& f : files) {
+        if (f.finished) {
+            // A file that failed early still took its time.
+            double units = 2.0 * std::max(1, f.rendered);
+            h.done += units;
+            h.total += units;
+            h.pages += f.rendered;
+        } else if (f.pages >= 0) {
+            int rendered = std::max(f.rendered, f.pages); // a page selection converts fewer
+            h.done += rendered + std::min(f.converted, f.pages);
+            h.total += rendered + f.pages;
+            h.pages += rendered;
+        } else {
+            double expected = std::max({1.0, double(f.rendered), double(f.bytes) * perByte});
+            h.done += f.rendered;
+            h.total += 2 * expected;
+            h.pages += f.rendered;
+        }
+    }
+    return h;
+}
+
 BatchReport::BatchReport(std::vector<std::string> inputs, std::ostream& out, std::ostream& err,
                          ReportStyle style)
     : m_inputs(std::move(inputs)), m_results(m_inputs.size()), m_out(out), m_err(err),
-      m_style(style) {
+      m_style(style), m_headway(m_inputs.size()) {
     if (m_style.quiet) m_style.progress = false;
+}
+
+void BatchReport::SetInputBytes(const std::vector<long long>& bytes) {
+    for (std::size_t i = 0; i < bytes.size() && i < m_headway.size(); ++i)
+        m_headway[i].bytes = bytes[i];
 }
 
 void BatchReport::Rejected(const std::string& path, const std::string& reason) {
@@ -545,9 +605,20 @@ void BatchReport::Started(int index) {
     if (m_style.progress) DrawProgress();
 }
 
-void BatchReport::Page(int index, int, int) {
+void BatchReport::Rendered(int index, int pages) {
+    if (index < 0 || std::size_t(index) >= m_headway.size()) return;
     m_current = index;
-    ++m_livePages;
+    m_headway[index].rendered = std::max(m_headway[index].rendered, pages);
+    if (m_style.progress) DrawProgress();
+}
+
+void BatchReport::Page(int index, int page, int pages) {
+    if (index < 0 || std::size_t(index) >= m_headway.size()) return;
+    m_current = index;
+    // A merged file's steps name page numbers, which a selection makes larger
+    // than the count.
+    m_headway[index].pages = pages;
+    m_headway[index].converted = std::max(m_headway[index].converted, std::min(page, pages));
     if (m_style.progress) DrawProgress();
 }
 
@@ -568,6 +639,9 @@ void BatchReport::Finished(int index, const FileResult& result) {
     if (!result.warnings.empty()) ++m_warned;
     m_outputs += long(result.outputs.size());
     m_pages += result.pagesRendered;
+    FileHeadway& h = m_headway[index];
+    h.finished = true;
+    h.rendered = result.pagesRendered;
     Flush();
     if (m_style.progress) DrawProgress();
 }
@@ -651,15 +725,15 @@ void BatchReport::ClearProgress() {
 
 void BatchReport::DrawProgress() {
     const int total = int(m_inputs.size());
+    const Headway h = BatchHeadway(m_headway);
     std::string line = std::to_string(m_done) + "/" + std::to_string(total) + " files, " +
-                       std::to_string(m_failed) + " failed, " +
-                       std::to_string(std::max(m_pages, m_livePages)) + " pages";
+                       std::to_string(m_failed) + " failed, " + std::to_string(h.pages) + " pages";
     if (m_current >= 0 && m_done < total)
         line += ", " + Printable(m_inputs[m_current].substr(m_inputs[m_current].rfind('/') + 1));
-    if (m_done > 0 && m_done < total) {
+    if (h.known && h.done > 0 && h.total > h.done) {
         double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
-        long left = long(elapsed / m_done * (total - m_done) + 0.5);
+        long left = long(elapsed / h.done * (h.total - h.done) + 0.5);
         line += ", about " + std::to_string(left / 60) + ":" + (left % 60 < 10 ? "0" : "") +
                 std::to_string(left % 60) + " left";
     }

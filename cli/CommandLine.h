@@ -40,9 +40,13 @@ struct CommandLine {
     std::optional<int> jobs;  // unset: every core
     int timeoutSeconds = 600; // 0: none
     long maxMemoryMiB = 4096; // 0: none
+    // Page files one input may write, and free space kept on the temporary
+    // folder's file system; unset: the environment's or the renderer's own.
+    std::optional<long> pageLimitMiB, diskReserveMiB;
     int shardIndex = 0, shardCount = 1;
     std::vector<std::pair<int, int>> pages; // empty: every page
     std::string paper = "a4";
+    bool fit = false;                   // pages larger than the canvas shrunk onto it
     std::string existing = "overwrite"; // "no-clobber", "skip-existing"
     bool strict = false;
     bool json = false;
@@ -67,6 +71,25 @@ std::string ApplyOptions(const CommandLine& options, WindowSettings* window,
 
 const char* UsageText();
 
+// How far one file is, for the batch's estimate of the time left.
+struct FileHeadway {
+    long long bytes = 0; // input size
+    int rendered = 0;    // page files made so far
+    int converted = 0;   // pages handed to the converter
+    int pages = -1;      // pages to convert, known once rendering is over
+    bool finished = false;
+};
+// The batch's work in half pages: a page counts half when rendered and half
+// when converted. A file not yet rendered is expected to hold pages in
+// proportion to its size, as the files whose count is known do; `known` is
+// false while no count is known, when `total` means nothing.
+struct Headway {
+    double done = 0, total = 0;
+    long pages = 0; // pages rendered so far
+    bool known = false;
+};
+Headway BatchHeadway(const std::vector<FileHeadway>& files);
+
 struct ReportStyle {
     bool quiet = false;    // only failures, on the error stream
     bool verbose = false;  // every status change too
@@ -81,8 +104,11 @@ public:
     BatchReport(std::vector<std::string> inputs, std::ostream& out, std::ostream& err,
                 ReportStyle style);
 
+    // Input sizes, for the estimate of the time left.
+    void SetInputBytes(const std::vector<long long>& bytes);
     void Rejected(const std::string& path, const std::string& reason);
     void Started(int index);
+    void Rendered(int index, int pages);
     void Page(int index, int page, int pages);
     void Status(int index, const std::string& status);
     // Rows are written once every earlier row is.
@@ -107,7 +133,7 @@ private:
     ReportStyle m_style;
     int m_rejected = 0, m_done = 0, m_failed = 0, m_warned = 0, m_skipped = 0;
     long m_pages = 0, m_outputs = 0;
-    long m_livePages = 0; // pages reported while files run
+    std::vector<FileHeadway> m_headway;
     int m_current = -1;
     bool m_progressShown = false;
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();

@@ -12,6 +12,7 @@
 #include <iostream>
 #include <sched.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -89,6 +90,7 @@ int main(int argc, char** argv) {
     } else if (options.paper == "auto") {
         batch.canvas.switches.push_back("-dTarvikJobPaper");
     }
+    if (options.fit) batch.canvas.switches.push_back("-dTarvikFit");
 
     Renderer renderer;
     if (!renderer.LoadRenderer()) {
@@ -96,6 +98,9 @@ int main(int argc, char** argv) {
         if (options.verbose) std::cerr << "varnel-convert: " << renderer.LoadError() << "\n";
         return 2;
     }
+    // Options win over VARNEL_PAGE_LIMIT_MB and VARNEL_DISK_RESERVE_MB.
+    auto bytes = [](const std::optional<long>& mib) { return mib ? (long long)*mib << 20 : -1; };
+    renderer.SetPageLimits(bytes(options.pageLimitMiB), bytes(options.diskReserveMiB));
 
     // A reader that goes away (| head) must not end the run half way.
     ::signal(SIGPIPE, SIG_IGN);
@@ -126,6 +131,12 @@ int main(int argc, char** argv) {
     for (const FileTask& t : tasks) inputs.push_back(t.input);
 
     BatchReport report(inputs, std::cout, std::cerr, style);
+    std::vector<long long> sizes;
+    for (const std::string& input : inputs) {
+        struct stat st {};
+        sizes.push_back(::stat(input.c_str(), &st) == 0 ? st.st_size : 0);
+    }
+    report.SetInputBytes(sizes);
     // Inputs that were not taken belong to the first shard, so a sharded
     // batch names each once.
     if (options.shardIndex == 0) {
@@ -141,6 +152,7 @@ int main(int argc, char** argv) {
 
     BatchEvents events;
     events.started = [&](int i) { report.Started(i); };
+    events.rendered = [&](int i, int pages) { report.Rendered(i, pages); };
     events.page = [&](int i, int page, int pages) { report.Page(i, page, pages); };
     events.status = [&](int i, const std::string& s) { report.Status(i, s); };
     events.finished = [&](int i, const FileResult& r) { report.Finished(i, r); };

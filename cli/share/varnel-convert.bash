@@ -26,15 +26,15 @@ _varnel_convert() {
     --profile|--files-from)
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         return ;;
-    -r|--dpi|--resize|-q|--quality|-j|--jobs|--timeout|--max-memory|--shard|--pages)
+    -r|--dpi|--resize|-q|--quality|-j|--jobs|--timeout|--max-memory|--page-limit|--disk-reserve|--shard|--pages)
         return ;;
     esac
     if [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W "--format --color --dpi --pages --paper --resize
+        mapfile -t COMPREPLY < <(compgen -W "--format --color --dpi --pages --paper --fit --resize
             --no-resize --rotate --each --no-each --multipage --no-multipage --compression
             --quality --output --beside-source --overwrite --no-clobber --skip-existing
             --profile --use-desktop-profile --recursive --files-from --null --shard --watch
-            --jobs --timeout --max-memory --strict --json --quiet --verbose --help --version" -- "$cur")
+            --jobs --timeout --max-memory --page-limit --disk-reserve --strict --json --quiet --verbose --help --version" -- "$cur")
         return
     fi
     mapfile -t COMPREPLY < <(compgen -f -- "$cur")

@@ -142,6 +142,7 @@ Device& JobContext::BeginPage(const PageSetup& requested) {
         break;
     }
     int rasterWidth = m_options.widthPx, rasterHeight = m_options.heightPx;
+    bool ownPaper = false;
     if (m_options.jobPaper) {
         // The job picks the size, so it is bounded: about sixteen sheets of
         // area (A0 on an A4 sheet, with room for rounding) and the sheet's
@@ -154,9 +155,17 @@ Device& JobContext::BeginPage(const PageSetup& requested) {
             toSheet = {};
             rasterWidth = int(pxW);
             rasterHeight = int(pxH);
+            ownPaper = true;
         } else {
             Warning("page too large for its own paper size; the fixed sheet used");
         }
+    }
+    if (m_options.fit && !ownPaper) {
+        // The paper lies pw x ph on the portrait sheet.
+        double sheetW = rasterWidth * 72.0 / m_options.xdpi;
+        double sheetH = rasterHeight * 72.0 / m_options.ydpi;
+        double k = std::min({1.0, sheetW / pw, sheetH / ph});
+        if (k < 1) toSheet = toSheet.Then(Matrix::Scale(k, k));
     }
     Matrix pageToDevice = toSheet.Then(Matrix::Scale(m_options.xdpi / 72.0, m_options.ydpi / 72.0));
 

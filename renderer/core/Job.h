@@ -122,6 +122,9 @@ struct JobOptions {
     // Each page's raster is its own paper as the job turned it (a landscape
     // page gives a landscape image) instead of the portrait -g sheet.
     bool jobPaper = false;
+    // A page larger than the sheet is scaled down, keeping its proportions,
+    // to fit it (a large plot shown whole) instead of being clipped.
+    bool fit = false;
     Limits limits;
 };
 
@@ -143,6 +146,9 @@ public:
     // Downloaded fonts: kept across the PCL 5 parts of a job, so permanent
     // fonts outlive a UEL as they outlive a reset.
     SoftFontStore& SoftFonts();
+    // What else a language keeps across its parts of the job (PCL 5's
+    // permanent macros and patterns); the language gives it its meaning.
+    std::shared_ptr<void>& KeptDownloads() { return m_keptDownloads; }
 
     // Starts a page (ending an open one first) and returns its device, valid
     // until EndPage. Invalid sizes fall back to A4, orientations to 0.
@@ -205,6 +211,7 @@ private:
     PjlSettings m_pjl;
     FontLibrary m_fonts;
     std::unique_ptr<SoftFontStore> m_softFonts;
+    std::shared_ptr<void> m_keptDownloads;
     struct Shared;
     std::unique_ptr<Shared> m_shared; // glyph cache and the like, kept across pages
     std::unique_ptr<Device> m_device;

@@ -36,13 +36,29 @@ int BaseValue(int typeface) {
     return typeface & 0x1FF;
 }
 
+constexpr int kUnicodeSet = SymbolSetValue(18, 'N');
+
+// Whether a font prints a symbol set. A set the job defined by Unicode
+// values is printable by any resident text font, which reaches its glyphs
+// through Unicode anyway.
+bool Prints(const PclFont& font, int set, const FontStore* store) {
+    if (font.Supports(set)) return true;
+    if (!font.Resident() || !store) return false;
+    auto defined = store->DefinedSet(set);
+    return defined && defined->unicode && font.Supports(kUnicodeSet);
+}
+
 } // namespace
 
 // --- ActiveFont ---------------------------------------------------------------
 
-ActiveFont::ActiveFont(std::shared_ptr<PclFont> font, int symbolSet, double heightPt, double pitch)
+ActiveFont::ActiveFont(std::shared_ptr<PclFont> font, int symbolSet, double heightPt, double pitch,
+                       std::shared_ptr<const DefinedSymbolSet> defined)
     : m_font(std::move(font)), m_symbolSet(symbolSet), m_set(FindSymbolSet(symbolSet)),
-      m_height(heightPt), m_pitch(pitch) {
+      m_defined(std::move(defined)), m_height(heightPt), m_pitch(pitch) {
+    // MSL numbers mean something only to downloaded fonts indexed by them;
+    // resident fonts keep the printer's own table of that set, if any.
+    if (m_defined && !m_defined->unicode && m_font->Resident()) m_defined = nullptr;
     if (m_pitch > 0) {
         m_hmiPt = 72.0 / m_pitch;
     } else if (!m_font->Traits().scalable && m_font->Traits().pitch > 0) {
@@ -54,6 +70,11 @@ ActiveFont::ActiveFont(std::shared_ptr<PclFont> font, int symbolSet, double heig
 }
 
 uint32_t ActiveFont::ToUnicode(uint32_t code) const {
+    if (m_defined) {
+        // The job's own definition wins over a built-in set of that number.
+        uint32_t v = m_defined->Value(code);
+        return v == 0xFFFF ? kNoUnicode : v;
+    }
     if (m_set) {
         uint32_t u = fonts::ToUnicode(*m_set, code);
         return u == kNoChar ? kNoUnicode : u;
@@ -114,13 +135,15 @@ std::shared_ptr<PclFont> FontSelector::Choose(const FontRequest& r, const FontSt
     if (c.empty()) return nullptr;
 
     // Bitmap fonts print in their own orientation only.
-    Narrow(c, [&](const FontTraits& t) { return t.scalable || t.orientation == r.orientation; });
+    Narrow(c, [&](const FontTraits& t) {
+        return t.scalable || (!r.scalableOnly && t.orientation == r.orientation);
+    });
 
     symbolSet = r.symbolSet;
     auto supports = [&](int set) {
         Candidates kept;
         for (const Candidate& x : c)
-            if (x.font->Supports(set)) kept.push_back(x);
+            if (Prints(*x.font, set, store)) kept.push_back(x);
         if (kept.empty()) return false;
         c.swap(kept);
         return true;
@@ -186,10 +209,11 @@ std::shared_ptr<PclFont> FontSelector::Choose(const FontRequest& r, const FontSt
 }
 
 std::shared_ptr<const ActiveFont> FontSelector::Activate(const std::shared_ptr<PclFont>& font,
-                                                         const FontRequest& r) {
+                                                         const FontRequest& r,
+                                                         const FontStore* store) {
     const FontTraits& t = font->Traits();
     int set = t.bound ? t.symbolSet : r.symbolSet;
-    if (!font->Supports(set)) set = t.symbolSet;
+    if (!Prints(*font, set, store)) set = t.symbolSet;
     double height = t.height > 0 ? t.height : 12;
     double pitch = 0;
     if (!t.proportional) pitch = t.pitch > 0 ? t.pitch : 10;
@@ -205,7 +229,8 @@ std::shared_ptr<const ActiveFont> FontSelector::Activate(const std::shared_ptr<P
             pitch = 120 / height;
         }
     }
-    return std::make_shared<ActiveFont>(font, set, height, pitch);
+    return std::make_shared<ActiveFont>(font, set, height, pitch,
+                                        store ? store->DefinedSet(set) : nullptr);
 }
 
 std::shared_ptr<const ActiveFont> FontSelector::Select(const FontRequest& r, const FontStore* store,
@@ -223,7 +248,7 @@ std::shared_ptr<const ActiveFont> FontSelector::Select(const FontRequest& r, con
     if (!font) return nullptr;
     FontRequest effective = r;
     effective.symbolSet = set;
-    auto active = Activate(font, effective);
+    auto active = Activate(font, effective, store);
     if (m_cache.size() >= kMaxCached) m_cache.erase(m_cache.begin());
     m_cache.push_back({r, generation, active, why});
     if (note) *note = why;
@@ -246,6 +271,38 @@ double DrawText(Device& dev, const ActiveFont& font, const uint32_t* codes, size
         x += advance;
     }
     return x;
+}
+
+bool SetCharacteristic(FontRequest& r, Characteristic c, double v) {
+    if (!std::isfinite(v)) return false;
+    auto whole = [&](int lo, int hi) { return int(std::clamp(v, double(lo), double(hi))); };
+    switch (c) {
+    case Characteristic::SymbolSet:
+        r.symbolSet = whole(0, 65535);
+        return true;
+    case Characteristic::Spacing:
+        if (v != 0 && v != 1) return false;
+        r.spacing = int(v);
+        return true;
+    case Characteristic::Pitch:
+        if (!(v > 0)) return false;
+        r.pitch = std::min(v, 576.0);
+        return true;
+    case Characteristic::Height:
+        if (!(v > 0)) return false;
+        r.height = std::clamp(v, 0.25, 999.75);
+        return true;
+    case Characteristic::Style:
+        r.style = whole(0, 32767);
+        return true;
+    case Characteristic::Weight:
+        r.weight = whole(-7, 7);
+        return true;
+    case Characteristic::Typeface:
+        r.typeface = whole(0, 65535);
+        return true;
+    }
+    return false;
 }
 
 FontRequest FontSelector::RequestFor(const PclFont& font, const FontRequest& current) {

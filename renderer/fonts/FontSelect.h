@@ -36,14 +36,26 @@ struct FontRequest {
     int weight = 0;
     int typeface = 4099;
     int orientation = 0;
+    bool scalableOnly = false; // HP-GL/2 labels under SB0 pass bitmap fonts by
     bool operator==(const FontRequest&) const = default;
 };
+
+// The characteristics fonts are selected by, numbered as HP-GL/2's SD and AD
+// kinds; PCL's ESC (s commands name the same ones by letter.
+enum class Characteristic { SymbolSet = 1, Spacing, Pitch, Height, Style, Weight, Typeface };
+
+// Sets one characteristic within the ranges printers accept (pitch up to
+// 576 cpi, heights 0.25-999.75 pt); false, leaving the request alone, for a
+// value they reject.
+bool SetCharacteristic(FontRequest& r, Characteristic c, double v);
 
 // A font as selected: the font, the symbol set its codes go through, and
 // its size.
 class ActiveFont {
 public:
-    ActiveFont(std::shared_ptr<PclFont> font, int symbolSet, double heightPt, double pitch);
+    // `defined`: the job's own definition of the symbol set, if it made one.
+    ActiveFont(std::shared_ptr<PclFont> font, int symbolSet, double heightPt, double pitch,
+               std::shared_ptr<const DefinedSymbolSet> defined = nullptr);
 
     const PclFont& Font() const { return *m_font; }
     const std::shared_ptr<PclFont>& Shared() const { return m_font; }
@@ -71,6 +83,7 @@ private:
     std::shared_ptr<PclFont> m_font;
     int m_symbolSet;
     const SymbolSet* m_set;
+    std::shared_ptr<const DefinedSymbolSet> m_defined;
     double m_height, m_pitch, m_hmiPt = 0;
     mutable std::array<Glyph, 256> m_glyphs;
     mutable std::bitset<256> m_have;
@@ -87,9 +100,10 @@ public:
     std::shared_ptr<const ActiveFont> Select(const FontRequest& request, const FontStore* store,
                                              std::string* note = nullptr);
     // A font chosen by ID, at the request's size and symbol set where it is
-    // scalable or unbound.
+    // scalable or unbound; `store` holds the symbol sets the job defined.
     std::shared_ptr<const ActiveFont> Activate(const std::shared_ptr<PclFont>& font,
-                                               const FontRequest& request);
+                                               const FontRequest& request,
+                                               const FontStore* store = nullptr);
     // The request a font fulfils exactly (the select table after (#X).
     static FontRequest RequestFor(const PclFont& font, const FontRequest& current);
 

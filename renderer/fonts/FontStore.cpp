@@ -45,6 +45,16 @@ const PclFont* FontStore::Find(int id) const {
     return it == m_fonts.end() ? nullptr : it->second.font.get();
 }
 
+void FontStore::SetDefinedSymbolSets(std::map<int, std::shared_ptr<const DefinedSymbolSet>> sets) {
+    m_sets = std::move(sets);
+    ++m_generation;
+}
+
+std::shared_ptr<const DefinedSymbolSet> FontStore::DefinedSet(int id) const {
+    auto it = m_sets.find(id);
+    return it == m_sets.end() ? nullptr : it->second;
+}
+
 std::shared_ptr<PclFont> FontStore::Shared(int id) const {
     auto it = m_fonts.find(id);
     return it == m_fonts.end() ? nullptr : it->second.font;

@@ -8,8 +8,22 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <vector>
 
 namespace tarvik::fonts {
+
+// A symbol set the job defined itself: what each code stands for, as a
+// Unicode value or as the printer's own symbol number (MSL). Codes run up to
+// 65535, so two-byte text can address it.
+struct DefinedSymbolSet {
+    bool unicode = true; // false: MSL numbers
+    uint32_t firstCode = 0;
+    std::vector<uint16_t> values; // from firstCode on; 0xFFFF undefined
+    uint32_t Value(uint32_t code) const {
+        return code >= firstCode && code - firstCode < values.size() ? values[code - firstCode]
+                                                                     : 0xFFFF;
+    }
+};
 
 class FontStore {
 public:
@@ -33,8 +47,14 @@ public:
     bool Empty() const { return m_fonts.empty(); }
     uint64_t Generation() const { return m_generation; }
 
+    // The symbol sets the job defined, by designator value; they count as
+    // a change of the fonts for cached selections.
+    void SetDefinedSymbolSets(std::map<int, std::shared_ptr<const DefinedSymbolSet>> sets);
+    std::shared_ptr<const DefinedSymbolSet> DefinedSet(int id) const;
+
 private:
     std::map<int, Entry> m_fonts;
+    std::map<int, std::shared_ptr<const DefinedSymbolSet>> m_sets;
     uint64_t m_generation = 1;
 };
 

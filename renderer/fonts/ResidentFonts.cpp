@@ -10,7 +10,7 @@ namespace tarvik::fonts {
 namespace {
 
 struct Advance {
-    uint16_t unicode;
+    uint32_t unicode;
     uint16_t width; // 1/10000 em
 };
 
@@ -36,7 +36,6 @@ std::span<const ResidentFont> ResidentFonts() {
 double ResidentAdvance(const ResidentFont& font, uint32_t unicode) {
     if (font.index < 0 || size_t(font.index) >= std::size(kAdvanceTables)) return -1;
     std::span<const Advance> table = kAdvanceTables[font.index];
-    if (unicode > 0xFFFF) return -1;
     auto it = std::lower_bound(table.begin(), table.end(), unicode,
                                [](const Advance& a, uint32_t u) { return a.unicode < u; });
     if (it == table.end() || it->unicode != unicode) return -1;

@@ -21,7 +21,7 @@ struct SymbolSet {
     int value;
     const char* name; // 277, "Roman-8"
     enum class Kind : uint8_t { Text, Symbol, Dingbat } kind;
-    const uint16_t* map; // 256 codes -> Unicode (kNoChar undefined); nullptr: Unicode set 18N
+    const char32_t* map; // 256 codes -> Unicode (kNoChar undefined); nullptr: Unicode set 18N
 };
 
 const SymbolSet* FindSymbolSet(int value);               // nullptr when unknown

@@ -65,6 +65,14 @@ public:
         (void)fontId;
         return nullptr;
     }
+    // What HP-GL/2 changes in the state it shares with PCL: the palette
+    // (NP, PC), the logical operation (MC) and pixel placement (PP).
+    virtual void SharePalette(const std::vector<Color>& palette) { (void)palette; }
+    virtual void ShareRasterOp(uint8_t rop3) { (void)rop3; }
+    virtual void SharePixelPlacement(bool gridCentred) { (void)gridCentred; }
+    virtual bool PclGridCentred() const { return false; }
+    // PCL units per inch: ESC %2B and %3B draw in PCL dots.
+    virtual double PclUnitsPerInch() const { return 300; }
     // A measuring run stops reading at the first PS.
     virtual bool Measuring() const { return false; }
 };
@@ -76,7 +84,9 @@ public:
     Interpreter(const Interpreter&) = delete;
     Interpreter& operator=(const Interpreter&) = delete;
 
-    // ESC %#B. mode 1 and 3 put the pen at the PCL cursor (page space).
+    // ESC %#B. mode 1 and 3 put the pen at the PCL cursor (page space);
+    // modes 2 and 3 make the units PCL dots, from the frame's top-left
+    // corner with y down, as PCL addresses the page.
     void Enter(int mode, Point cursorOnPage);
     // ESC %#A or a reset: ends a half-read command, draws what is pending.
     void Leave();
@@ -116,9 +126,11 @@ private:
     std::unique_ptr<Impl> m;
 };
 
-// The project's stroke font: a stick glyph for every printable ASCII code
-// as polylines in a 6 x 8 cell (x 0..6, y -2..8, baseline 0, cap height 8).
-// Returns an empty list for codes it has no glyph for.
-std::vector<std::vector<Point>> StickGlyph(uint32_t code);
+// The project's stroke fonts: a glyph for printable ASCII, the accented
+// Latin letters and common symbols, as polylines in a 6 x 8 cell (x 0..6,
+// y -2..8, baseline 0, cap height 8; accents over capitals up to 11). The
+// arc font (arc = true) rounds the curves the stick font draws as corners.
+// Returns an empty list for characters it has no glyph for.
+std::vector<std::vector<Point>> StrokeGlyph(uint32_t unicode, bool arc = false);
 
 } // namespace tarvik::hpgl2

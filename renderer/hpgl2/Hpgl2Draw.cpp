@@ -20,6 +20,14 @@ Color Tint(Color c, double percent) {
     return {ch(c.r), ch(c.g), ch(c.b)};
 }
 
+// Whether painting twice differs from painting once: some source and
+// pattern combination turns the destination over (as XOR does).
+bool Inverts(uint8_t rop3) {
+    for (int i = 0; i < 4; ++i)
+        if ((rop3 >> (2 * i) & 3) == 1) return true;
+    return false;
+}
+
 double Norm360(double a) {
     a = std::fmod(a, 360.0);
     return a < 0 ? a + 360 : a;
@@ -288,6 +296,39 @@ void Interpreter::State::StrokePlu(const Path& path) {
     o.sourceTransparent = false;
     o.patternTransparent = paint.kind == Paint::Kind::Pattern && transparent;
     StrokeStyle st = Style(path);
+    if (lineAdaptive && !lineTypeSolid && lineType != 0 && !wholeCurve) {
+        // Adaptive types start and end every vector with a whole pattern.
+        const auto& pts = path.Points();
+        size_t i = 0;
+        Point start, at;
+        for (Path::Verb v : path.Verbs()) {
+            Path seg;
+            switch (v) {
+            case Path::Verb::Move:
+                start = at = pts[i++];
+                continue;
+            case Path::Verb::Line:
+                seg.MoveTo(at.x, at.y);
+                at = pts[i++];
+                seg.LineTo(at.x, at.y);
+                break;
+            case Path::Verb::Cubic:
+                seg.MoveTo(at.x, at.y);
+                seg.CurveTo(pts[i].x, pts[i].y, pts[i + 1].x, pts[i + 1].y, pts[i + 2].x,
+                            pts[i + 2].y);
+                at = pts[i + 2];
+                i += 3;
+                break;
+            default:
+                seg.MoveTo(at.x, at.y);
+                seg.LineTo(start.x, start.y);
+                at = start;
+                break;
+            }
+            dev->StrokePath(seg, pluToPage, Style(seg), paint, o);
+        }
+        return;
+    }
     if (lineTypeSolid || lineType != 0) {
         dev->StrokePath(path, pluToPage, st, paint, o);
         return;
@@ -327,6 +368,18 @@ void Interpreter::State::FillPlu(const Path& path, FillRule rule) {
     o.sourceTransparent = false;
     o.patternTransparent = paint.kind == Paint::Kind::Pattern && transparent;
     dev->FillPath(path, pluToPage, rule, paint, o);
+    if (gridCentred || Inverts(o.rop3)) return;
+    // Grid-intersection placement (PP0) also prints the pixels whose corner
+    // a boundary passes through: the area reaches one pixel further right
+    // and down, as a one-pixel outline half a pixel on.
+    double unit = deviceScale * pluToPage.MaxScale();
+    if (!(unit > 0) || !std::isfinite(unit)) return;
+    Point half = dev->PageToDevice().Inverse().ApplyVector({0.5, 0.5});
+    StrokeStyle edge;
+    edge.width = 1 / unit;
+    edge.join = LineJoin::Miter;
+    edge.miterLimit = 2;
+    dev->StrokePath(path, pluToPage.Then(Matrix::Translate(half.x, half.y)), edge, paint, o);
 }
 
 void Interpreter::State::Hatch(Device* dev, const Path& path, FillRule rule, double spacing,
@@ -380,6 +433,7 @@ void Interpreter::State::Arc(Point centre, double sweepDeg, double chordDeg) {
     double r = std::hypot(u.x - centre.x, u.y - centre.y);
     double start = std::atan2(u.y - centre.y, u.x - centre.x) * 180 / M_PI;
     std::vector<Point> pts = ArcPoints(centre, r, start, sweepDeg, chordDeg);
+    WholeCurve whole(*this);
     for (size_t i = 1; i < pts.size(); ++i) {
         Point q = ToPlu(pts[i]);
         if (penDown)
@@ -406,6 +460,7 @@ void Interpreter::State::ArcThree(Point mid, Point end, double chordDeg) {
     double a0 = ang(a), sweep = Norm360(ang(end) - a0), toMid = Norm360(ang(mid) - a0);
     if (toMid > sweep) sweep -= 360;
     std::vector<Point> pts = ArcPoints(c, std::hypot(a.x - c.x, a.y - c.y), a0, sweep, chordDeg);
+    WholeCurve whole(*this);
     for (size_t i = 1; i < pts.size(); ++i) {
         Point q = ToPlu(i + 1 == pts.size() ? end : pts[i]);
         penDown ? LineTo(q) : MoveTo(q);
@@ -439,6 +494,7 @@ void Interpreter::State::Circle(double radius, double chordDeg) {
         i ? c.LineTo(q.x, q.y) : c.MoveTo(q.x, q.y);
     }
     c.Close();
+    WholeCurve whole(*this);
     StrokePlu(c);
 }
 

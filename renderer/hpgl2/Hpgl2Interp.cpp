@@ -50,8 +50,13 @@ void Interpreter::Enter(int mode, Point cursorOnPage) {
     m->inside = true;
     if (m->read != State::Read::Label && m->read != State::Read::Encoded)
         m->read = State::Read::Idle;
+    double dots = mode == 2 || mode == 3 ? m->host.PclUnitsPerInch() : 0;
+    if (!(dots > 0 && dots <= 10000)) dots = 0;
+    if (dots != m->dotsPerInch) m->frameKnown = false; // a new system: P1, P2 and IW anew
+    m->dotsPerInch = dots;
     m->UpdateFrame();
     m->op.rop3 = m->host.PclRasterOp().rop3;
+    m->gridCentred = m->host.PclGridCentred();
     if ((mode == 1 || mode == 3) && std::isfinite(cursorOnPage.x) &&
         std::isfinite(cursorOnPage.y) && m->pluToPage.Invertible()) {
         Point p = m->pluToPage.Inverse().Apply(cursorOnPage);
@@ -106,24 +111,33 @@ Point Interpreter::PenOnPage() const {
 
 void Interpreter::State::Byte(uint8_t c) {
     switch (read) {
-    case Read::Label:
-        if (c == terminator) {
-            if (terminatorPrinted) label.push_back(char(c));
+    case Read::Label: {
+        // 16-bit labels end at a character's start; a zero byte followed by
+        // the terminator ends them too.
+        bool second = label16 && label.size() % 2 == 1;
+        bool ends = c == terminator && (!second || label.back() == 0);
+        if (ends) {
+            if (second) label.pop_back();
+            if (terminatorPrinted) {
+                if (label16) label.push_back(0);
+                label.push_back(char(c));
+            }
             Label(label);
             label.clear();
             read = Read::Idle;
             cmd = 0;
-        } else {
-            label.push_back(char(c));
-            // A label whose terminator never comes is drawn in pieces.
-            if (label.size() >= 4096) {
-                if (!warnedLabel) job.Warning("HP-GL/2 label without terminator");
-                warnedLabel = true;
-                Label(label);
-                label.clear();
-            }
+            return;
+        }
+        label.push_back(char(c));
+        // A label whose terminator never comes is drawn in pieces.
+        if (label.size() >= 4096 && label.size() % 2 == 0) {
+            if (!warnedLabel) job.Warning("HP-GL/2 label without terminator");
+            warnedLabel = true;
+            Label(label);
+            label.clear();
         }
         return;
+    }
     case Read::Encoded:
         EncodedByte(c);
         return;
@@ -431,9 +445,12 @@ void Interpreter::State::Defaults(bool initialise) {
         for (int i = 0; i < 3; ++i) crBlack[i] = 0, crWhite[i] = 255;
         op = RasterOp{};
         op.rop3 = 252;
+        gridCentred = false;
         polygon.Clear();
         edges.Clear();
         penNo = 1;
+        downloaded.clear();
+        downloadedPoints = 0;
     }
     scaleType = -1;
     UpdateScaling();
@@ -475,6 +492,9 @@ void Interpreter::State::Defaults(bool initialise) {
     transparentData = false;
     charFill = 0;
     edgePen = -1;
+    bitmapFonts = false;
+    label16 = false;
+    labelRow = 0;
 }
 
 void Interpreter::State::UpdateFrame() {
@@ -487,6 +507,9 @@ void Interpreter::State::UpdateFrame() {
     frameKnown = true;
     frameW = f.plotWidthIn > 0 ? f.plotWidthIn * kPluPerInch : f.widthPt * kPluPerPoint;
     frameH = f.plotHeightIn > 0 ? f.plotHeightIn * kPluPerInch : f.heightPt * kPluPerPoint;
+    // A plot size for one axis scales the other by the same factor.
+    if (f.plotWidthIn > 0 && !(f.plotHeightIn > 0)) frameH = f.heightPt * frameW / f.widthPt;
+    if (f.plotHeightIn > 0 && !(f.plotWidthIn > 0)) frameW = f.widthPt * frameH / f.heightPt;
     double kx = f.widthPt / frameW, ky = f.heightPt / frameH;
     Matrix turn;
     switch (rotation) {
@@ -521,8 +544,16 @@ double Interpreter::State::Diagonal() const {
     return std::hypot(p2.x - p1.x, p2.y - p1.y);
 }
 
+Matrix Interpreter::State::NativeToPlu() const {
+    if (!(dotsPerInch > 0)) return {};
+    // PCL dots run down from the frame's top-left corner.
+    double k = kPluPerInch / dotsPerInch;
+    bool turned = rotation == 90 || rotation == 270;
+    return {k, 0, 0, -k, 0, turned ? frameW : frameH};
+}
+
 void Interpreter::State::UpdateScaling() {
-    userToPlu = {};
+    userToPlu = NativeToPlu();
     if (scaleType < 0) return;
     double dx = p2.x - p1.x, dy = p2.y - p1.y;
     double sx = 1, sy = 1, tx = 0, ty = 0;
@@ -599,8 +630,9 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
             DefaultP1P2();
         } else if (n >= 2) {
             Point d{p2.x - p1.x, p2.y - p1.y};
-            p1 = {p[0], p[1]};
-            p2 = n >= 4 ? Point{p[2], p[3]} : Point{p1.x + d.x, p1.y + d.y};
+            Matrix native = NativeToPlu();
+            p1 = native.Apply({p[0], p[1]});
+            p2 = n >= 4 ? native.Apply({p[2], p[3]}) : Point{p1.x + d.x, p1.y + d.y};
         }
         if (p2.x == p1.x) p2.x += 1; // P1 = P2 would scale by zero
         if (p2.y == p1.y) p2.y += 1;
@@ -899,9 +931,12 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
         break; // the character was taken by the reader
     case Code('M', 'C'):
         op.rop3 = integer(0, 0) == 1 ? uint8_t(std::clamp(integer(1, 252), 0, 255)) : 252;
+        host.ShareRasterOp(op.rop3);
         break;
     case Code('P', 'P'):
-        break; // pixel placement: the device places pixels by their centres
+        gridCentred = integer(0, 0) == 1;
+        host.SharePixelPlacement(gridCentred);
+        break;
 
     // Palette.
     case Code('N', 'P'): {
@@ -917,28 +952,28 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
         for (size_t i = old; i < palette.size() && i < DefaultPens().size(); ++i)
             palette[i] = DefaultPens()[i];
         penWidths.resize(palette.size(), penWidths.empty() ? 0.35 : penWidths.back());
+        host.SharePalette(palette);
         break;
     }
     case Code('P', 'C'): {
+        int pn = integer(0, 0);
         if (n == 0) {
             for (size_t i = 0; i < palette.size(); ++i)
                 palette[i] = i < DefaultPens().size() ? DefaultPens()[i] : kBlack;
+        } else if (pn < 0 || palette.empty()) {
             break;
-        }
-        int pn = integer(0, 0);
-        if (pn < 0 || palette.empty()) break;
-        size_t i = size_t(pn) % palette.size();
-        if (n < 4) {
+        } else if (size_t i = size_t(pn) % palette.size(); n < 4) {
             palette[i] = i < DefaultPens().size() ? DefaultPens()[i] : kBlack;
-            break;
+        } else {
+            uint8_t c[3];
+            for (int k = 0; k < 3; ++k) {
+                double range = crWhite[k] - crBlack[k];
+                double v = range != 0 ? (p[size_t(k + 1)] - crBlack[k]) / range * 255 : 0;
+                c[k] = uint8_t(std::lround(std::clamp(v, 0.0, 255.0)));
+            }
+            palette[i] = {c[0], c[1], c[2]};
         }
-        uint8_t c[3];
-        for (int k = 0; k < 3; ++k) {
-            double range = crWhite[k] - crBlack[k];
-            double v = range != 0 ? (p[size_t(k + 1)] - crBlack[k]) / range * 255 : 0;
-            c[k] = uint8_t(std::lround(std::clamp(v, 0.0, 255.0)));
-        }
-        palette[i] = {c[0], c[1], c[2]};
+        host.SharePalette(palette);
         break;
     }
     case Code('C', 'R'):
@@ -954,35 +989,9 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
         FontDef& f = fonts[code == Code('A', 'D') ? 1 : 0];
         if (n == 0) f = FontDef{};
         f.fontId = -1; // characteristics replace a font chosen by ID
-        for (size_t i = 0; i + 1 < n; i += 2) {
-            int kind = int(p[i]);
-            double v = p[i + 1];
-            switch (kind) {
-            case 1:
-                f.symbolSet = int(v);
-                break;
-            case 2:
-                f.spacing = v == 1;
-                break;
-            case 3:
-                if (v > 0 && v <= 32767) f.pitch = v;
-                break;
-            case 4:
-                if (v > 0 && v <= 32767) f.height = v;
-                break;
-            case 5:
-                f.posture = int(v);
-                break;
-            case 6:
-                f.weight = int(v);
-                break;
-            case 7:
-                f.typeface = int(v);
-                break;
-            default:
-                break;
-            }
-        }
+        for (size_t i = 0; i + 1 < n; i += 2)
+            if (p[i] >= 1 && p[i] <= 7)
+                fonts::SetCharacteristic(f.request, fonts::Characteristic(int(p[i])), p[i + 1]);
         break;
     }
     case Code('S', 'S'):
@@ -1049,11 +1058,21 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
         charFill = std::clamp(integer(0, 0), 0, 3);
         edgePen = n >= 2 ? std::max(0, integer(1, 0)) : -1;
         break;
-    case Code('L', 'M'):
+    case Code('L', 'M'): {
+        int mode = integer(0, 0);
+        label16 = mode == 1 || mode == 3;
+        labelRow = label16 ? 0 : std::clamp(integer(1, 0), 0, 255);
+        break;
+    }
     case Code('S', 'B'):
+        bitmapFonts = integer(0, 0) == 1;
+        break;
     case Code('T', 'D'):
-        if (code == Code('T', 'D')) transparentData = integer(0, 0) == 1;
-        break; // 8-bit labels and scalable fonts only
+        transparentData = integer(0, 0) == 1;
+        break;
+    case Code('D', 'L'):
+        Download(p);
+        break;
     default:
         break;
     }

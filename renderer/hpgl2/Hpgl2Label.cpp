@@ -1,6 +1,6 @@
-// Labels: the stick font of StickFont.cpp, or a resident PCL typeface when
-// the font definition names one, placed by direction, slant, size, text
-// path and label origin.
+// Labels: the stroke fonts of StickFont.cpp (stick and arc) with the
+// characters DL downloads, or a PCL font when the font definition names one,
+// placed by direction, slant, size, text path and label origin.
 #include "Hpgl2State.h"
 
 #include "fonts/SymbolSets.h"
@@ -20,17 +20,17 @@ bool IsStick(int typeface) {
     return typeface == 48 || typeface == 50 || typeface <= 0;
 }
 
-// The stick font draws the letters of the label's symbol set that it has no
-// glyph for as their unaccented letter, so names stay legible.
-uint32_t StickCode(int symbolSet, uint8_t code) {
-    static const char kBase[] = "AAAAAAACEEEEIIIIDNOOOOOxOUUUUYPsaaaaaaaceeeeiiiidnooooo/ouuuuypy";
+// The character a code of the label's symbol set stands for.
+uint32_t StrokeUnicode(int symbolSet, uint32_t code) {
+    if (code > 255) return 0;
     const fonts::SymbolSet* set = fonts::FindSymbolSet(symbolSet);
     uint32_t u = set ? fonts::ToUnicode(*set, code) : code;
-    if (u < 128) return u;
-    if (u == 0xA0) return ' ';
-    if (u >= 0xC0 && u <= 0xFF) return uint8_t(kBase[u - 0xC0]);
-    return 0;
+    return u == 0xA0 ? ' ' : u;
 }
+
+// Stroke units (a sixth of the body width) around an arc-font glyph, and a
+// space's width.
+constexpr double kArcGap = 2.5, kArcSpace = 5;
 
 } // namespace
 
@@ -72,8 +72,8 @@ Interpreter::State::Cell Interpreter::State::CurrentCell() const {
             c.capHeight = sizeH * kPluPerCm;
         }
     } else {
-        c.advance = kPluPerInch / f.pitch;
-        c.capHeight = f.height * kPluPerPoint * kCapShare;
+        c.advance = kPluPerInch / f.request.pitch;
+        c.capHeight = f.request.height * kPluPerPoint * kCapShare;
     }
     // Sizes stay within a few pages: larger text could not be read anyway.
     c.advance = std::clamp(std::isfinite(c.advance) ? c.advance : 0, -1e6, 1e6);
@@ -91,9 +91,61 @@ Point Interpreter::State::Direction() const {
     return {x / len, y / len};
 }
 
+void Interpreter::State::Download(const std::vector<double>& p) {
+    if (p.empty()) {
+        downloaded.clear();
+        downloadedPoints = 0;
+        return;
+    }
+    if (!(p[0] >= 0 && p[0] <= 65535)) return;
+    uint32_t code = uint32_t(p[0]);
+    auto old = downloaded.find(code);
+    if (old != downloaded.end()) {
+        for (const auto& run : old->second) downloadedPoints -= run.size();
+        downloaded.erase(old);
+    }
+    // Points on a grid 32 units across the body and up to the cap height;
+    // -128 lifts the pen before the next point.
+    std::vector<std::vector<Point>> strokes;
+    std::vector<Point> run;
+    size_t points = 0;
+    for (size_t i = 1; i < p.size();) {
+        if (p[i] == -128 || i + 1 >= p.size()) {
+            if (!run.empty()) strokes.push_back(std::move(run));
+            run.clear();
+            ++i;
+            continue;
+        }
+        run.push_back({p[i] * 6 / 32, p[i + 1] * 8 / 32});
+        points += 1;
+        i += 2;
+    }
+    if (!run.empty()) strokes.push_back(std::move(run));
+    for (auto& r : strokes)
+        if (r.size() == 1) r.push_back({r[0].x, r[0].y - 0.4}), ++points; // a dot
+    // A few hundred characters of a few hundred points each is plenty.
+    if (downloaded.size() >= 1024 || downloadedPoints + points > 200000) {
+        job.Warning("HP-GL/2 downloaded characters beyond the buffer dropped");
+        return;
+    }
+    if (strokes.empty()) return;
+    downloaded[code] = std::move(strokes);
+    downloadedPoints += points;
+}
+
 void Interpreter::State::Label(std::string_view text) {
     if (text.empty()) return;
     Flush();
+    // LM: 16-bit labels pair their bytes; 8-bit ones may name a row.
+    std::vector<uint32_t> codes;
+    codes.reserve(text.size());
+    if (label16) {
+        for (size_t i = 0; i + 1 < text.size(); i += 2)
+            codes.push_back(uint32_t(uint8_t(text[i])) << 8 | uint8_t(text[i + 1]));
+    } else {
+        for (unsigned char ch : text)
+            codes.push_back(ch < 32 || !labelRow ? ch : uint32_t(labelRow) << 8 | ch);
+    }
     Cell cell = CurrentCell();
     Point dir = Direction(), up{-dir.y, dir.x};
     double adv = cell.advance * (1 + extraSpace);
@@ -117,8 +169,14 @@ void Interpreter::State::Label(std::string_view text) {
     // The label origin moves the text relative to the pen; the first line's
     // extent decides it.
     size_t firstLine = 0;
-    while (firstLine < text.size() && uint8_t(text[firstLine]) >= 32) ++firstLine;
+    while (firstLine < codes.size() && codes[firstLine] >= 32) ++firstLine;
     double width = firstLine ? double(firstLine) * adv - cell.advance / 3 : 0;
+    const FontDef& first = fonts[fontSelected];
+    bool arcFirst = first.fontId < 0 && first.request.typeface == 50;
+    if (arcFirst && path == 0) {
+        width = 0;
+        for (size_t i = 0; i < firstLine; ++i) width += ArcAdvance(codes[i], fontSelected, cell);
+    }
     int lo = labelOrigin == 21 ? 1 : labelOrigin;
     int base = lo > 10 ? lo - 10 : lo;
     double ox = 0, oy = 0;
@@ -140,20 +198,17 @@ void Interpreter::State::Label(std::string_view text) {
         pcl.reset();
         face.reset();
         const FontDef& f = fonts[font];
-        if (IsStick(f.typeface) && f.fontId < 0) return;
-        fonts::FontRequest r;
-        r.symbolSet = f.symbolSet;
-        r.spacing = f.spacing;
-        r.pitch = f.pitch;
-        r.height = f.height;
-        r.style = f.posture;
-        r.weight = f.weight;
-        r.typeface = f.typeface;
+        if (IsStick(f.request.typeface) && f.fontId < 0) return;
         // The PCL fonts (resident, soft, TrueType) come from the host; a
-        // host without them leaves the installed faces.
+        // host without them leaves the installed faces. SB0 keeps bitmap
+        // fonts out.
+        fonts::FontRequest r = f.request;
+        r.scalableOnly = !bitmapFonts;
         pcl = host.LabelFont(r, f.fontId);
-        if (pcl || IsStick(f.typeface)) return;
-        face = job.Fonts().ByTypeface(f.typeface, f.weight > 0, f.posture > 0).face;
+        if (pcl || IsStick(f.request.typeface)) return;
+        face = job.Fonts()
+                   .ByTypeface(f.request.typeface, f.request.weight > 0, f.request.style > 0)
+                   .face;
         if (!face) job.Unsupported("HP-GL/2 label typeface");
     };
     pickFace();
@@ -168,7 +223,7 @@ void Interpreter::State::Label(std::string_view text) {
     o.patternTransparent = false;
 
     Point pos = pen, lineStart = crPoint;
-    for (unsigned char ch : text) {
+    for (uint32_t ch : codes) {
         if (!transparentData || ch == '\r' || ch == '\n') {
             if (ch == '\r') {
                 pos = lineStart;
@@ -217,7 +272,7 @@ void Interpreter::State::Label(std::string_view text) {
                     where.heightPt = emPt;
                     fonts::DrawGlyph(*dev, g, where, paint, o);
                 }
-                if ((fonts[font].spacing == 1 || pcl->Proportional()) && path == 0) {
+                if ((fonts[font].request.spacing == 1 || pcl->Proportional()) && path == 0) {
                     double scale = pcl->HeightPt() > 0 ? emPt / pcl->HeightPt() : 1;
                     double a = pcl->AdvancePt(g) * scale * kPluPerPoint * (1 + extraSpace);
                     next = {pos.x + dir.x * a, pos.y + dir.y * a};
@@ -225,7 +280,7 @@ void Interpreter::State::Label(std::string_view text) {
             }
         } else if (face) {
             const FontDef& f = fonts[font];
-            double em = sizeSet ? cell.capHeight / 0.7 : f.height * kPluPerPoint;
+            double em = sizeSet ? cell.capHeight / 0.7 : f.request.height * kPluPerPoint;
             uint32_t g = face->GlyphForUnicode(ch);
             if (g) {
                 if (!dev) dev = Page();
@@ -233,19 +288,35 @@ void Interpreter::State::Label(std::string_view text) {
                 Matrix m = Matrix::Scale(em, em).Then(shear).Then(orient).Then(
                     Matrix::Translate(at.x, at.y));
                 DrawOutlineGlyph(*dev, *face, g, m, em, paint, o);
-                if (f.spacing == 1 && path == 0) {
+                if (f.request.spacing == 1 && path == 0) {
                     double a = face->Advance(g) * em * (1 + extraSpace);
                     next = {pos.x + dir.x * a, pos.y + dir.y * a};
                 }
             }
         } else {
+            const FontDef& f = fonts[font];
+            bool arc = f.request.typeface == 50;
+            auto own = downloaded.find(ch);
+            std::vector<std::vector<Point>> glyph =
+                own != downloaded.end() ? own->second
+                                        : StrokeGlyph(StrokeUnicode(f.request.symbolSet, ch), arc);
+            double shift = 0;
+            if (arc && path == 0) {
+                // The arc font is proportional: each glyph takes its own width.
+                double a = ArcAdvance(ch, font, cell);
+                next = {pos.x + dir.x * a, pos.y + dir.y * a};
+                double x0 = 1e9;
+                for (const auto& run : glyph)
+                    for (Point q : run) x0 = std::min(x0, q.x);
+                if (x0 < 1e9) shift = -x0;
+            }
             Matrix m = Matrix::Scale(cell.bodyWidth / 6, cell.capHeight / 8)
                            .Then(shear)
                            .Then(orient)
                            .Then(Matrix::Translate(at.x, at.y));
-            for (const auto& run : StickGlyph(StickCode(fonts[font].symbolSet, ch))) {
+            for (const auto& run : glyph) {
                 for (size_t i = 0; i < run.size(); ++i) {
-                    Point q = m.Apply(run[i]);
+                    Point q = m.Apply({run[i].x + shift, run[i].y});
                     i ? strokes.LineTo(q.x, q.y) : strokes.MoveTo(q.x, q.y);
                 }
             }
@@ -264,6 +335,18 @@ void Interpreter::State::Label(std::string_view text) {
         }
     }
     pen = pos;
+}
+
+double Interpreter::State::ArcAdvance(uint32_t code, int font, const Cell& cell) const {
+    auto own = downloaded.find(code);
+    std::vector<std::vector<Point>> glyph =
+        own != downloaded.end() ? own->second
+                                : StrokeGlyph(StrokeUnicode(fonts[font].request.symbolSet, code));
+    double x0 = 1e9, x1 = -1e9;
+    for (const auto& run : glyph)
+        for (Point q : run) x0 = std::min(x0, q.x), x1 = std::max(x1, q.x);
+    double units = x1 >= x0 ? x1 - x0 + kArcGap : kArcSpace;
+    return units * cell.bodyWidth / 6 + cell.advance * extraSpace;
 }
 
 void Interpreter::State::CharacterPlot(double spaces, double lines) {
@@ -286,10 +369,13 @@ void Interpreter::State::DrawSymbol() {
     // The symbol is centred on the point and leaves the pen there.
     Point saved = pen, savedCr = crPoint;
     int lo = labelOrigin;
+    bool wide = label16;
     labelOrigin = 5;
+    label16 = false;
     char s = char(symbol);
     Label(std::string_view(&s, 1));
     labelOrigin = lo;
+    label16 = wide;
     pen = saved;
     crPoint = savedCr;
 }

@@ -5,6 +5,7 @@
 #include "Hpgl2.h"
 
 #include <array>
+#include <map>
 #include <string>
 
 namespace tarvik::hpgl2 {
@@ -13,15 +14,15 @@ constexpr uint16_t Code(char a, char b) {
     return uint16_t((uint8_t(a) << 8) | uint8_t(b));
 }
 
+// SD/AD: the stick font, Roman-8, fixed 10 cpi, 12 pt; or a PCL font by ID.
 struct FontDef {
-    int symbolSet = 277; // Roman-8
-    int spacing = 0;     // 0 fixed, 1 proportional
-    double pitch = 10;   // characters per inch
-    double height = 12;  // points
-    int posture = 0;
-    int weight = 0;
-    int typeface = 48; // the stick font
-    int fontId = -1;   // FI / FN: a PCL font by ID
+    fonts::FontRequest request = Stick();
+    int fontId = -1; // FI / FN
+    static fonts::FontRequest Stick() {
+        fonts::FontRequest r;
+        r.typeface = 48;
+        return r;
+    }
 };
 
 struct Interpreter::State {
@@ -66,6 +67,7 @@ struct Interpreter::State {
     bool frameKnown = false;
     double frameW = 0, frameH = 0; // the frame in plotter units, unturned
     int rotation = 0;
+    double dotsPerInch = 0; // ESC %2B/%3B: units are PCL dots; 0 = plotter units
     Matrix pluToPage;
     Point p1, p2;
     bool p1p2Set = false;
@@ -111,6 +113,7 @@ struct Interpreter::State {
     bool transparent = true;
     int symbol = 0; // SM character, 0 = off
     RasterOp op;
+    bool gridCentred = false; // PP1: pixels by their centres; PP0 at grid crossings
 
     // --- Polygons -----------------------------------------------------------------
     bool polygonMode = false;
@@ -120,6 +123,20 @@ struct Interpreter::State {
     size_t polygonLimit = 500000;
     Path pending; // pen-down lines not yet stroked, plotter units
     bool pendingAny = false;
+    // An arc or circle being drawn: adaptive line types fit it as a whole
+    // rather than chord by chord.
+    bool wholeCurve = false;
+    struct WholeCurve {
+        State& s;
+        explicit WholeCurve(State& st) : s(st) {
+            s.Flush();
+            s.wholeCurve = true;
+        }
+        ~WholeCurve() {
+            s.Flush();
+            s.wholeCurve = false;
+        }
+    };
 
     // --- Device -----------------------------------------------------------------------
     bool clipPushed = false;
@@ -142,7 +159,13 @@ struct Interpreter::State {
     uint8_t terminator = 0x03;
     bool terminatorPrinted = false;
     bool transparentData = false;
-    int charFill = 0; // CF: 0 solid, 1 edged, 2 filled with the fill type, 3 both
+    int charFill = 0;         // CF: 0 solid, 1 edged, 2 filled with the fill type, 3 both
+    bool bitmapFonts = false; // SB1: bitmap PCL fonts may label too
+    bool label16 = false;     // LM1: two bytes a character
+    int labelRow = 0;         // LM0 with a row: the high byte of every code
+    // DL characters of the stroke fonts, in their 6 x 8 cell.
+    std::map<uint32_t, std::vector<std::vector<Point>>> downloaded;
+    size_t downloadedPoints = 0;
     int edgePen = -1; // -1: the current pen
 
     // --- Methods ---------------------------------------------------------------------
@@ -160,6 +183,9 @@ struct Interpreter::State {
     void UpdateFrame();
     void DefaultP1P2();
     void UpdateScaling();
+    // Where the units of IP and unscaled coordinates go: plotter units, or
+    // PCL dots after ESC %2B/%3B.
+    Matrix NativeToPlu() const;
     void Execute(uint16_t code, const std::vector<double>& p);
     bool Streamed(uint16_t code) const;
     void PointPair(double x, double y);
@@ -207,6 +233,9 @@ struct Interpreter::State {
     };
     Cell CurrentCell() const;
     Point Direction() const;
+    void Download(const std::vector<double>& p);
+    // The arc font's advance for a code, in plotter units.
+    double ArcAdvance(uint32_t code, int font, const Cell& cell) const;
     void DrawSymbol();
     // toPlu maps the glyph's em space to plotter units.
     void DrawOutlineGlyph(Device& dev, const FontFace& face, uint32_t glyph, const Matrix& toPlu,

@@ -1,8 +1,10 @@
-// The stick font labels are drawn in. Each glyph is a list of strokes; a
+// The stroke fonts labels are drawn in. Each glyph is a list of strokes; a
 // stroke is a run of points, two characters each: x as a digit 0-6, y as a
 // letter, 'A' = -2 up to 'K' = 8 (so 'C' is the baseline, 'H' the x-height
-// and 'K' the cap height).
+// and 'K' the cap height; accents over capitals reach 'N').
 #include "Hpgl2.h"
+
+#include <cmath>
 
 namespace tarvik::hpgl2 {
 
@@ -106,24 +108,158 @@ const char* const kGlyphs[95] = {
     "0I1J2J4I5I6J",                     // ~
 };
 
-} // namespace
+// Accents at lowercase height; over capitals they go 3 units higher.
+const char* const kAccents[] = {
+    "2K4I",       // grave
+    "4K2I",       // acute
+    "1I3K5I",     // circumflex
+    "1I2J4I5J",   // tilde
+    "2J2I 4J4I",  // diaeresis
+    "2J3K4J3I2J", // ring
+    "1K3I5K",     // caron
+    "3C4B3A2A",   // cedilla (under the letter, never raised)
+    "6I0B",       // slash through o (through O: 6L0B)
+};
+enum Accent { Grave, Acute, Circumflex, Tilde, Diaeresis, Ring, Caron, Cedilla, Slash };
 
-std::vector<std::vector<Point>> StickGlyph(uint32_t code) {
-    std::vector<std::vector<Point>> strokes;
-    if (code < 32 || code > 126) return strokes;
+struct Composite {
+    uint16_t unicode;
+    char base;
+    Accent accent;
+};
+
+// Accented letters of the label symbol sets (Latin-1 and Roman-8): a base
+// letter and an accent. Dotless i under accents is handled below.
+constexpr Composite kComposites[] = {
+    {0xC0, 'A', Grave},      {0xC1, 'A', Acute},      {0xC2, 'A', Circumflex},
+    {0xC3, 'A', Tilde},      {0xC4, 'A', Diaeresis},  {0xC5, 'A', Ring},
+    {0xC7, 'C', Cedilla},    {0xC8, 'E', Grave},      {0xC9, 'E', Acute},
+    {0xCA, 'E', Circumflex}, {0xCB, 'E', Diaeresis},  {0xCC, 'I', Grave},
+    {0xCD, 'I', Acute},      {0xCE, 'I', Circumflex}, {0xCF, 'I', Diaeresis},
+    {0xD1, 'N', Tilde},      {0xD2, 'O', Grave},      {0xD3, 'O', Acute},
+    {0xD4, 'O', Circumflex}, {0xD5, 'O', Tilde},      {0xD6, 'O', Diaeresis},
+    {0xD8, 'O', Slash},      {0xD9, 'U', Grave},      {0xDA, 'U', Acute},
+    {0xDB, 'U', Circumflex}, {0xDC, 'U', Diaeresis},  {0xDD, 'Y', Acute},
+    {0xE0, 'a', Grave},      {0xE1, 'a', Acute},      {0xE2, 'a', Circumflex},
+    {0xE3, 'a', Tilde},      {0xE4, 'a', Diaeresis},  {0xE5, 'a', Ring},
+    {0xE7, 'c', Cedilla},    {0xE8, 'e', Grave},      {0xE9, 'e', Acute},
+    {0xEA, 'e', Circumflex}, {0xEB, 'e', Diaeresis},  {0xEC, 'i', Grave},
+    {0xED, 'i', Acute},      {0xEE, 'i', Circumflex}, {0xEF, 'i', Diaeresis},
+    {0xF1, 'n', Tilde},      {0xF2, 'o', Grave},      {0xF3, 'o', Acute},
+    {0xF4, 'o', Circumflex}, {0xF5, 'o', Tilde},      {0xF6, 'o', Diaeresis},
+    {0xF8, 'o', Slash},      {0xF9, 'u', Grave},      {0xFA, 'u', Acute},
+    {0xFB, 'u', Circumflex}, {0xFC, 'u', Diaeresis},  {0xFD, 'y', Acute},
+    {0xFF, 'y', Diaeresis},  {0x160, 'S', Caron},     {0x161, 's', Caron},
+    {0x178, 'Y', Diaeresis}, {0x17D, 'Z', Caron},     {0x17E, 'z', Caron},
+};
+
+struct Symbol {
+    uint16_t unicode;
+    const char* strokes;
+};
+
+// Other characters of those sets that labels commonly carry.
+constexpr Symbol kSymbols[] = {
+    {0xA1, "3K3J 3I3A"},                              // inverted !
+    {0xA2, "5G4H2H1G1E2D4D5E 3I3B"},                  // cent
+    {0xA3, "5J4K3K2J2D1C6C 0G4G"},                    // pound
+    {0xA5, "0K3G6K 3G3C 1F5F 1E5E"},                  // yen
+    {0xA7, "5J4K2K1J1I5F5E4D2D1E 1H5G"},              // section
+    {0xAB, "3H1F3D 6H4F6D"},                          // left guillemet
+    {0xAC, "0F6F6D"},                                 // not
+    {0xB0, "2K4K4I2I2K"},                             // degree
+    {0xB1, "3I3E 1G5G 1C5C"},                         // plus-minus
+    {0xB5, "0H0A 0D1C5C6D 6H6C"},                     // micro
+    {0xB7, "3F3E"},                                   // middle dot
+    {0xBB, "0H2F0D 3H5F3D"},                          // right guillemet
+    {0xBF, "6A5A1A0B0D3F3G 3I3J"},                    // inverted ?
+    {0xC6, "0C2K6K 1F5F 2K3C6C 3G5G"},                // AE
+    {0xD0, "1C1K4K6I6E4C1C 0G3G"},                    // Eth
+    {0xD7, "1H5D 1D5H"},                              // multiply
+    {0xDE, "0K0C 0I4I5H5F4E0E"},                      // Thorn
+    {0xDF, "0C0J1K4K5J5H3G5F5D4C2C"},                 // sharp s
+    {0xE6, "1H2H3G3D2C1C0D1F3F 3G4H5H6G6F3F 3D4C6C"}, // ae
+    {0xF0, "1J5H 6G6D5C1C0D0G1H6H"},                  // eth
+    {0xF7, "1F5F 3H3H 3D3D"},                         // divide
+    {0xFE, "0K0A 0G2H5H6G6D5C2C0E"},                  // thorn
+};
+
+void Parse(const char* p, double dy, std::vector<std::vector<Point>>& strokes) {
     std::vector<Point> run;
-    for (const char* p = kGlyphs[code - 32];;) {
+    for (;;) {
         if (*p == ' ' || *p == 0) {
-            if (run.size() > 1) strokes.push_back(run);
+            if (!run.empty()) {
+                // A single point is a dot: give it some length to show.
+                if (run.size() == 1) run.push_back({run[0].x, run[0].y - 0.4});
+                strokes.push_back(run);
+            }
             run.clear();
             if (*p == 0) break;
             ++p;
             continue;
         }
         if (!p[1]) break;
-        run.push_back({double(p[0] - '0'), double(p[1] - 'C')});
+        run.push_back({double(p[0] - '0'), double(p[1] - 'C') + dy});
         p += 2;
     }
+}
+
+// The arc font's curves: turns gentler than a right angle are rounded off,
+// corners of 90 degrees and more stay sharp.
+std::vector<Point> Rounded(const std::vector<Point>& run) {
+    if (run.size() < 3) return run;
+    std::vector<Point> out;
+    size_t n = run.size();
+    auto gentle = [&](size_t i) {
+        const Point& a = run[i - 1];
+        const Point& b = run[i];
+        const Point& c = run[i + 1];
+        double ux = b.x - a.x, uy = b.y - a.y, vx = c.x - b.x, vy = c.y - b.y;
+        double lu = std::hypot(ux, uy), lv = std::hypot(vx, vy);
+        if (lu == 0 || lv == 0) return false;
+        return (ux * vx + uy * vy) / (lu * lv) > 0.3; // a turn under ~72 degrees
+    };
+    for (size_t i = 0; i < n; ++i) {
+        bool inner = i > 0 && i + 1 < n;
+        if (!inner || !gentle(i)) {
+            out.push_back(run[i]);
+            continue;
+        }
+        // A quadratic curve from midway in to midway out, through the corner's pull.
+        Point a = run[i - 1], b = run[i], c = run[i + 1];
+        Point m0{(a.x + b.x) / 2, (a.y + b.y) / 2}, m1{(b.x + c.x) / 2, (b.y + c.y) / 2};
+        for (int k = 0; k <= 4; ++k) {
+            double t = k / 4.0, u = 1 - t;
+            out.push_back({u * u * m0.x + 2 * u * t * b.x + t * t * m1.x,
+                           u * u * m0.y + 2 * u * t * b.y + t * t * m1.y});
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::vector<std::vector<Point>> StrokeGlyph(uint32_t unicode, bool arc) {
+    std::vector<std::vector<Point>> strokes;
+    if (unicode >= 32 && unicode <= 126) {
+        Parse(kGlyphs[unicode - 32], 0, strokes);
+    } else {
+        for (const Composite& c : kComposites) {
+            if (c.unicode != unicode) continue;
+            bool capital = c.base >= 'A' && c.base <= 'Z';
+            // Accents replace the dot of i.
+            Parse(c.base == 'i' ? "3H3C" : kGlyphs[c.base - 32], 0, strokes);
+            if (c.accent == Slash)
+                Parse(capital ? "6L0B" : kAccents[Slash], 0, strokes);
+            else
+                Parse(kAccents[c.accent], capital && c.accent != Cedilla ? 3 : 0, strokes);
+            break;
+        }
+        for (const Symbol& s : kSymbols)
+            if (s.unicode == unicode) Parse(s.strokes, 0, strokes);
+    }
+    if (arc)
+        for (auto& run : strokes) run = Rounded(run);
     return strokes;
 }
 

@@ -79,6 +79,8 @@ bool ParseArguments(int argc, char** argv, Arguments& out, std::string& error) {
                 out.trace = true;
             } else if (std::strcmp(a, "-dTarvikJobPaper") == 0) {
                 out.jobPaper = true;
+            } else if (std::strcmp(a, "-dTarvikFit") == 0) {
+                out.fit = true;
             } else if (std::strncmp(a, "-sTarvikReport=", 15) == 0) {
                 out.reportPath = a + 15;
             } else if (std::strncmp(a, "-dTarvikPageLimit=", 18) == 0) {

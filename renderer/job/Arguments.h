@@ -18,6 +18,7 @@ struct Arguments {
     int64_t pageLimitBytes = -1;   // -dTarvikPageLimit=: page files of the job; -1 default
     int64_t diskReserveBytes = -1; // -dTarvikDiskReserve=: free space kept; -1 default
     bool jobPaper = false;         // -dTarvikJobPaper: pages sized by the job's own paper
+    bool fit = false;              // -dTarvikFit: pages larger than the sheet shrunk onto it
     int64_t operations = -1;       // -dTarvikBudget=: work budget of the job; -1 default
 };
 

@@ -137,6 +137,7 @@ int Run(int argc, char** argv) {
     options.outputPattern = args.outputPattern;
     options.verbose = args.verbose;
     options.jobPaper = args.jobPaper;
+    options.fit = args.fit;
     if (args.pageLimitBytes >= 0) options.limits.maxPageFileBytes = uint64_t(args.pageLimitBytes);
     if (args.diskReserveBytes >= 0) options.limits.diskReserveBytes = args.diskReserveBytes;
     // Large inputs may do more work; small ones cannot buy much by repetition.

@@ -7,10 +7,15 @@
 namespace tarvik::pcl5 {
 
 size_t Interpret(const uint8_t* data, size_t size, JobContext& job, bool& ok) {
-    // A new PCL 5 job after a UEL starts with only the permanent fonts.
+    // A new PCL 5 job after a UEL starts with only the permanent fonts,
+    // symbol sets, macros and patterns.
     job.SoftFonts().RemoveAll(true);
+    job.SoftFonts().SymbolSetControl(1, 0);
     Interpreter interpreter(job);
-    return interpreter.Run(data, size, ok);
+    interpreter.TakeKeptDownloads();
+    size_t used = interpreter.Run(data, size, ok);
+    interpreter.KeepPermanentDownloads();
+    return used;
 }
 
 bool InterpretOnPage(const uint8_t* data, size_t size, JobContext& job, const HostPage& host) {

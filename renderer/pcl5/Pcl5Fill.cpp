@@ -159,10 +159,10 @@ void Interpreter::FillRectCmd(const Token& t) {
     if (type < 0 || type > 5) return;
     int id = m_patternId;
     if (type == 5) type = m_currentPattern; // the current pattern of *v#T
-    // Clip to the logical page.
+    // Clip to the logical page, as the print direction turns it.
     double x0 = std::max(m_x, 0.0), y0 = std::max(m_y, -m_topMargin);
-    double x1 = std::min(m_x + m_rectWidth, LogicalWidth());
-    double y1 = std::min(m_y + m_rectHeight, LogicalLength() - m_topMargin);
+    double x1 = std::min(m_x + m_rectWidth, FrameWidth());
+    double y1 = std::min(m_y + m_rectHeight, FrameLength() - m_topMargin);
     if (!(x1 > x0 && y1 > y0)) return;
     Paint paint = FillPaint(type, id);
     if (paint.kind == Paint::Kind::None) return;
@@ -174,6 +174,16 @@ void Interpreter::FillRectCmd(const Token& t) {
     Matrix toDevice = dev->PageToDevice();
     Rect r = TransformRect({ToPage(x0, y0).x, ToPage(x0, y0).y, ToPage(x1, y1).x, ToPage(x1, y1).y},
                            toDevice);
+    if (!m_gridCentered) {
+        // Grid intersection (the default) inks the printer's dots on both
+        // edges: a fill is one dot wider and longer than its size, and
+        // neighbours overlap by a dot. Grid centred (*l1R) inks only the
+        // dots inside, so adjacent fills tile. The dot is the printer's,
+        // not the device pixel, so a coarse render does not fatten rules.
+        double dot = 72.0 / PrinterDpi();
+        r.x1 += std::hypot(toDevice.a, toDevice.b) * dot;
+        r.y1 += std::hypot(toDevice.c, toDevice.d) * dot;
+    }
     double dx0 = std::round(r.x0), dx1 = std::round(r.x1);
     double dy0 = std::round(r.y0), dy1 = std::round(r.y1);
     if (dx1 <= dx0) dx1 = dx0 + 1;

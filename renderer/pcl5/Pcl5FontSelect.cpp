@@ -89,7 +89,7 @@ const fonts::ActiveFont* Interpreter::CurrentFont() {
             // Activated afresh even when it is the same font: its characters
             // may have changed, and the active font keeps glyphs it looked up.
             if (auto soft = SoftFonts().Shared(m_text.fontId[i]))
-                font = m_fontSelector->Activate(soft, m_text.request[i]);
+                font = m_fontSelector->Activate(soft, m_text.request[i], &SoftFonts());
             else
                 m_text.fontId[i] = -1; // deleted: back to the characteristics
         }
@@ -121,38 +121,39 @@ void Interpreter::FontCharacteristicCmd(const Token& t) {
     int i = t.x == ')' ? 1 : 0;
     fonts::FontRequest& r = m_text.request[i];
     double v = t.value.number;
+    using C = fonts::Characteristic;
+    C c;
     switch (t.letter) {
     case 'P':
-        if (v != 0 && v != 1) return;
-        r.spacing = int(v);
+        c = C::Spacing;
         break;
     case 'H':
-        if (!(v > 0)) {
-            m_job.Warning("font pitch " + std::to_string(v) + " ignored");
-            return;
-        }
-        r.pitch = std::min(v, 576.0);
+        c = C::Pitch;
         break;
     case 'V':
-        if (!(v > 0)) {
-            m_job.Warning("font height " + std::to_string(v) + " ignored");
-            return;
-        }
+        c = C::Height;
         if (v > 999.75) m_job.Warning("font height " + std::to_string(v) + " limited to 999.75");
-        r.height = std::clamp(std::round(v * 4) / 4, 0.25, 999.75);
         break;
     case 'S':
-        r.style = std::clamp(t.value.Int(), 0, 32767);
+        c = C::Style;
         break;
     case 'B':
-        r.weight = std::clamp(t.value.Int(), -7, 7);
+        c = C::Weight;
         break;
     case 'T':
-        r.typeface = std::clamp(t.value.Int(), 0, 65535);
+        c = C::Typeface;
         break;
     default:
         return;
     }
+    if (!fonts::SetCharacteristic(r, c, v)) {
+        if (c == C::Pitch || c == C::Height)
+            m_job.Warning(std::string(c == C::Pitch ? "font pitch " : "font height ") +
+                          std::to_string(v) + " ignored");
+        return;
+    }
+    // PCL heights come in quarter points.
+    if (c == C::Height) r.height = std::round(r.height * 4) / 4;
     m_text.fontId[i] = -1;
     m_text.font[i] = nullptr;
 }

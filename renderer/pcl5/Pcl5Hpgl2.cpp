@@ -16,10 +16,10 @@ void Interpreter::LeaveHpgl2(int mode) {
     Point pen = m_gl->PenOnPage();
     m_gl->Leave();
     if (mode != 1 || !std::isfinite(pen.x) || !std::isfinite(pen.y)) return;
-    // The PCL cursor takes the pen's place.
-    Point origin = ToPage(0, 0);
-    SetX((pen.x - origin.x) * kUnitsPerPoint);
-    SetY((pen.y - origin.y) * kUnitsPerPoint);
+    // The PCL cursor takes the pen's place, seen from the print direction.
+    Point at = UnitsToPage().Inverse().Apply(pen);
+    SetX(at.x);
+    SetY(at.y);
 }
 
 hpgl2::Frame Interpreter::PlotFrame() const {
@@ -69,7 +69,9 @@ std::shared_ptr<const fonts::ActiveFont> Interpreter::LabelFont(const fonts::Fon
                                                                 int fontId) {
     if (!m_fontSelector) return nullptr;
     if (fontId >= 0)
-        if (auto soft = SoftFonts().Shared(fontId)) return m_fontSelector->Activate(soft, request);
+        if (auto soft = SoftFonts().Shared(fontId))
+            if (soft->Traits().scalable || !request.scalableOnly)
+                return m_fontSelector->Activate(soft, request, &SoftFonts());
     return m_fontSelector->Select(request, &SoftFonts());
 }
 
@@ -86,6 +88,12 @@ std::vector<Color> Interpreter::PclPalette() const {
     // black and white.
     if (m_plotFile && m_color.fixed) return {};
     return m_color.palette;
+}
+
+void Interpreter::SharePalette(const std::vector<Color>& palette) {
+    // A simple-colour palette cannot change; HP-GL/2 then keeps its pens.
+    if (m_color.fixed || palette.size() < 2) return;
+    m_color.palette = palette;
 }
 
 Paint Interpreter::PclPattern(int kind, int id, Color c) const {

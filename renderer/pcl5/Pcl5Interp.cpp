@@ -138,6 +138,7 @@ struct CommandTable {
         add('(', 'f', 'W', &I::DefineSymbolSetCmd);
         add('*', 'c', 'S', &I::SymbolSetControlCmd);
         add('&', 'n', 'W', &I::AlphanumericIdCmd);
+        add('&', 'c', 'T', &I::TextPathCmd);
         // Text and fonts.
         for (char x : {'(', ')'}) {
             for (char l : {'P', 'H', 'V', 'S', 'B', 'T'}) add(x, 's', l, &I::FontCharacteristicCmd);
@@ -296,15 +297,15 @@ double Interpreter::LogicalLength() const {
 }
 
 Point Interpreter::ToPage(double xu, double yu) const {
-    if (m_text.direction) {
-        Point l = FrameToLogical(xu, yu + m_topMargin, m_text.direction);
-        xu = l.x;
-        yu = l.y - m_topMargin;
-    }
+    Point l = FrameToLogical(xu, yu + m_topMargin, m_text.direction);
+    return LogicalToPage(l.x, l.y);
+}
+
+Point Interpreter::LogicalToPage(double xu, double yu) const {
     bool landscape = m_orientation & 1;
     double w = landscape ? m_setup.heightPt : m_setup.widthPt;
     double offset = (w * kUnitsPerPoint - LogicalWidth()) / 2;
-    Point p{(offset + xu) / kUnitsPerPoint, (m_topMargin + yu) / kUnitsPerPoint};
+    Point p{(offset + xu) / kUnitsPerPoint, yu / kUnitsPerPoint};
     if (m_registrationX != 0 || m_registrationY != 0) {
         Point dx = SheetDirection(false), dy = SheetDirection(true);
         p.x += (dx.x * m_registrationX + dy.x * m_registrationY) / kUnitsPerPoint;
@@ -336,7 +337,9 @@ void Interpreter::SetX(double xu) {
 void Interpreter::SetY(double yu) {
     if (!std::isfinite(yu)) return;
     // The cursor may not leave the logical page.
-    m_y = std::clamp(yu, -m_topMargin, FrameLength() - m_topMargin);
+    double y = std::clamp(yu, -m_topMargin, FrameLength() - m_topMargin);
+    if (m_underline.open && std::fabs(y - m_underline.y) > 0.5) FlushUnderline();
+    m_y = y;
 }
 
 Device* Interpreter::EnsurePage() {
@@ -494,7 +497,6 @@ void Interpreter::Escape(uint8_t c) {
 }
 
 void Interpreter::Control(uint8_t c) {
-    FlushUnderline();
     switch (c) {
     case 0x0d:
         CarriageReturn();
@@ -516,7 +518,7 @@ void Interpreter::Control(uint8_t c) {
     case 0x09: {
         SyncFont();
         double tab = m_hmi * 8;
-        if (tab > 0) SetX((std::floor((m_x - m_leftMargin) / tab) + 1) * tab + m_leftMargin);
+        if (tab > 0) MoveX((std::floor((m_x - m_leftMargin) / tab) + 1) * tab + m_leftMargin);
         break;
     }
     case 0x0e:
@@ -592,20 +594,20 @@ void Interpreter::TopMarginCmd(const Token& t) {
     double lines = t.value.number;
     if (lines < 0) return;
     double margin = lines * m_vmi;
-    if (margin > LogicalLength()) return;
+    if (margin > FrameLength()) return;
     m_topMargin = margin;
-    m_textLength = std::max(0.0, LogicalLength() - m_topMargin - 3600);
+    m_textLength = std::max(0.0, FrameLength() - m_topMargin - 3600);
 }
 
 void Interpreter::TextLengthCmd(const Token& t) {
     if (t.value.number < 0) return;
-    m_textLength = std::min(t.value.number * m_vmi, LogicalLength() - m_topMargin);
+    m_textLength = std::min(t.value.number * m_vmi, FrameLength() - m_topMargin);
 }
 
 void Interpreter::LeftMarginCmd(const Token& t) {
     SyncFont();
     double x = t.value.number * m_hmi;
-    if (x < 0 || x > LogicalWidth()) return;
+    if (x < 0 || x > FrameWidth()) return;
     m_leftMargin = x;
     if (m_x < m_leftMargin) m_x = m_leftMargin;
 }
@@ -614,7 +616,7 @@ void Interpreter::RightMarginCmd(const Token& t) {
     SyncFont();
     double x = (t.value.number + 1) * m_hmi;
     if (t.value.number < 0) return;
-    m_rightMargin = std::min(x, LogicalWidth());
+    m_rightMargin = std::min(x, FrameWidth());
 }
 
 void Interpreter::HmiCmd(const Token& t) {
@@ -681,7 +683,7 @@ double Target(const Value& v, double current, double scale) {
 
 void Interpreter::ColumnCmd(const Token& t) {
     SyncFont();
-    SetX(Target(t.value, m_x, m_hmi));
+    MoveX(Target(t.value, m_x, m_hmi));
 }
 
 void Interpreter::RowCmd(const Token& t) {
@@ -693,14 +695,14 @@ void Interpreter::RowCmd(const Token& t) {
 }
 
 void Interpreter::HorizontalDecipointsCmd(const Token& t) {
-    SetX(Target(t.value, m_x, 10));
+    MoveX(Target(t.value, m_x, 10));
 }
 void Interpreter::VerticalDecipointsCmd(const Token& t) {
     SetY(Target(t.value, m_y, 10));
 }
 
 void Interpreter::HorizontalUnitsCmd(const Token& t) {
-    SetX(Target(t.value, m_x, kUnitsPerInch / m_unit));
+    MoveX(Target(t.value, m_x, kUnitsPerInch / m_unit));
 }
 
 void Interpreter::VerticalUnitsCmd(const Token& t) {

@@ -100,12 +100,65 @@ struct Macro {
     bool permanent = false;
 };
 
-class Interpreter : private hpgl2::Host {
+// What a macro call or an overlay gives back when it ends: the modified
+// print environment, less the downloaded things (fonts, macros, patterns,
+// palettes kept by ID), which are global. The interpreter holds it as its
+// own state, so saving and restoring it is one copy.
+struct PrintEnvironment {
+    double m_topMargin = 3600; // units from the page top
+    double m_textLength = 0;   // units
+    double m_leftMargin = 0;   // units from the logical page's left edge
+    double m_rightMargin = -1; // units; < 0 = the logical page's right edge
+    double m_hmi = 720;        // units per column
+    double m_vmi = 1200;       // units per line
+    double m_unit = 300;       // PCL units per inch
+    int m_lineTermination = 0;
+    double m_x = 0, m_y = 0; // cursor, units
+    std::vector<Point> m_cursorStack;
+
+    TextState m_text;
+    // The font that last set the HMI, held so that its address cannot be
+    // reused by another font.
+    std::shared_ptr<const fonts::ActiveFont> m_hmiFont;
+
+    ColorState m_color;
+    Color m_foreground = kBlack;
+
+    // Print model.
+    double m_rectWidth = 0, m_rectHeight = 0; // units
+    int m_patternId = 0;
+    int m_currentPattern = 0; // *v#T: 0 solid, 1 white, 2 shading, 3 cross-hatch, 4 user
+    bool m_sourceTransparent = true;
+    bool m_patternTransparent = true;
+    bool m_patternFixed = false; // *p1R: patterns keep to the sheet
+    bool m_gridCentered = false; // *l1R
+    uint8_t m_rop = 252;
+    Point m_patternOrigin{0, 0};
+
+    PictureFrame m_frame;
+};
+
+// Raster settings that belong to the print environment.
+struct RasterSettings {
+    int resolution = 75;
+    int compression = 0;
+    int presentation = 3;
+    int sourceWidth = 0;                  // 0 = not set
+    int sourceHeight = 0;                 // 0 = not set
+    double destWidth = 0, destHeight = 0; // decipoints, 0 = not set
+};
+
+class Interpreter : private hpgl2::Host, private PrintEnvironment {
 public:
     explicit Interpreter(JobContext& job);
     ~Interpreter() override;
     // Runs to the end or a UEL; returns bytes consumed.
     size_t Run(const uint8_t* data, size_t size, bool& ok);
+    // Permanent macros and patterns outlive a UEL, as they outlive a reset:
+    // a part of the job takes those the parts before it kept and, when it
+    // ends, keeps its own permanent ones for the parts after it.
+    void TakeKeptDownloads();
+    void KeepPermanentDownloads();
     // Draws on the host's open page from now on (see InterpretOnPage).
     void AttachToHostPage(const HostPage& host);
     // Downloaded fonts by ID as selection sees them; the font-management
@@ -128,6 +181,9 @@ private:
     // Coordinates: PCL position (units, from the logical page's left edge and
     // the top margin) to page space (points).
     Point ToPage(double xu, double yu) const;
+    // The same from the orientation's logical page (units from its left edge
+    // and the page top), whatever the print direction.
+    Point LogicalToPage(double xu, double yu) const;
     // Page-space direction of the physical sheet's +x / +y (for rasters that
     // follow the physical page).
     Point SheetDirection(bool vertical) const;
@@ -149,6 +205,10 @@ private:
                    const Paint& paint);
     void PrintRun(const uint8_t* bytes, size_t count, PrintMode mode);
     void FlushUnderline();
+    // A horizontal cursor move (text, spaces, tabs, positioning): to the
+    // right it carries an enabled underline along.
+    void MoveX(double xu);
+    void ExtendUnderline(double from, double to);
     const fonts::ActiveFont* CurrentFont();
     void SyncFont() { CurrentFont(); }
     void LineFeed();
@@ -272,6 +332,10 @@ private:
     void ResetSoftFonts();
     void SelectFontById(int id, bool secondary);
     void CopyCurrentFont(int toId);
+    // The vertical-rotated text path (Pcl5TextPath.cpp).
+    void TextPathCmd(const Token& t);
+    bool TurnForPath(const fonts::ActiveFont& font, uint32_t code, const fonts::Glyph*& glyph,
+                     fonts::Glyph& vertical, double& advance, Matrix& turn) const;
     // Page features: macros, user patterns, the picture frame and the rest
     // of page control (Pcl5Macro.cpp, Pcl5Pattern.cpp, Pcl5PageControl.cpp).
 public:
@@ -310,6 +374,7 @@ private:
     Paint UserPaint(int id, Color ink) const;
     Matrix PatternToPage(double xdpi, double ydpi) const;
     void DeletePatterns(bool temporaryOnly);
+    int PrinterDpi() const; // PJL's RESOLUTION (75 dpi or finer), else 300
 
     void FrameWidthCmd(const Token& t);
     void FrameHeightCmd(const Token& t);
@@ -330,18 +395,8 @@ private:
     PageSetup m_setup;
     const PageSize* m_size = nullptr;
     int m_orientation = 0;
-    double m_topMargin = 3600;  // units from the page top
-    double m_textLength = 0;    // units
-    double m_leftMargin = 0;    // units from the logical page's left edge
-    double m_rightMargin = -1;  // units; < 0 = the logical page's right edge
-    double m_hmi = 720;         // units per column
-    double m_vmi = 1200;        // units per line
-    double m_unit = 300;        // PCL units per inch
     double m_registrationX = 0; // units, along the sheet
     double m_registrationY = 0;
-    int m_lineTermination = 0;
-    double m_x = 0, m_y = 0; // cursor, units
-    std::vector<Point> m_cursorStack;
     bool m_pageMarked = false;
     // Inside another language's page: no page starts, ends or size changes.
     bool m_onHostPage = false;
@@ -349,15 +404,15 @@ private:
     int m_pagesInJob = 0;
 
     // Text.
-    TextState m_text;
     std::unique_ptr<fonts::FontSelector> m_fontSelector;
+    // The underline being drawn: it runs from where it started across every
+    // rightward move on the line and is drawn once the line is left.
     struct Underline {
         bool open = false;
         double x0 = 0, x1 = 0, y = 0; // units
+        double below = 0, thick = 0;  // units; floating: the deepest font's
+        Paint paint;
     } m_underline;
-    // The font that last set the HMI, held so that its address cannot be
-    // reused by another font.
-    std::shared_ptr<const fonts::ActiveFont> m_hmiFont;
     std::vector<std::string> m_fontNotes; // substitutions already reported
 
     // Macros.
@@ -380,11 +435,7 @@ private:
     // User patterns, by ID.
     std::map<int, UserPattern> m_userPatterns;
     size_t m_patternBytes = 0;
-    bool m_patternFixed = false; // *p1R: patterns keep to the sheet
-    bool m_monochrome = false;   // &b1M: colours print as their gray
-    bool m_gridCentered = false; // *l1R
-
-    PictureFrame m_frame;
+    bool m_monochrome = false; // &b1M: colours print as their gray
 
     // HP-GL/2 (Pcl5Hpgl2.cpp): entering and leaving it, and the host side
     // of its interpreter.
@@ -397,6 +448,11 @@ private:
     std::vector<Color> PclPalette() const override;
     Paint PclPattern(int kind, int id, Color c) const override;
     bool SetPlotSize(double lengthPlu, double widthPlu) override;
+    void SharePalette(const std::vector<Color>& palette) override;
+    void ShareRasterOp(uint8_t rop3) override { m_rop = rop3; }
+    void SharePixelPlacement(bool gridCentred) override { m_gridCentered = gridCentred; }
+    bool PclGridCentred() const override { return m_gridCentered; }
+    double PclUnitsPerInch() const override { return m_unit; }
     std::shared_ptr<const fonts::ActiveFont> LabelFont(const fonts::FontRequest& request,
                                                        int fontId) override;
     std::unique_ptr<hpgl2::Interpreter> m_gl;
@@ -406,35 +462,18 @@ private:
     Point m_plotMedia{0, 0};
 
     // Colour.
-    ColorState m_color;
     std::vector<ColorState> m_paletteStack;
     // Palettes kept by ID, except the active one, which is m_color.
     std::map<int, ColorState> m_paletteStore;
     int m_activePaletteId = 0;
     int m_paletteControlId = 0;
     int m_component[3] = {0, 0, 0};
-    Color m_foreground = kBlack;
-
-    // Print model.
-    double m_rectWidth = 0, m_rectHeight = 0; // units
-    int m_patternId = 0;
-    int m_currentPattern = 0; // *v#T: 0 solid, 1 white, 2 shading, 3 cross-hatch, 4 user
-    bool m_sourceTransparent = true;
-    bool m_patternTransparent = true;
-    uint8_t m_rop = 252;
-    Point m_patternOrigin{0, 0};
 
     SoftFontCmdState m_soft;
 
     // Raster graphics.
-    struct Raster {
+    struct Raster : RasterSettings {
         bool active = false;
-        int resolution = 75;
-        int compression = 0;
-        int presentation = 3;
-        int sourceWidth = 0;                  // 0 = not set
-        int sourceHeight = 0;                 // 0 = not set
-        double destWidth = 0, destHeight = 0; // decipoints, 0 = not set
         bool scaled = false;
         double left = 0;               // units, the raster's left edge
         double top = 0;                // units, where the current image starts

@@ -3,6 +3,7 @@
 #include "Pcl5Interp.h"
 
 #include <algorithm>
+#include <set>
 
 namespace tarvik::pcl5 {
 
@@ -16,101 +17,23 @@ constexpr size_t kMaxMacros = 65536;
 
 } // namespace
 
-// What a call or an overlay gives back when it ends: the modified print
-// environment, less the downloaded things (fonts, macros, patterns,
-// palettes kept by ID), which are global.
 struct Interpreter::Environment {
-    double topMargin, textLength, leftMargin, rightMargin, hmi, vmi, unit;
-    int lineTermination;
-    double x, y;
-    std::vector<Point> cursorStack;
-    ColorState color;
-    Color foreground;
-    double rectWidth, rectHeight;
-    int patternId, currentPattern;
-    bool sourceTransparent, patternTransparent, patternFixed, gridCentered;
-    uint8_t rop;
-    Point patternOrigin;
-    PictureFrame frame;
-    int rasterResolution, rasterCompression, rasterPresentation;
-    int sourceWidth, sourceHeight;
-    double destWidth, destHeight;
-    TextState text;
-    std::shared_ptr<const fonts::ActiveFont> hmiFont;
+    PrintEnvironment print;
+    RasterSettings raster;
 };
 
 void Interpreter::SaveEnvironment(Environment& e) const {
-    e.topMargin = m_topMargin;
-    e.textLength = m_textLength;
-    e.leftMargin = m_leftMargin;
-    e.rightMargin = m_rightMargin;
-    e.hmi = m_hmi;
-    e.vmi = m_vmi;
-    e.unit = m_unit;
-    e.lineTermination = m_lineTermination;
-    e.x = m_x;
-    e.y = m_y;
-    e.cursorStack = m_cursorStack;
-    e.color = m_color;
-    e.foreground = m_foreground;
-    e.rectWidth = m_rectWidth;
-    e.rectHeight = m_rectHeight;
-    e.patternId = m_patternId;
-    e.currentPattern = m_currentPattern;
-    e.sourceTransparent = m_sourceTransparent;
-    e.patternTransparent = m_patternTransparent;
-    e.patternFixed = m_patternFixed;
-    e.gridCentered = m_gridCentered;
-    e.rop = m_rop;
-    e.patternOrigin = m_patternOrigin;
-    e.frame = m_frame;
-    e.rasterResolution = m_raster.resolution;
-    e.rasterCompression = m_raster.compression;
-    e.rasterPresentation = m_raster.presentation;
-    e.sourceWidth = m_raster.sourceWidth;
-    e.sourceHeight = m_raster.sourceHeight;
-    e.destWidth = m_raster.destWidth;
-    e.destHeight = m_raster.destHeight;
-    e.text = m_text;
-    e.hmiFont = m_hmiFont;
+    e = {*this, m_raster};
 }
 
 void Interpreter::RestoreEnvironment(const Environment& e) {
     if (m_raster.active) EndRaster();
-    m_topMargin = e.topMargin;
-    m_textLength = e.textLength;
-    m_leftMargin = e.leftMargin;
-    m_rightMargin = e.rightMargin;
-    m_hmi = e.hmi;
-    m_vmi = e.vmi;
-    m_unit = e.unit;
-    m_lineTermination = e.lineTermination;
+    FlushUnderline(); // a macro's underline ends with it
+    static_cast<PrintEnvironment&>(*this) = e.print;
+    static_cast<RasterSettings&>(m_raster) = e.raster;
     // The page may have changed size under the macro: keep the cursor on it.
-    SetX(e.x);
-    SetY(e.y);
-    m_cursorStack = e.cursorStack;
-    m_color = e.color;
-    m_foreground = e.foreground;
-    m_rectWidth = e.rectWidth;
-    m_rectHeight = e.rectHeight;
-    m_patternId = e.patternId;
-    m_currentPattern = e.currentPattern;
-    m_sourceTransparent = e.sourceTransparent;
-    m_patternTransparent = e.patternTransparent;
-    m_patternFixed = e.patternFixed;
-    m_gridCentered = e.gridCentered;
-    m_rop = e.rop;
-    m_patternOrigin = e.patternOrigin;
-    m_frame = e.frame;
-    m_raster.resolution = e.rasterResolution;
-    m_raster.compression = e.rasterCompression;
-    m_raster.presentation = e.rasterPresentation;
-    m_raster.sourceWidth = e.sourceWidth;
-    m_raster.sourceHeight = e.sourceHeight;
-    m_raster.destWidth = e.destWidth;
-    m_raster.destHeight = e.destHeight;
-    m_text = e.text;
-    m_hmiFont = e.hmiFont;
+    SetX(m_x);
+    SetY(m_y);
 }
 
 void Interpreter::DefaultPrintModel() {
@@ -176,6 +99,42 @@ void Interpreter::DeleteMacros(bool temporaryOnly) {
             ++it;
         }
     }
+}
+
+namespace {
+// What one PCL 5 part of a job hands the next (in the job's KeptDownloads).
+struct KeptDownloads {
+    std::map<std::string, Macro> macros;
+    std::map<int, UserPattern> patterns;
+};
+} // namespace
+
+void Interpreter::TakeKeptDownloads() {
+    auto kept = std::static_pointer_cast<KeptDownloads>(m_job.KeptDownloads());
+    m_job.KeptDownloads().reset();
+    if (!kept) return;
+    m_macros = std::move(kept->macros);
+    m_userPatterns = std::move(kept->patterns);
+    // Names share their macro's bytes: count each body once.
+    std::set<const void*> bodies;
+    m_macroBytes = 0;
+    for (const auto& [key, macro] : m_macros)
+        if (bodies.insert(macro.data.get()).second) m_macroBytes += macro.data->size();
+    m_patternBytes = 0;
+    for (const auto& [id, pattern] : m_userPatterns) m_patternBytes += pattern.pixels.size();
+}
+
+void Interpreter::KeepPermanentDownloads() {
+    DeleteMacros(true);
+    DeletePatterns(true);
+    if (m_macros.empty() && m_userPatterns.empty()) return;
+    auto kept = std::make_shared<KeptDownloads>();
+    kept->macros = std::move(m_macros);
+    kept->patterns = std::move(m_userPatterns);
+    m_macros.clear();
+    m_userPatterns.clear();
+    m_macroBytes = m_patternBytes = 0;
+    m_job.KeptDownloads() = std::move(kept);
 }
 
 void Interpreter::MacroControlCmd(const Token& t) {
@@ -304,11 +263,7 @@ void Interpreter::RunOverlay() {
     DefaultFrame();
     m_text = TextState{};
     m_text.request[0] = m_text.request[1] = DefaultFontRequest();
-    m_raster.resolution = 75;
-    m_raster.compression = 0;
-    m_raster.presentation = 3;
-    m_raster.sourceWidth = m_raster.sourceHeight = 0;
-    m_raster.destWidth = m_raster.destHeight = 0;
+    static_cast<RasterSettings&>(m_raster) = RasterSettings{};
     RunMacro(m_overlayKey, 2);
     m_inOverlay = false;
     RestoreEnvironment(saved);

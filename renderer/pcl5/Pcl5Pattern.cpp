@@ -17,6 +17,10 @@ int Be16u(const uint8_t* p) {
 
 } // namespace
 
+int Interpreter::PrinterDpi() const {
+    return m_job.Pjl().resolution >= 75 ? m_job.Pjl().resolution : 300;
+}
+
 void Interpreter::UserPatternCmd(const Token& t) {
     const auto& d = t.data;
     if (d.size() < kPatternHeader) {
@@ -39,7 +43,7 @@ void Interpreter::UserPatternCmd(const Token& t) {
     p.indexed = format == 1 || bits > 1;
     size_t header = kPatternHeader;
     // Without a resolution of their own, patterns are in the printer's dots.
-    int dpi = m_job.Pjl().resolution > 0 ? m_job.Pjl().resolution : 300;
+    int dpi = PrinterDpi();
     p.xdpi = p.ydpi = dpi;
     if (format == 20) {
         header = kResolutionHeader;
@@ -134,12 +138,18 @@ void Interpreter::PatternControlCmd(const Token& t) {
 }
 
 Matrix Interpreter::PatternToPage(double xdpi, double ydpi) const {
-    // Patterns follow the page's orientation unless *p1R fixed them to the
-    // sheet; either way they tile from the pattern reference point.
+    // Patterns are laid out on the logical page, so they always turn with
+    // the orientation; under *p0R (the default) they also turn with the
+    // print direction in force when they are drawn, as text and rasters
+    // do, while *p1R keeps them upright on the orientation's page. Either
+    // way they tile from the pattern reference point.
     Point ax{1, 0}, ay{0, 1};
-    if (m_patternFixed) {
-        ax = SheetDirection(false);
-        ay = SheetDirection(true);
+    if (!m_patternFixed && m_text.direction) {
+        Point o = FrameToLogical(0, 0, m_text.direction);
+        Point ex = FrameToLogical(1, 0, m_text.direction);
+        Point ey = FrameToLogical(0, 1, m_text.direction);
+        ax = {ex.x - o.x, ex.y - o.y};
+        ay = {ey.x - o.x, ey.y - o.y};
     }
     double sx = 72.0 / xdpi, sy = 72.0 / ydpi;
     return Matrix{ax.x * sx, ax.y * sx, ay.x * sy, ay.y * sy, m_patternOrigin.x, m_patternOrigin.y};

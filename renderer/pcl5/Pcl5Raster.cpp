@@ -109,8 +109,9 @@ void Interpreter::StartRaster(int mode) {
         r.width = r.sourceWidth;
     } else {
         // Without a source width a row spans the logical page from the left
-        // raster margin.
-        double span = std::max(0.0, LogicalWidth() - r.left);
+        // raster margin (turned with the print direction when it follows it).
+        double across = r.presentation == 0 ? FrameWidth() : LogicalWidth();
+        double span = std::max(0.0, across - r.left);
         r.width = std::max(1, int(std::ceil(span / r.pixelW)));
     }
     r.width = std::clamp(r.width, 1, m_job.Limit().maxImageDimension);
@@ -205,6 +206,12 @@ bool Interpreter::OpenImage() {
     bool rotated = r.presentation == 3 && (m_orientation != 0);
     Point ax = rotated ? SheetDirection(false) : Point{1, 0};
     Point ay = rotated ? SheetDirection(true) : Point{0, 1};
+    if (!rotated && r.presentation == 0 && m_text.direction) {
+        // Following the logical page, a raster turns with the print direction.
+        Matrix f = UnitsToPage();
+        ax = {f.a * kUnitsPerPoint, f.b * kUnitsPerPoint};
+        ay = {f.c * kUnitsPerPoint, f.d * kUnitsPerPoint};
+    }
 
     // Rows follow the cursor, which other commands may move between rows;
     // rotated rasters keep to their own row count.

@@ -58,7 +58,6 @@ void Interpreter::PrintRun(const uint8_t* bytes, size_t count, PrintMode mode) {
             PrintCode(b, mode, false, toPage, paint);
             if (b == 0x0d) {
                 // A carriage return prints and starts a new line.
-                FlushUnderline();
                 CarriageReturn();
                 LineFeed();
                 toPage = UnitsToPage();
@@ -76,7 +75,6 @@ void Interpreter::PrintRun(const uint8_t* bytes, size_t count, PrintMode mode) {
         if (twoByte && i < count) b = b << 8 | bytes[i++];
         PrintCode(b, mode, false, toPage, paint);
     }
-    FlushUnderline();
 }
 
 void Interpreter::PrintCode(uint32_t code, PrintMode mode, bool unicode, const Matrix& unitsToPage,
@@ -109,17 +107,22 @@ void Interpreter::PrintCode(uint32_t code, PrintMode mode, bool unicode, const M
         if (glyph && font->Proportional()) advance = font->AdvancePt(*glyph) * kUnitsPerPoint;
     }
     if (!std::isfinite(advance) || advance < 0) advance = 0;
+    fonts::Glyph verticalForm;
+    Matrix turn;
+    bool turned =
+        m_text.vertical && font && TurnForPath(*font, code, glyph, verticalForm, advance, turn);
 
     // A character that would cross the right margin wraps, unless the
     // cursor was placed beyond the margin on purpose.
     double right = RightMarginUnits();
     if (m_text.wrap && m_x + advance > right + 0.5 && m_x <= right && m_x > m_leftMargin) {
-        FlushUnderline();
         CarriageReturn();
         LineFeed();
     }
-    bool onPage = m_x < FrameWidth();
-    if (glyph && glyph->kind != fonts::Glyph::Kind::None && onPage &&
+    // Without wrap, text runs on past the margin to the logical page's edge;
+    // what crosses the edge is clipped there.
+    double width = FrameWidth();
+    if (glyph && glyph->kind != fonts::Glyph::Kind::None && m_x < width &&
         paint.kind != Paint::Kind::None) {
         if (Device* dev = EnsurePage()) {
             fonts::GlyphPlacement where;
@@ -128,55 +131,81 @@ void Interpreter::PrintCode(uint32_t code, PrintMode mode, bool unicode, const M
             where.textToPage = Matrix::Scale(kUnitsPerPoint, kUnitsPerPoint)
                                    .Then(Matrix::Translate(m_x, m_y))
                                    .Then(at);
+            if (turned) where.textToPage = turn.Then(where.textToPage);
             where.heightPt = font->HeightPt();
             where.cellWidth = advance / kUnitsPerPoint;
             double line = m_vmi / kUnitsPerPoint;
             where.cellHeight =
                 line >= font->HeightPt() * 0.5 && line <= font->HeightPt() * 2 ? line : 0;
+            bool crosses = m_x + advance > width + 0.5;
+            if (crosses) {
+                Path page;
+                page.Rectangle(0, -m_topMargin, width, FrameLength() - m_topMargin);
+                dev->PushClip();
+                dev->ClipPath(page, at, FillRule::NonZero, ClipOp::Intersect, ClipRegion::Interior);
+            }
             fonts::DrawGlyph(*dev, *glyph, where, paint, CurrentOp());
+            if (crosses) dev->PopClip();
         }
     }
-    if (m_text.underline >= 0 && onPage) {
-        if (!m_underline.open) {
-            m_underline.open = true;
-            m_underline.x0 = m_x;
-            m_underline.y = m_y;
+    if (m_text.underline >= 0) {
+        ExtendUnderline(m_x, m_x + advance);
+        // A floating underline lies as deep as the deepest font printed on
+        // the line asks.
+        if (m_text.underline == 3 && m_underline.open && font &&
+            font->Font().Traits().underlineDistance > 0) {
+            const fonts::FontTraits& t = font->Font().Traits();
+            double em = t.scalable ? font->HeightPt() * kUnitsPerPoint : kUnitsPerPoint;
+            if (t.underlineDistance * em > m_underline.below) {
+                m_underline.below = t.underlineDistance * em;
+                if (t.underlineThickness > 0) m_underline.thick = t.underlineThickness * em;
+            }
         }
-        m_underline.x1 = std::min(m_x + advance, FrameWidth());
     }
     SetX(m_x + advance);
     m_text.lastAdvance = advance;
 }
 
+void Interpreter::MoveX(double xu) {
+    if (!std::isfinite(xu)) return;
+    if (m_text.underline >= 0) ExtendUnderline(m_x, xu);
+    SetX(xu);
+}
+
+void Interpreter::ExtendUnderline(double from, double to) {
+    to = std::min(to, FrameWidth());
+    if (!(to > from)) return;
+    // A move that does not continue the open line (another line, or a jump
+    // past either end of it) ends that line and starts a new one.
+    Underline& u = m_underline;
+    if (u.open && (std::fabs(m_y - u.y) > 0.5 || from > u.x1 + 0.5 || from < u.x0 - 0.5))
+        FlushUnderline();
+    if (!u.open) {
+        // Fixed: five dots below the baseline, three thick. Floating: where
+        // the fonts printed on the line put it (PrintCode), else the same.
+        u = {true, from, to, m_y, 0, 3 * kDot, FillPaint(m_currentPattern, m_patternId)};
+        return;
+    }
+    u.x1 = std::max(u.x1, to);
+}
+
 void Interpreter::FlushUnderline() {
     if (!m_underline.open) return;
     m_underline.open = false;
-    if (!(m_underline.x1 > m_underline.x0)) return;
-    Paint paint = FillPaint(m_currentPattern, m_patternId);
-    if (paint.kind == Paint::Kind::None) return;
+    const Underline& u = m_underline;
+    if (!(u.x1 > u.x0) || u.paint.kind == Paint::Kind::None) return;
     Device* dev = EnsurePage();
     if (!dev) return;
-    // Five dots below the baseline, three thick; a floating underline
-    // follows the font's own distance where it gives one.
-    double below = 5 * kDot, thick = 3 * kDot;
-    const fonts::ActiveFont* font = m_text.font[m_text.active].get();
-    if (m_text.underline == 3 && font && font->Font().Traits().underlineDistance > 0) {
-        const fonts::FontTraits& t = font->Font().Traits();
-        double em = t.scalable ? font->HeightPt() * kUnitsPerPoint : kUnitsPerPoint;
-        below = t.underlineDistance * em;
-        if (t.underlineThickness > 0) thick = t.underlineThickness * em;
-    }
     Matrix toDevice = UnitsToPage().Then(dev->PageToDevice());
-    Rect r = TransformRect(
-        {m_underline.x0, m_underline.y + below, m_underline.x1, m_underline.y + below + thick},
-        toDevice);
+    double below = u.below > 0 ? u.below : 5 * kDot;
+    Rect r = TransformRect({u.x0, u.y + below, u.x1, u.y + below + u.thick}, toDevice);
     double x0 = std::round(r.x0), x1 = std::round(r.x1), y0 = std::round(r.y0),
            y1 = std::round(r.y1);
     if (x1 <= x0) x1 = x0 + 1;
     if (y1 <= y0) y1 = y0 + 1;
     Path path;
     path.Rectangle(x0, y0, x1, y1);
-    dev->FillPath(path, dev->PageToDevice().Inverse(), FillRule::NonZero, paint, CurrentOp());
+    dev->FillPath(path, dev->PageToDevice().Inverse(), FillRule::NonZero, u.paint, CurrentOp());
 }
 
 void Interpreter::CarriageReturn() {
@@ -241,11 +270,25 @@ void Interpreter::PrintDirectionCmd(const Token& t) {
     int d = t.value.Int();
     if (t.value.number != d || (d != 0 && d != 90 && d != 180 && d != 270)) return;
     if (d == m_text.direction) return;
+    if (m_raster.active) EndRaster();
     FlushUnderline();
-    // The cursor stays where it is on the page, seen from the new frame.
-    Point l = FrameToLogical(m_x, m_y + m_topMargin, m_text.direction);
-    Point f = LogicalToFrame(l.x, l.y, d);
+    // The cursor stays where it is on the page, and so do the edges of the
+    // text area: the left margin of one direction is the top margin of the
+    // next one turned 90 degrees.
+    int old = m_text.direction;
+    Point cursor = FrameToLogical(m_x, m_y + m_topMargin, old);
+    double right = m_rightMargin < 0 ? FrameWidth() : m_rightMargin;
+    double bottom = m_textLength > 0 ? m_topMargin + m_textLength : FrameLength();
+    Point a = FrameToLogical(m_leftMargin, m_topMargin, old);
+    Point b = FrameToLogical(right, bottom, old);
     m_text.direction = d;
+    Point na = LogicalToFrame(a.x, a.y, d), nb = LogicalToFrame(b.x, b.y, d);
+    m_leftMargin = std::min(na.x, nb.x);
+    right = std::max(na.x, nb.x);
+    m_rightMargin = right >= FrameWidth() - 0.5 ? -1 : right;
+    m_topMargin = std::min(na.y, nb.y);
+    m_textLength = std::max(na.y, nb.y) - m_topMargin;
+    Point f = LogicalToFrame(cursor.x, cursor.y, d);
     SetX(f.x);
     SetY(f.y - m_topMargin);
 }

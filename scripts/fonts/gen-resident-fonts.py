@@ -167,6 +167,11 @@ PS_FONTS = [
 ]
 
 
+# The printer's Line Printer face is an even-stroked sans, not Courier's
+# hairline serifs: a monospaced sans condensed to its pitch looks closer.
+LP_FACE = "LiberationMono"
+
+
 def read_groff(path, lj4, by_code=None):
     """Unicode -> advance in ems, plus the header values. by_code: a code ->
     Unicode table for a face whose glyph names say nothing (Zapf Dingbats)."""
@@ -202,7 +207,9 @@ def read_groff(path, lj4, by_code=None):
             s = bytes([int(m.group(2))]).decode(ANNOTATION_CODECS[m.group(1)], errors="ignore")
             cp = ord(s) if len(s) == 1 else None
         if by_code is not None:
-            cp = by_code.get(int(cols[3]))
+            # The LaserJet descriptions give the code in their comment.
+            code = int(m.group(2)) if lj4 and m else int(cols[3])
+            cp = by_code.get(code)
         elif not lj4 and len(cols) >= 5:
             cp = glyphnames.ps_to_unicode(cols[4])
         byname = glyphnames.groff_to_unicode(name)
@@ -226,7 +233,7 @@ def symbol_table(value):
     """code -> Unicode of a generated symbol set (for the coded faces)."""
     here = os.path.dirname(os.path.abspath(__file__))
     inc = os.path.join(here, "../../renderer/fonts/SymbolSetTables.inc")
-    sid = {PS_MATH_5M: "5M", DINGBATS_14L: "14L"}[value]
+    sid = {PS_MATH_5M: "5M", DINGBATS_14L: "14L", WINGDINGS_579L: "579L"}[value]
     text = open(inc).read()
     m = re.search(r"kMap%s\[256\] = \{(.*?)\};" % sid, text, re.S)
     codes = [int(x, 16) for x in re.findall(r"0x[0-9A-F]+", m.group(1))]
@@ -303,7 +310,12 @@ def main():
     args = ap.parse_args()
     fonts = []  # dicts
     for file, name, kind, twin in LJ4_FONTS:
-        header, widths = read_groff(os.path.join(LJ4, file), True)
+        # Wingdings leaves many pictures unnamed: take them by code, as the
+        # symbol set lays them out.
+        by_code = None
+        if file == "WINGDINGS":
+            by_code = {c: u for u, c in symbol_table(WINGDINGS_579L).items()}
+        header, widths = read_groff(os.path.join(LJ4, file), True, by_code)
         typeface = int(header["pcltypeface"])
         weight, style = int(header["pclweight"]), int(header["pclstyle"])
         prop = header["pclproportional"] == "1"
@@ -320,7 +332,7 @@ def main():
     # character set.
     lp = dict(fonts[0])
     lp.update(name="Line Printer", typeface=0, weight=0, style=0, scalable=False, pitch=16.67,
-              height=8.5, src="fixed pitch")
+              height=8.5, src="fixed pitch", twin=LP_FACE)
     lp["widths"] = {u: 72 / 16.67 / 8.5 for u in fonts[0]["widths"]}
     fonts.append(lp)
     for file, name, typeface, weight, style, symset, twin in PS_FONTS:
@@ -352,7 +364,7 @@ def main():
         if fallback == face:
             fallback = None
         r = compare(f["widths"], Face.get(face))
-        items = sorted((u, w) for u, w in f["widths"].items() if u <= 0xFFFF)
+        items = sorted(f["widths"].items())
         out.append(f"const Advance kAdvances{i}[] = {{ // {f['name']}")
         row = []
         for u, w in items:

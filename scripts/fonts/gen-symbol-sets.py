@@ -10,7 +10,10 @@ Sources, all public mapping data:
     each glyph in one of the printer's sets, e.g. "(7J 217)": these place the
     printer's own characters and check the codec-based sets;
   - groff's PostScript Symbol font description (the Symbol encoding), the
-    Adobe Standard encoding and the Zapf Dingbats code layout.
+    Adobe Standard encoding and the Zapf Dingbats code layout;
+  - IBM's code page 1058 (PC-8 D/N), the published conversion table between
+    Ventura International and its PCL form, and Unicode's Wingdings source
+    mapping (scripts/fonts/wingdings-unicode.txt).
 Sets with no complete public table are built from their nearest relative and
 listed as approximations in APPROXIMATE below.
 
@@ -188,6 +191,41 @@ def lj4_font_set(fontfile):
     return t
 
 
+def wingdings():
+    """The printer's Wingdings set: groff's named glyphs (drawn by the stand-in
+    face), the codes groff leaves unnamed from Unicode's own Wingdings source
+    mapping."""
+    t = lj4_font_set("WINGDINGS")
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "wingdings-unicode.txt")
+    for line in open(path):
+        if line.startswith("#") or not line.strip():
+            continue
+        code, cp = (int(x, 16) for x in line.split())
+        if t[code] == NO:
+            t[code] = cp
+    return t
+
+
+# IBM's code page 1058 is its table of the printer's PC-8 Danish/Norwegian set:
+# code page 437 with these characters changed. (Where IBM only names another
+# glyph identity for the same shape, e.g. beta for sharp s at 0xE1, the PC-8
+# reading is kept.) DEL prints the house, as in PC-8.
+PC8_DN = {0x9B: 0xF8, 0x9D: 0xD8, 0x9E: 0x13F, 0x9F: 0x140, 0xA6: 0xF5, 0xA7: 0xD5, 0xA9: 0xE3,
+          0xAA: 0xC3, 0xAB: 0x2113, 0xAC: 0x149, 0xAE: 0xB3, 0xAF: 0xA4}
+
+
+def ventura_international(roman8):
+    """Ventura International (13J) is Roman-8's layout; the published
+    conversion from Ventura's own encoding places its extra characters over
+    Roman-8's Thorn/thorn/middle dot/micro and leaves six Roman-8 codes
+    empty. Codes whose Ventura character no public table names keep
+    Roman-8's (listed in APPROXIMATE)."""
+    t = with_changes(roman8, {0xF0: 0x152, 0xF1: 0x153, 0xF2: 0xAE, 0xF3: 0xA9})
+    for code in (0xAF, 0xE3, 0xE4, 0xF7, 0xF8, 0xFE):
+        t[code] = NO
+    return t
+
+
 def overlay(t, facts):
     t = list(t)
     for code, cp in facts.items():
@@ -205,17 +243,15 @@ def with_changes(t, changes):
 
 APPROXIMATE = {
     "1U": "HP Legal: ISO 6 ASCII (the legal symbols' positions have no public table at hand)",
-    "9U": "Windows 3.0 Latin 1: ISO 8859-1 with the quotes of Windows 3.1 at 145/146",
-    "11U": "PC-8 D/N: CP865 corrected by the printer's own codes groff lists",
     "9T": "PC-8 Turkish: CP857",
-    "7J": "Desktop: ASCII plus the codes groff lists for it (incomplete)",
-    "6J": "Microsoft Publishing: ASCII plus the codes groff lists for it (incomplete)",
-    "8M": "Math-8: ASCII plus the codes groff lists for it (incomplete)",
+    "7J": "Desktop: ASCII only (no public table of its upper half found)",
+    "6J": "Microsoft Publishing: ASCII only (no public table of its upper half found)",
+    "8M": "Math-8: ASCII only (no public table of its upper half found)",
     "15U": "Pi Font: the codes groff lists for it (incomplete)",
-    "13J": "Ventura International: Roman-8, which it is based on, plus the codes groff lists",
+    "13J": "Ventura International: codes 0xA0, 0xA8-0xAC, 0xB0-0xB2, 0xF5, 0xF6, 0xFC, 0xFF keep "
+           "Roman-8's characters (no public table names Ventura's there)",
     "14J": "Ventura US: Adobe Standard",
     "6M": "Ventura Math: the Symbol encoding (PS Math)",
-    "579L": "Wingdings: the codes groff names (unnamed pictures are undefined)",
 }
 
 
@@ -266,9 +302,11 @@ def build():
         ("2U", "ISO 2: IRV", "Text", with_changes(ascii_table(), {0x24: 0xA4, 0x7E: 0x203E})),
         ("4U", "Roman-9", "Text", with_changes(roman8, {0xBA: 0x20AC})),
         ("8U", "Roman-8", "Text", roman8),
+        # Windows 3.0's code page 1252 was ISO 8859-1 plus the single quotes;
+        # the rest of 0x80-0x9F came with Windows 3.1.
         ("9U", "Windows 3.0 Latin 1", "Text", with_changes(latin1, {0x91: 0x2018, 0x92: 0x2019})),
         ("10U", "PC-8", "Text", overlay(pc8("cp437"), a.get("10U", {}))),
-        ("11U", "PC-8 D/N", "Text", overlay(pc8("cp865"), a.get("11U", {}))),
+        ("11U", "PC-8 D/N", "Text", with_changes(pc8("cp437"), PC8_DN)),
         ("12U", "PC-850", "Text", pc8("cp850")),
         ("17U", "PC-852", "Text", pc8("cp852")),
         ("26U", "PC-775", "Text", pc8("cp775")),
@@ -284,20 +322,21 @@ def build():
         ("6J", "Microsoft Publishing", "Text", overlay(ascii_table(), a.get("6J", {}))),
         ("10J", "PS Text", "Text", ps_standard()),
         ("12J", "MC Text", "Text", overlay(from_codec("mac_roman"), a.get("12J", {}))),
-        ("13J", "Ventura International", "Text", overlay(roman8, a.get("13J", {}))),
+        ("13J", "Ventura International", "Text",
+         overlay(ventura_international(roman8), a.get("13J", {}))),
         ("14J", "Ventura US", "Text", ps_standard()),
         ("5M", "PS Math", "Symbol", ps_math),
         ("6M", "Ventura Math", "Symbol", ps_math),
         ("8M", "Math-8", "Symbol", overlay(ascii_table(), a.get("8M", {}))),
         ("15U", "Pi Font", "Symbol", overlay([NO] * 32 + [0x20] + [NO] * 223, a.get("15U", {}))),
         ("19M", "Symbol", "Symbol", symbol),
-        ("579L", "Wingdings", "Dingbat", lj4_font_set("WINGDINGS")),
+        ("579L", "Wingdings", "Dingbat", wingdings()),
         ("14L", "ITC Zapf Dingbats", "Dingbat", zapf_dingbats()),
         ("18N", "Unicode", "Text", None),
     ]
     # The codec-built sets must agree with what the printer's fonts say.
     for sid, name, kind, t in sets:
-        if sid in ("10U", "19U", "9E", "5T") and t is not None:
+        if sid in ("10U", "11U", "19U", "9E", "5T") and t is not None:
             for code, cp in a.get(sid, {}).items():
                 if code >= 32 and t[code] != cp:
                     print(f"warning: {sid} code {code}: table U+{t[code]:04X}, printer U+{cp:04X}",
@@ -312,7 +351,7 @@ def main():
     for sid, name, kind, t in sets:
         if t is None:
             continue
-        out.append(f"const uint16_t kMap{sid}[256] = {{")
+        out.append(f"const char32_t kMap{sid}[256] = {{")
         for row in range(0, 256, 8):
             out.append("    " + ", ".join(f"0x{c:04X}" for c in t[row:row + 8]) + ",")
         out.append("};")

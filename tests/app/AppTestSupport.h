@@ -42,6 +42,7 @@ public:
         : CConvertDlg(renderer, nullptr, api) {}
 
     bool realDialogs = false; // use the platform dialogs after all
+    bool realOpener = false;  // also hand opened paths to the desktop
     QList<QByteArray> filesToChoose;
     QByteArray folderToChoose;
     QList<QByteArray> chooseFilesStarts;
@@ -70,7 +71,10 @@ protected:
         folderCaptions.append(caption);
         return folderToChoose;
     }
-    void OpenWithDesktop(const QByteArray& path) override { opened.append(path); }
+    void OpenWithDesktop(const QByteArray& path) override {
+        opened.append(path);
+        if (realOpener) CConvertDlg::OpenWithDesktop(path);
+    }
     using CConvertDlg::ChooseFolder;
     void ShowRendererFailed() override { ++rendererFailedShown; }
     bool AskStopAndQuit() override {

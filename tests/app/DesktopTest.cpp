@@ -6,6 +6,8 @@
 #include "PagePreview.h"
 #include "StartUp.h"
 
+#include <QAction>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -150,6 +152,59 @@ private slots:
         QCOMPARE(PageFolders(), QStringList());
     }
 
+    void largerViewRendersThePageAgainAndStopsWhenClosed() {
+        Open();
+        // Pages of the canvas size, so a render at the view's size is larger
+        // than the preview's page.
+        const QByteArray job = Job("view.pcl", "pages 2\nsize page\nsleep 300\n");
+        m_dlg->AddArguments({job});
+        QTRY_COMPARE_WITH_TIMEOUT(Preview()->PageTiles(), 2, 10000);
+        QTRY_VERIFY(!Preview()->IsBusy());
+        const QStringList cached = PageFolders();
+        QCOMPARE(cached.size(), 1);
+
+        QString status;
+        QSize page;
+        WhenModalShows([&](QWidget* view) {
+            auto* text = view->findChild<QLabel*>(QStringLiteral("pageViewStatus"));
+            QTRY_VERIFY_WITH_TIMEOUT(text->text().startsWith("Rendered at"), 10000);
+            status = text->text();
+            page = view->findChild<QLabel*>(QStringLiteral("pageViewImage"))->pixmap().size();
+            view->close();
+        });
+        Preview()->ShowLarge(1);
+        const int dpi = status.section(QLatin1Char(' '), 2, 2).toInt();
+        QVERIFY2(dpi > CPagePreview::kDpi && dpi <= CPagePreview::kMaxViewDpi, qPrintable(status));
+        QCOMPARE(page, QSize(int(8.27 * dpi), int(11.69 * dpi)));
+        // Its page folder goes once the page is read; the cache's stays.
+        QTRY_COMPARE(PageFolders(), cached);
+
+        // Closed before the page came: that render ends early and leaves
+        // nothing behind.
+        WriteFile(job, "pages 2\nsize page\nsleep 1500\n");
+        Preview()->ShowInput(job);
+        QTRY_COMPARE_WITH_TIMEOUT(Preview()->PageTiles(), 2, 10000);
+        QTRY_VERIFY(!Preview()->IsBusy());
+        const QStringList both = PageFolders();
+        QCOMPARE(both.size(), 2);
+        QElapsedTimer clock;
+        qint64 closedAt = -1;
+        WhenModalShows([&](QWidget* view) {
+            // Closed once the render has made its folder, well inside its sleep.
+            QTRY_COMPARE(PageFolders().size(), 3);
+            status = view->findChild<QLabel*>(QStringLiteral("pageViewStatus"))->text();
+            closedAt = clock.elapsed();
+            view->close();
+        });
+        clock.start();
+        Preview()->ShowLarge(0);
+        QVERIFY(status.startsWith("Rendering the page at"));
+        QVERIFY(closedAt >= 0 && clock.elapsed() - closedAt < 500); // no wait for the render
+        // The render's folder is moved away at once, so its next page fails.
+        QTRY_VERIFY_WITH_TIMEOUT(PageFolders().filter("-cancelled").size() == 1, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(PageFolders(), both, 5000);
+    }
+
     void rowOutcomesAreExplained() {
         Open();
         const QByteArray a = Job("a.pcl", "pages 1\n");
@@ -217,6 +272,49 @@ private slots:
         m_dlg->SetPageProgress(1, 1, 2);
         m_dlg->EnableControls(true);
         QCOMPARE(pageLabel->text(), QString());
+    }
+
+    void openFailuresAreExplained() {
+        Open();
+        // No desktop program to open anything with.
+        m_dlg->realOpener = true;
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", m_home->NewFolder("no-programs"));
+        const QByteArray job = Job("open me.pcl", "pages 1\n");
+        m_dlg->AddArguments({job});
+        m_dlg->SelectOnlyItem(0);
+        m_dlg->Find<QAction>("actionViewOriginal")->trigger();
+        m_dlg->OnHelp();
+        const QByteArray out = m_home->home() + "/later/out/";
+        m_dlg->Find<QComboBox>("modeList")->setCurrentIndex(1);
+        m_dlg->OnOutputModeChanged();
+        m_dlg->folderToChoose = out;
+        m_dlg->OnBrowse();
+        m_dlg->Find<QPushButton>("exploreButton")->click();
+        QVERIFY(QDir().mkpath(QString::fromUtf8(out)));
+        m_dlg->Find<QPushButton>("exploreButton")->click();
+        // A finished row whose output folder has gone since.
+        std::thread worker([&] {
+            varnel::RowReport done;
+            done.status = "Succeed";
+            done.outputs = {(m_home->home() + "/gone/open me.png").toStdString()};
+            m_dlg->SetRowStatus(0, "Succeed");
+            m_dlg->RowFinished(0, done);
+        });
+        QTRY_VERIFY(m_dlg->ListModel()->RowOutcome(0));
+        worker.join();
+        QTRY_VERIFY(m_dlg->Find<QPushButton>("openOutputButton")->isEnabled());
+        m_dlg->Find<QPushButton>("openOutputButton")->click();
+        qputenv("PATH", path);
+
+        const QStringList& m = m_dlg->messages;
+        QCOMPARE(m.size(), 5);
+        QVERIFY2(m[0].contains("open me.pcl") && m[0].contains("no program"), qPrintable(m[0]));
+        QVERIFY2(m[1].contains("help.html") && m[1].contains("no program"), qPrintable(m[1]));
+        QVERIFY2(m[2].contains("later/out") && m[2].contains("does not exist yet"),
+                 qPrintable(m[2]));
+        QVERIFY2(m[3].contains("later/out") && m[3].contains("no program"), qPrintable(m[3]));
+        QVERIFY2(m[4].contains("/gone/") && m[4].contains("is gone"), qPrintable(m[4]));
     }
 
     void typedFolderCheckedStopAndQuitAskedLayoutRemembered() {

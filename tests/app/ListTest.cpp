@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -39,6 +40,18 @@ class ListTest : public QObject {
                   Qt::MouseButton button = Qt::LeftButton) {
         QRect r = List()->visualRect(List()->model()->index(row, 0));
         QTest::mouseClick(List()->viewport(), button, mods, r.center());
+    }
+    void ClickHeader(int column) {
+        QHeaderView* header = List()->horizontalHeader();
+        const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                        header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+    }
+    QStringList Names() {
+        QStringList names;
+        for (int row = 0; row < m_dlg->RowCount(); ++row)
+            names << QFileInfo(QFile::decodeName(m_dlg->ListModel()->Path(row))).fileName();
+        return names;
     }
     void Drop(const QByteArray& uriList) {
         auto* mime = new QMimeData;
@@ -308,6 +321,41 @@ private slots:
         m_dlg->folderToChoose.clear(); // cancelled
         m_dlg->Find<QToolButton>("addFolderButton")->click();
         QCOMPARE(m_dlg->RowCount(), 3);
+    }
+
+    void headerClicksSortRowsAndKeepTheSelection() {
+        // Sizes whose texts sort otherwise: 9 KB, 10 KB, 100 KB.
+        const QByteArray folder = m_home->NewFolder("sorting");
+        WriteFile(folder + "/b.pcl", QByteArray(9 * 1024, 'x'));
+        WriteFile(folder + "/C.pcl", QByteArray(100 * 1024, 'x'));
+        WriteFile(folder + "/a.pcl", QByteArray(10 * 1024, 'x'));
+        m_dlg->filesToChoose = {folder + "/b.pcl", folder + "/C.pcl", folder + "/a.pcl"};
+        m_dlg->OnAddFiles();
+        ClickRow(0);
+
+        ClickHeader(CInputListModel::ColSize);
+        QCOMPARE(Names(), QStringList({"b.pcl", "a.pcl", "C.pcl"}));
+        ClickHeader(CInputListModel::ColSize);
+        QCOMPARE(Names(), QStringList({"C.pcl", "a.pcl", "b.pcl"}));
+        QCOMPARE(m_dlg->SelectedRows(), QList<int>{2}); // b.pcl, wherever it went
+        ClickHeader(CInputListModel::ColFiles);
+        QCOMPARE(Names(), QStringList({"a.pcl", "b.pcl", "C.pcl"}));
+
+        // Equal statuses keep their order.
+        m_dlg->SetRowStatus(0, "Succeed");
+        m_dlg->SetRowStatus(1, "Failed");
+        m_dlg->SetRowStatus(2, "Succeed");
+        ClickHeader(CInputListModel::ColStatus);
+        QCOMPARE(Names(), QStringList({"b.pcl", "a.pcl", "C.pcl"}));
+
+        // During a run rows are addressed by position: clicks sort nothing.
+        m_dlg->EnableControls(false);
+        ClickHeader(CInputListModel::ColSize);
+        QCOMPARE(Names(), QStringList({"b.pcl", "a.pcl", "C.pcl"}));
+        m_dlg->EnableControls(true);
+        ClickHeader(CInputListModel::ColSize);
+        QCOMPARE(Names().first(), QStringLiteral("b.pcl"));
+        QCOMPARE(Names().last(), QStringLiteral("C.pcl"));
     }
 };
 

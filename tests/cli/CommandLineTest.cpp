@@ -265,3 +265,27 @@ TEST(BatchReportTest, RowsComeInInputOrderAndFailuresAreNeverSilent) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(BatchReportTest, TheTimeLeftFollowsPagesNotFiles) {
+    // A 10 kB file of one page is done; a 600 kB file has rendered 30 pages.
+    FileHeadway small{10'000, 1, 1, 1, true};
+    FileHeadway large{600'000, 30, 0, -1, false};
+    EXPECT_FALSE(BatchHeadway({large}).known); // no count to go by yet
+    Headway h = BatchHeadway({small, large});
+    EXPECT_TRUE(h.known);
+    EXPECT_EQ(h.pages, 31);
+    // The large one is expected to hold 60 pages, by size: a quarter is done.
+    EXPECT_DOUBLE_EQ(h.done, 2 + 30);
+    EXPECT_DOUBLE_EQ(h.total, 2 + 120);
+    // Rendered, with 40 selected pages, 10 of them converted.
+    large.rendered = 60;
+    large.pages = 40;
+    large.converted = 10;
+    h = BatchHeadway({small, large, FileHeadway{20'000, 0, 0, -1, false}});
+    EXPECT_DOUBLE_EQ(h.done, 2 + 60 + 10);
+    EXPECT_DOUBLE_EQ(h.total, 2 + 100 + 2 * (20'000 * 61.0 / 610'000));
+}
+
+} // namespace

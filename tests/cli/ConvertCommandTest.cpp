@@ -16,10 +16,12 @@
 #include <fcntl.h>
 #include <functional>
 #include <map>
+#include <pty.h>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -52,6 +54,17 @@ std::string Slurp(const std::string& path) {
     return s.str();
 }
 
+// Width and height of a BMP file (0x0 when it is none).
+std::pair<int, int> BmpSize(const std::string& path) {
+    const std::string bmp = Slurp(path);
+    if (bmp.size() < 26 || bmp.compare(0, 2, "BM") != 0) return {0, 0};
+    auto le32 = [&](std::size_t at) {
+        return int32_t(uint8_t(bmp[at]) | uint8_t(bmp[at + 1]) << 8 | uint8_t(bmp[at + 2]) << 16 |
+                       uint32_t(uint8_t(bmp[at + 3])) << 24);
+    };
+    return {le32(18), std::abs(le32(22))};
+}
+
 class ConvertCommandTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -76,11 +89,7 @@ protected:
         if (goneReader && ::pipe(pipeFds) != 0) ADD_FAILURE() << "no pipe";
         pid_t child = ::fork();
         if (child == 0) {
-            ::setenv("LD_LIBRARY_PATH", libs.c_str(), 1);
-            ::setenv("TMPDIR", temp.c_str(), 1);
-            ::setenv("HOME", home.c_str(), 1);
-            ::unsetenv("XDG_CONFIG_HOME");
-            ::unsetenv("TARVIK_TEST_LOG");
+            ChildEnvironment(libs);
             int o = ::open(outFile.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
             int e = ::open(errFile.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
             ::dup2(goneReader ? pipeFds[1] : o, 1);
@@ -111,6 +120,14 @@ protected:
         r.out = Slurp(outFile);
         r.err = Slurp(errFile);
         return r;
+    }
+
+    void ChildEnvironment(const std::string& libs) {
+        ::setenv("LD_LIBRARY_PATH", libs.c_str(), 1);
+        ::setenv("TMPDIR", temp.c_str(), 1);
+        ::setenv("HOME", home.c_str(), 1);
+        ::unsetenv("XDG_CONFIG_HOME");
+        ::unsetenv("TARVIK_TEST_LOG");
     }
 
     // Waits until page files, in whatever folders below the temporary
@@ -396,18 +413,112 @@ TEST_F(ConvertCommandTest, PageSelectionAndOutputsOfEarlierRuns) {
     std::string p = Input("p.pcl", "pages 1 size page");
     Result legal = Convert({"-r", "72", "--paper", "legal", "-f", "bmp", "-o", out + "p/", p});
     EXPECT_EQ(legal.exitCode, 0) << legal.err;
-    const std::string bmp = Slurp(out + "p/p.bmp");
-    ASSERT_GE(bmp.size(), 26u);
-    auto le32 = [&](std::size_t at) {
-        return int32_t(uint8_t(bmp[at]) | uint8_t(bmp[at + 1]) << 8 | uint8_t(bmp[at + 2]) << 16 |
-                       uint32_t(uint8_t(bmp[at + 3])) << 24);
-    };
-    EXPECT_EQ(le32(18), 612);
-    EXPECT_EQ(std::abs(le32(22)), 1008);
+    EXPECT_EQ(BmpSize(out + "p/p.bmp"), std::make_pair(612, 1008));
 
     Result again = Convert({"-o", out, a}); // --overwrite is the default
     EXPECT_EQ(again.exitCode, 0);
     EXPECT_NE(FolderBytes(out)["a_002.png"], before.at("a_002.png"));
+}
+
+TEST_F(ConvertCommandTest, OnATerminalTheProgressLineCountsPagesAsTheyAreMade) {
+    // The stand-in holds on after writing its pages, so the page files are
+    // there to count before any is converted.
+    std::string a = Input("a.pcl", "pages 3 hold 1000");
+    int terminal = -1;
+    pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0) << std::strerror(errno);
+    if (child == 0) {
+        ChildEnvironment(FakeRendererPath().substr(0, FakeRendererPath().rfind('/')));
+        std::string folder = out;
+        char* argv[] = {const_cast<char*>(VARNEL_CONVERT), const_cast<char*>("-o"), folder.data(),
+                        a.data(), nullptr};
+        ::execv(VARNEL_CONVERT, argv);
+        ::_exit(127);
+    }
+    std::string seen;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::read(terminal, buffer, sizeof buffer);
+        if (n > 0)
+            seen.append(buffer, std::size_t(n));
+        else if (n == 0 || errno != EINTR)
+            break; // EIO once the program has gone
+    }
+    ::close(terminal);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::size_t i = 0; i <= seen.size(); ++i) {
+        if (i == seen.size() || seen[i] == '\r' || seen[i] == '\n') {
+            if (!line.empty()) lines.push_back(line);
+            line.clear();
+        } else if (seen.compare(i, 3, "\033[K") == 0) {
+            i += 2;
+        } else {
+            line += seen[i];
+        }
+    }
+    auto shown = [&](const std::string& start, bool whole) {
+        for (const std::string& l : lines)
+            if (whole ? l == start : l.rfind(start, 0) == 0) return true;
+        return false;
+    };
+    // Rendered pages count before their file is converted, and the time left
+    // follows pages while the only file is still under way.
+    EXPECT_TRUE(shown("0/1 files, 0 failed, 3 pages, a.pcl", true)) << seen;
+    EXPECT_TRUE(shown("0/1 files, 0 failed, 3 pages, a.pcl, about 0:0", false)) << seen;
+    // The line is wiped before the row, which starts a line of its own.
+    EXPECT_NE(seen.find("\r\033[K" + a + ": Succeed -> "), std::string::npos) << seen;
+
+    Result piped = Convert({"-o", out, a});
+    EXPECT_EQ(piped.exitCode, 0);
+    EXPECT_EQ(piped.err.find('\033'), std::string::npos) << piped.err;
+}
+
+TEST_F(ConvertCommandTest, AutoPaperGivesEachPageThePaperItsJobAsksFor) {
+    // Letter turned to landscape, then A4 upright, at 72 dpi.
+    std::string a = Input("p.pcl", "\x1b"
+                                   "E\x1b&l2a1OLetter landscape\f\x1b&l26a0OA4 upright\f");
+    Result r = Convert({"-r", "72", "--paper", "auto", "-f", "bmp", "-o", out, a},
+                       VARNEL_REAL_RENDERER_DIR);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(BmpSize(out + "p_001.bmp"), std::make_pair(792, 612));
+    EXPECT_EQ(BmpSize(out + "p_002.bmp"), std::make_pair(595, 842));
+}
+
+TEST_F(ConvertCommandTest, DiskLimitsComeFromTheCommandLine) {
+    std::string pages = "\x1b"
+                        "E";
+    for (int i = 0; i < 6; ++i) pages += "page\f";
+    std::string a = Input("six.pcl", pages);
+    // A 150 dpi page file is about 6.5 MB: the second passes 10 MiB.
+    Result limited =
+        Convert({"-r", "150", "--page-limit", "10", "-o", out, a}, VARNEL_REAL_RENDERER_DIR);
+    EXPECT_EQ(limited.exitCode, 1);
+    EXPECT_EQ(limited.out.rfind(a + ": Failed", 0), 0u) << limited.out;
+    EXPECT_NE(
+        limited.out.find(": the job's page files reached their size limit; 1 page(s) written"),
+        std::string::npos)
+        << limited.out;
+    EXPECT_EQ(ListFolder(out), std::vector<std::string>{"six_001.png"});
+
+    struct statvfs fs {};
+    if (::statvfs(temp.c_str(), &fs) == 0 && double(fs.f_bavail) * fs.f_frsize < 0x1p40) {
+        Result reserved = Convert({"-r", "150", "--disk-reserve", "1048576", "-o", out + "r/", a},
+                                  VARNEL_REAL_RENDERER_DIR);
+        EXPECT_EQ(reserved.exitCode, 1);
+        EXPECT_NE(reserved.out.find("the temporary folder's file system is nearly full; 0 page"),
+                  std::string::npos)
+            << reserved.out;
+    }
+    Result zero = Convert({"--page-limit", "0", a});
+    EXPECT_EQ(zero.exitCode, 2);
+    EXPECT_NE(zero.err.find("page limit (MiB of page files per input) must be 1 to 1048576"),
+              std::string::npos)
+        << zero.err;
 }
 
 TEST_F(ConvertCommandTest, WarningsStandBesideASuccessUnlessStrict) {
@@ -513,6 +624,12 @@ TEST_F(ConvertCommandTest, AKilledRunsPageFolderIsSweptByTheNextRun) {
     EXPECT_EQ(killed.signal, SIGKILL);
     ASSERT_EQ(ListFolder(temp).size(), 1u);
     whileRunning = nullptr;
+    // Its children die of the batch's death a moment later; until then the
+    // folder is theirs.
+    int held = ::open((temp + ListFolder(temp)[0] + "/.lock").c_str(), O_RDWR);
+    for (int i = 0; i < 500 && ::flock(held, LOCK_EX | LOCK_NB) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ::close(held);
     // A folder whose owner lives is left alone, whatever its age.
     const std::string live = temp + "mtmp-Live00/";
     ::mkdir(live.c_str(), 0700);

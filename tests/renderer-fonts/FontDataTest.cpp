@@ -72,6 +72,23 @@ TEST(SymbolSets, EveryOfferedSetMapsItsCodes) {
     EXPECT_EQ(Map("19U", 0x80), 0x20ACu);
     EXPECT_EQ(Map("1G", 0x5B), 0x00C4u); // ISO 21: Ä in place of [
     EXPECT_EQ(Map("14L", 0x22), 0x2702u);
+    // Published tables: IBM's code page 1058 for PC-8 D/N, the Ventura
+    // conversion table, Windows 3.0's 1252, Unicode's Wingdings sources.
+    EXPECT_EQ(Map("11U", 0x9E), 0x013Fu); // Ŀ where PC-8 has the peseta
+    EXPECT_EQ(Map("11U", 0xA6), 0x00F5u);
+    EXPECT_EQ(Map("11U", 0xAB), 0x2113u);
+    EXPECT_EQ(Map("11U", 0x9D), 0x00D8u);
+    EXPECT_EQ(Map("13J", 0xC5), 0x00E9u); // Roman-8's place
+    EXPECT_EQ(Map("13J", 0xF0), 0x0152u); // Œ over Roman-8's Thorn
+    EXPECT_EQ(Map("13J", 0xF3), 0x00A9u);
+    EXPECT_EQ(Map("13J", 0xE3), kNoChar);
+    EXPECT_EQ(Map("9U", 0x92), 0x2019u);
+    EXPECT_EQ(Map("9U", 0x93), kNoChar); // came with Windows 3.1
+    // Pictures groff leaves unnamed, some beyond the 16-bit plane, keep the
+    // printer's advance.
+    EXPECT_EQ(Map("579L", 0x27), 0x1F56Fu); // candle
+    EXPECT_EQ(Map("579L", 0xFE), 0x2611u);
+    EXPECT_NEAR(ResidentAdvance(*Font("Wingdings"), 0x1F56F), 0.458, 0.001);
     // Ligatures, which groff's LaserJet jobs print from Microsoft Publishing.
     EXPECT_EQ(Map("6J", 171), 0xFB00u);
     EXPECT_EQ(Map("6J", 172), 0xFB03u);

@@ -56,10 +56,11 @@ struct Outcome {
     std::string trace;
 };
 
-Outcome Render(const std::string& input, int dpi = 72, bool trace = false) {
+Outcome Render(const std::string& input, int dpi = 72, bool trace = false, bool fit = false) {
     Outcome r;
     std::ostringstream out;
     JobOptions o;
+    o.fit = fit;
     o.xdpi = o.ydpi = dpi;
     o.widthPx = int(dpi * 8.27);
     o.heightPx = int(dpi * 11.69);
@@ -125,6 +126,38 @@ TEST(Hpgl2Geometry, FrameScalingRotationAndDegenerateScales) {
     EXPECT_GT(degenerate.pages[0].DarkIn(0, 0, 595, 842), 0);
 }
 
+TEST(Hpgl2Geometry, PclDotsPlotSizeOnOneAxisAndSharedState) {
+    // ESC %3B: units are PCL dots (300 an inch) down from the frame's top.
+    std::string dots = E + "E" + E + "&l0E" + E + "*p0x0Y" + E + "*c3600x3600Y" + E + "*c0T" + E +
+                       "%3BIN;SP1;PW1;PA300,150;PD600,150;" + E + "%0A" + E + "E";
+    Outcome d = Render(dots);
+    ASSERT_EQ(d.pages.size(), 1u);
+    EXPECT_TRUE(d.pages[0].Dark(17 + 108, 36));
+    EXPECT_FALSE(d.pages[0].Dark(17 + 108, 360 - 11));
+
+    // *c10K alone: a 10-inch plot in a 5-inch frame is halved both ways.
+    std::string half = E + "E" + E + "&l0E" + E + "*p0x0Y" + E + "*c3600x3600Y" + E + "*c0T" + E +
+                       "*c10K" + E + "%0BIN;SP1;PW1;PA0,0;PD0,2032;" + E + "%0A" + E + "E";
+    Outcome h = Render(half);
+    ASSERT_EQ(h.pages.size(), 1u);
+    EXPECT_NEAR(h.pages[0].Ink()[1], 360 - 72, 2);
+
+    // MC and PC stay in force for PCL after HP-GL/2 (a CID palette is
+    // changeable); PP0 fills reach one pixel further, PP1 fills do not.
+    std::string shared = E + "E" + E + "*v6W" + std::string("\x00\x00\x03\x08\x08\x08", 6) + E +
+                         "%0BIN;PC1,0,0,255;PP1;RR100,100;PP0;RR100,100;MC1,90;" + E + "%0A" + E +
+                         "*v1S" + E + "*c30a30b0P" + E + "E";
+    std::string trace = Render(shared, 72, true).trace;
+    size_t rule = trace.rfind("FillPath");
+    ASSERT_NE(rule, std::string::npos) << trace;
+    std::string last = trace.substr(rule, trace.find('\n', rule) - rule);
+    EXPECT_NE(last.find("rop=90"), std::string::npos) << last;
+    EXPECT_NE(last.find("solid(0,0,255)"), std::string::npos) << last;
+    size_t first = trace.find("FillPath"), second = trace.find("FillPath", first + 1);
+    EXPECT_EQ(trace.substr(first, second - first).find("StrokePath"), std::string::npos);
+    EXPECT_NE(trace.substr(second).find("StrokePath"), std::string::npos);
+}
+
 TEST(Hpgl2Encoded, EightAndSevenBitFractionsAndBrokenData) {
     // A square written by a CAD driver (8-bit, absolute pairs), then 7-bit
     // data with a relative pair, then one fractional bit.
@@ -166,6 +199,17 @@ TEST(Hpgl2Polygons, FillsPaletteHatchAndBufferLimit) {
     EXPECT_NE(edged.trace.find("M 0 0 L 100 0 L 100 100\n"), std::string::npos) << edged.trace;
     EXPECT_NE(edged.trace.find("M 0 0 L 100 0 L 100 100 L 0 0\n"), std::string::npos);
 
+    // Adaptive line types (negative LT) fit whole patterns into each vector:
+    // sides of 1000 and 3000 units get dashes of their own.
+    std::string adaptive =
+        Render(E + "%-1BIN;SP1;LT-2,4,1;PA0,0;PD1000,0,1000,3000;PG;", 72, true).trace;
+    std::vector<std::string> dashes;
+    for (size_t at = adaptive.find("dash="); at != std::string::npos;
+         at = adaptive.find("dash=", at + 1))
+        dashes.push_back(adaptive.substr(at, adaptive.find(' ', at) - at));
+    ASSERT_EQ(dashes.size(), 2u) << adaptive;
+    EXPECT_NE(dashes[0], dashes[1]);
+
     // A polygon far larger than the buffer: what fits is filled, with a
     // warning; the job ends normally.
     std::string big = E + "%-1BIN;SP1;PM0;PD";
@@ -203,6 +247,25 @@ TEST(Hpgl2Labels, StickFontOriginsAndEndlessLabels) {
     std::string accent = Render(E + "%-1BIN;SP1;SD1,14;DT#;PA500,500;LB\xe9#PG;", 72, true).trace;
     EXPECT_NE(accent.find("StrokePath"), std::string::npos) << accent;
 
+    // ... with their accents: e acute (Latin-1 E9, Roman-8 C5) reaches above
+    // a plain e, the same in both sets; the arc font (50) sets "ilil"
+    // narrower than the fixed stick font; DL replaces A by a vertical bar;
+    // 16-bit labels (LM1) print what 8-bit ones do.
+    auto ink = [](const std::string& gl) {
+        Outcome o = Render(InFrame("IN;SP1;SI1,1;DT#;PA500,500;" + gl));
+        return o.pages.size() == 1 ? o.pages[0].Ink() : std::array<int, 4>{};
+    };
+    auto plainE = ink("LBe#"), latin = ink("SD1,14;LB\xe9#"), roman = ink("LB\xc5#");
+    EXPECT_LT(latin[1], plainE[1] - 4);
+    EXPECT_EQ(latin, roman);
+    auto stick = ink("LBilil#"), arc = ink("SD7,50;LBilil#");
+    EXPECT_LT(arc[2] - arc[0], (stick[2] - stick[0]) * 3 / 4);
+    auto bar = ink("DL65,16,0,16,32;LBA#"), letter = ink("LBA#");
+    EXPECT_LE(bar[2] - bar[0], 3);
+    EXPECT_GT(letter[2] - letter[0], 10);
+    EXPECT_NEAR(bar[3] - bar[1], letter[3] - letter[1], 2);
+    EXPECT_EQ(ink("LM1;LB" + std::string("\0H\0i", 4) + "#"), ink("LBHi#"));
+
     // A resident typeface (Univers) fills its glyphs; CF1 edges their
     // outlines in the pen instead.
     std::string univers = E + "%-1BIN;SP1;SD4,24,7,4148;DT#;PA500,500;LBAb#";
@@ -213,15 +276,21 @@ TEST(Hpgl2Labels, StickFontOriginsAndEndlessLabels) {
     EXPECT_NE(edged.find("StrokePath"), std::string::npos);
 
     // Fonts the job downloaded, chosen by ID (FI): a bitmap font prints
-    // masks, a TrueType font outlines.
+    // masks once SB1 allows bitmap fonts (under SB0 a scalable font stands
+    // in), a TrueType font outlines.
     const std::string sans = "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf";
     softfontwriter::BitmapOptions bitmap;
     ASSERT_FALSE(softfontwriter::TrueTypeFont(sans, 8).empty()) << sans << " is not installed";
     std::string soft = E + "E" + softfontwriter::BitmapFont(sans, 7, bitmap) +
                        softfontwriter::TrueTypeFont(sans, 8);
     std::string byId =
+        Render(soft + E + "%0BIN;SP1;SB1;FI7;DT#;PA500,500;LBAb#" + E + "%0A" + E + "E", 72, true)
+            .trace;
+    std::string scalableOnly =
         Render(soft + E + "%0BIN;SP1;FI7;DT#;PA500,500;LBAb#" + E + "%0A" + E + "E", 72, true)
             .trace;
+    EXPECT_EQ(scalableOnly.find("FillMask"), std::string::npos) << scalableOnly;
+    EXPECT_NE(scalableOnly.find("FillGlyph"), std::string::npos) << scalableOnly;
     std::string byIdTt =
         Render(soft + E + "%0BIN;SP1;FI8;DT#;PA500,500;LBAb#" + E + "%0A" + E + "E", 72, true)
             .trace;
@@ -269,6 +338,17 @@ TEST(Hpgl2Plot, FoundByContentWithItsMediaSize) {
     EXPECT_GT(raster.pages[0].DarkIn(51, 192, 69, 199), 100);
     EXPECT_EQ(raster.pages[0].DarkIn(0, 0, 49, 584), 0);
     EXPECT_EQ(raster.pages[0].DarkIn(0, 0, 413, 188), 0);
+    // A 40 x 20 inch plot is clipped by the A4 sheet, or shrunk onto it
+    // whole with the fit option (the frame's far corners inside the sheet).
+    std::string large = "IN;SP1;PW5;PA0,0;PD40640,0,40640,20320,0,20320,0,0;PG;";
+    Outcome clipped = Render(large, 20), fitted = Render(large, 20, false, true);
+    ASSERT_EQ(clipped.pages.size(), 1u);
+    ASSERT_EQ(fitted.pages.size(), 1u);
+    auto c = clipped.pages[0].Ink(), f = fitted.pages[0].Ink();
+    EXPECT_EQ(c[3], clipped.pages[0].height - 1);
+    EXPECT_EQ(f[0], 0);
+    EXPECT_LT(f[3], fitted.pages[0].height - 1);
+    EXPECT_NEAR(double(f[3] - f[1]) / (f[2] - f[0]), 2.0, 0.1);
     // Prose that begins with the same letters is not a plot; NULs alone are
     // no job at all.
     EXPECT_EQ(Render("INVOICE 42\n", 20).pages.size(), 0u);

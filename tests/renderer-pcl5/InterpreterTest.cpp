@@ -34,7 +34,8 @@ struct Result {
     size_t consumed = 0;
 };
 
-Result Render(const std::string& job, int dpi = 75) {
+// Each part is interpreted in turn on one job, as the parts between UELs are.
+Result RenderParts(std::initializer_list<std::string> parts, int dpi = 75) {
     Result r;
     JobOptions o;
     o.xdpi = o.ydpi = dpi;
@@ -49,9 +50,18 @@ Result Render(const std::string& job, int dpi = 75) {
         r.pages.push_back(std::move(p));
     };
     JobContext ctx(o);
-    r.consumed =
-        pcl5::Interpret(reinterpret_cast<const uint8_t*>(job.data()), job.size(), ctx, r.ok);
+    r.ok = true;
+    for (const std::string& job : parts) {
+        bool ok = false;
+        r.consumed =
+            pcl5::Interpret(reinterpret_cast<const uint8_t*>(job.data()), job.size(), ctx, ok);
+        r.ok &= ok;
+    }
     return r;
+}
+
+Result Render(const std::string& job, int dpi = 75) {
+    return RenderParts({job}, dpi);
 }
 
 const std::string E = "\x1b";
@@ -349,6 +359,29 @@ TEST(Pcl5Fills, EraseShadingHatchAndThinRules) {
     EXPECT_EQ(dark, 1);
 }
 
+TEST(Pcl5Fills, PixelPlacementDecidesWhetherNeighboursOverlap) {
+    // Two fills side by side, each exclusive-ORed onto the page (165 is
+    // P xnor D: ink flips what is under it): by default
+    // (grid intersection) each takes one dot more than its size, so they
+    // share a column that the second one clears again; grid centred they
+    // tile. The dot is the printer's (300 dpi): at 600 dpi it is two pixels.
+    std::string pair = E + "*l165O" + E + "*c30a30b0P" + E + "*p30X" + E + "*c0P";
+    for (int dpi : {300, 600}) {
+        int k = dpi / 300;
+        Result grid = Render(Top + pair, dpi);
+        Result centred = Render(Top + E + "*l1R" + pair, dpi);
+        ASSERT_EQ(grid.pages.size(), 1u);
+        int y = 10 * k, left = 71 * k;
+        EXPECT_EQ(grid.pages[0].DarkShare(left, y, left + 30 * k, y + 1), 1.0) << dpi;
+        EXPECT_EQ(grid.pages[0].DarkShare(left + 30 * k, y, left + 31 * k, y + 1), 0.0) << dpi;
+        EXPECT_EQ(grid.pages[0].DarkShare(left + 31 * k, y, left + 61 * k, y + 1), 1.0) << dpi;
+        EXPECT_EQ(grid.pages[0].DarkShare(left, 30 * k, left + 30 * k, 31 * k), 1.0) << dpi;
+        EXPECT_EQ(centred.pages[0].DarkShare(left, y, left + 60 * k, y + 1), 1.0) << dpi;
+        EXPECT_TRUE(centred.pages[0].White(left + 60 * k, y)) << dpi;
+        EXPECT_TRUE(centred.pages[0].White(left, 30 * k)) << dpi;
+    }
+}
+
 TEST(Pcl5Limits, HostileValuesStayBounded) {
     // Enormous sizes, offsets and counts neither crash nor hang.
     std::string job = Top + E + "*r999999999S" + E + "*r1A" + Row(Bytes({0xff})) + E +
@@ -414,6 +447,26 @@ TEST(Pcl5Macros, ExecuteCallOverlayAndLifetime) {
     EXPECT_TRUE(reset.pages[0].White(20, 77));
 }
 
+TEST(Pcl5Macros, PermanentDownloadsOutliveTheUel) {
+    // Macro 1 and pattern 3 made permanent, macro 2 and pattern 4 left
+    // temporary: in the job's next part only the permanent ones draw.
+    std::string box = E + "*c30a30b0P";
+    std::string stripes = Bytes({0, 0, 1, 0, 0, 8, 0, 8}) + std::string(8, char(0xf0));
+    std::string first = Top + E + "&f1y0X" + box + E + "&f1X" + E + "&f10X" + E + "&f2y0X" + box +
+                        E + "&f1X" + E + "*c3g16W" + stripes + E + "*c5Q" + E + "*c4g16W" + stripes;
+    std::string second = Top + E + "&f1y3X" + E + "*p0x300Y" + E + "&f2y3X" + E + "*p0x600Y" + E +
+                         "*c3g120a30b4P" + E + "*p0x900Y" + E + "*c4g120a30b4P";
+    Result r = RenderParts({first, second});
+    ASSERT_EQ(r.pages.size(), 1u);
+    const Page& p = r.pages[0];
+    EXPECT_TRUE(p.Black(20, 2));
+    EXPECT_EQ(p.DarkShare(18, 75, 25, 82), 0.0);
+    double striped = p.DarkShare(18, 150, 47, 157);
+    EXPECT_GT(striped, 0.3);
+    EXPECT_LT(striped, 0.7);
+    EXPECT_EQ(p.DarkShare(18, 225, 47, 232), 0.0);
+}
+
 TEST(Pcl5Macros, HostileMacrosEnd) {
     // A macro that calls itself, an overlay that defines a macro it never
     // closes, a form feed in an overlay, a definition left open at the end:
@@ -459,6 +512,30 @@ TEST(Pcl5Patterns, UserPatternsTileFromTheReferencePoint) {
     EXPECT_TRUE(Stripes(fine.pages[0], 30, 80, 600, 4, 0));
     Result moved = Render(Top + StripePattern(3) + E + "*p2x0Y" + E + "*p0R" + box + "4P", 300);
     EXPECT_TRUE(Stripes(moved.pages[0], 30, 80, 600, 8, 71 + 2));
+
+    // Patterns turn with the orientation and, unless *p1R holds them, with
+    // the print direction: the vertical stripes run across the sheet when
+    // either turns them a quarter. Checked at the sheet's centre.
+    struct Turn {
+        const char* setup;
+        bool across;
+    } turns[] = {{"", false},
+                 {"\x1b&a90P\x1b*p0R", true},
+                 {"\x1b&a90P\x1b*p1R", false},
+                 {"\x1b&l1O\x1b&l0E", true}};
+    for (const Turn& turn : turns) {
+        Result r =
+            Render(Top + turn.setup + StripePattern(3) + E + "*p0x0Y" + E + "*c2000a2000b4P", 300);
+        ASSERT_EQ(r.pages.size(), 1u);
+        const Page& p = r.pages[0];
+        bool rowEven = true, colEven = true;
+        for (int i = 1; i < 16; ++i) {
+            rowEven &= p.Black(1240 + i, 1750) == p.Black(1240, 1750);
+            colEven &= p.Black(1240, 1750 + i) == p.Black(1240, 1750);
+        }
+        EXPECT_EQ(rowEven, turn.across) << turn.setup;
+        EXPECT_EQ(colEven, !turn.across) << turn.setup;
+    }
 
     // On a page coarser than the pattern each device pixel takes the tile's
     // average: half ink reads as mid gray, not as solid or blank.

@@ -256,3 +256,127 @@ TEST(Pcl5Text, HostileTextStaysBounded) {
         EXPECT_GE(c.f, -1) << c.line;
     }
 }
+
+namespace {
+
+// The x extent of a traced path ("M x y L x y ..."), in page points.
+std::pair<double, double> PathXs(const Call& c) {
+    double lo = 1e9, hi = -1e9;
+    std::istringstream in(c.line.substr(c.line.find(" M ")));
+    for (std::string word; in >> word;) {
+        double x, y;
+        if ((word == "M" || word == "L") && in >> x >> y) {
+            lo = std::min(lo, x);
+            hi = std::max(hi, x);
+        }
+    }
+    return {lo, hi};
+}
+
+} // namespace
+
+TEST(Pcl5Text, UnderlineMarginsAndPageEdge) {
+    // An underline runs as one line across rightward moves (a relative
+    // move, a tab) until it is switched off, and a new line starts one.
+    auto calls =
+        Trace(Top + E + "&d0DAB" + E + "*p+100XC\tD" + E + "&d@E\r\n" + E + "&d0DF" + E + "&d@");
+    auto lines = Only(calls, "FillPath");
+    ASSERT_EQ(lines.size(), 2u);
+    // "AB" 14.4 pt, the move 24 pt, "C" to 45.6, the tab to 57.6, "D" to 64.8.
+    EXPECT_NEAR(PathXs(lines[0]).first, kLeft, 1);
+    EXPECT_NEAR(PathXs(lines[0]).second, kLeft + 64.8, 1);
+    EXPECT_NEAR(PathXs(lines[1]).second, kLeft + 7.2, 1);
+
+    // Turning the print direction turns the margins with it: the old left
+    // margin (10 columns, 72 pt) becomes the top margin, the old bottom
+    // margin (half an inch) the left one; turning back restores them.
+    auto turned =
+        Only(Trace(Top + E + "&a10L" + E + "&a90P" + E + "&a0R\rA" + E + "&a0P\rB"), "FillGlyph");
+    ASSERT_EQ(turned.size(), 2u);
+    EXPECT_NEAR(turned[0].e, kLeft + 72 + 9, 0.01); // row 0: 3/4 line below the top margin
+    EXPECT_NEAR(turned[0].f, 841.89 - 36, 0.05);    // A4 length less the left margin
+    EXPECT_NEAR(turned[1].e, kLeft + 72, 0.01);
+    // Rules turn too, clipped to the turned page: a 10-inch rule along the
+    // A4 sheet's length runs up from its foot, 10 inches long.
+    auto rule = Only(Trace(Top + E + "&a90P" + E + "*p0x0Y" + E + "*c3000a3b0P"), "FillPath");
+    ASSERT_EQ(rule.size(), 1u);
+    EXPECT_NE(rule[0].line.find(" 122 L "), std::string::npos) << rule[0].line;
+    // HP-GL/2 does not turn: its picture frame stays on the logical page.
+    auto plot = [](const std::string& direction) {
+        std::string paths;
+        for (const Call& c : Trace(Top + direction + E + "%0BIN;PU0,0;PD1016,0;" + E + "%0A"))
+            if (c.kind.find("Path") != std::string::npos) paths += c.line + "\n";
+        return paths;
+    };
+    EXPECT_FALSE(plot("").empty());
+    EXPECT_EQ(plot(E + "&a90P"), plot(""));
+    // A raster following the logical page turns too: its rows run up the page.
+    auto image =
+        Only(Trace(Top + E + "&a90P" + E + "*r0F" + E + "*r1A" + E + "*b1W\xff" + E + "*rB"),
+             "BeginImage");
+    ASSERT_EQ(image.size(), 1u);
+    EXPECT_NEAR(image[0].a, 0, 1e-9);
+    EXPECT_NEAR(image[0].b, -0.96, 1e-9);
+
+    // Without wrap a character crossing the logical page's right edge
+    // (561.2 pt on A4) is clipped there; the cursor stops at the edge, so
+    // the next one does not print.
+    auto edge = Trace(Top + E + "*p2300XW" + E + "*p2325XWX");
+    EXPECT_EQ(Only(edge, "FillGlyph").size(), 2u);
+    ASSERT_EQ(Only(edge, "ClipPath").size(), 1u);
+    EXPECT_NEAR(PathXs(Only(edge, "ClipPath")[0]).second, kLeft + 561.2, 0.05);
+}
+
+TEST(Pcl5Text, TwoByteCodesReachTheirFonts) {
+    // A downloaded bitmap font holding code 0x4142: parsing method 21 joins
+    // "AB" into that code; single-byte parsing does not.
+    std::string header(64, '\0');
+    header[1] = 64;                                             // descriptor size
+    header[3] = 3;                                              // font type: two-byte
+    header[11] = 60, header[9] = 60, header[7] = 40;            // cell, baseline
+    header[14] = char(619 >> 8), header[15] = char(619 & 0xFF); // 19K
+    header[16] = 0, header[17] = 120;                           // 10 pitch
+    header[19] = char(200);                                     // 12 point
+    std::string glyph = {4, 0, 14, 1, 0, 0, 0, 0, 0, 8, 0, 8, 0, 8, 0, 120};
+    glyph += std::string(8, '\xff');
+    std::string font = E + "*c7D" + E + ")s64W" + header + E + "*c16706E" + E + "(s24W" + glyph;
+    EXPECT_EQ(Only(Trace(Top + font + E + "(7X" + E + "&t21PABAB"), "FillMask").size(), 2u);
+    EXPECT_TRUE(Only(Trace(Top + font + E + "(7X" + "AB"), "FillMask").empty());
+
+    // A symbol set the job defines by Unicode values reaches the resident
+    // fonts: 0x4141..0x4143 are Zhe, Omega and e-acute. By MSL numbers it
+    // means nothing to them.
+    auto defined = [](int format) {
+        std::string d = {0,
+                         18,
+                         char(619 >> 8),
+                         char(619 & 0xFF),
+                         char(format),
+                         3,
+                         0x41,
+                         0x41,
+                         0x41,
+                         0x43,
+                         0,
+                         0,
+                         0,
+                         0,
+                         0,
+                         0,
+                         0,
+                         1};
+        d += std::string("\x04\x16\x03\xa9\x00\xe9", 6);
+        return E + "*c619R" + E + "(f24W" + d;
+    };
+    FontLibrary library;
+    auto face = library.ByFile("NimbusMonoPS-Regular.otf").face;
+    auto glyphs = Only(Trace(Top + defined(3) + E + "(19K" + E + "&t21PAAABAC"), "FillGlyph");
+    ASSERT_EQ(glyphs.size(), 3u);
+    if (face) {
+        EXPECT_NE(glyphs[2].line.find("glyph=" + std::to_string(face->GlyphForUnicode(0xE9))),
+                  std::string::npos)
+            << glyphs[2].line;
+    }
+    EXPECT_TRUE(
+        Only(Trace(Top + defined(1) + E + "(19K" + E + "&t21PAAABAC"), "FillGlyph").empty());
+}
