@@ -296,6 +296,14 @@ TEST(Pcl5Text, UnderlineMarginsAndPageEdge) {
     EXPECT_NEAR(turned[0].e, kLeft + 72 + 9, 0.01); // row 0: 3/4 line below the top margin
     EXPECT_NEAR(turned[0].f, 841.89 - 36, 0.05);    // A4 length less the left margin
     EXPECT_NEAR(turned[1].e, kLeft + 72, 0.01);
+    // A page change under a turned direction takes its defaults from the
+    // turned page: on landscape A4 turned 90 degrees the text runs down the
+    // long side, so line 50 (beyond the unturned 43-line length) still
+    // prints on the first sheet, 50 lines below the first.
+    auto longer = Only(
+        Trace(E + "E" + E + "&a90P" + E + "&l1O" + "A" + std::string(50, '\n') + "B"), "FillGlyph");
+    ASSERT_EQ(longer.size(), 2u);
+    EXPECT_NEAR(longer[1].e - longer[0].e, 600, 0.05) << longer[1].line;
     // Rules turn too, clipped to the turned page: a 10-inch rule along the
     // A4 sheet's length runs up from its foot, 10 inches long.
     auto rule = Only(Trace(Top + E + "&a90P" + E + "*p0x0Y" + E + "*c3000a3b0P"), "FillPath");
