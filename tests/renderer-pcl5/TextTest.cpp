@@ -287,6 +287,23 @@ TEST(Pcl5Text, UnderlineMarginsAndPageEdge) {
     EXPECT_NEAR(PathXs(lines[0]).second, kLeft + 64.8, 1);
     EXPECT_NEAR(PathXs(lines[1]).second, kLeft + 7.2, 1);
 
+    // A floating underline under a resident font lies where its face puts
+    // it: at 48 point well below the fixed one's 5 dots, and thicker.
+    auto drop = [](const std::string& mode) {
+        auto calls = Trace(Top + E + "(s1p48v0s0b4101T" + E + mode + "Hx" + E + "&d@");
+        auto rule = Only(calls, "FillPath");
+        auto glyphs = Only(calls, "FillGlyph");
+        if (rule.size() != 1 || glyphs.empty()) return std::pair{-1.0, -1.0};
+        double x, top, bottom;
+        std::istringstream(rule[0].line.substr(rule[0].line.find(" M ") + 3)) >> x >> top;
+        std::istringstream(rule[0].line.substr(rule[0].line.rfind(" L ") + 3)) >> x >> bottom;
+        return std::pair{top - glyphs[0].f, bottom - top};
+    };
+    auto fixed = drop("&d0D"), floating = drop("&d3D");
+    EXPECT_NEAR(fixed.first, 1.2, 0.6);
+    EXPECT_GT(floating.first, fixed.first + 1.5);
+    EXPECT_GT(floating.second, fixed.second);
+
     // Turning the print direction turns the margins with it: the old left
     // margin (10 columns, 72 pt) becomes the top margin, the old bottom
     // margin (half an inch) the left one; turning back restores them.
