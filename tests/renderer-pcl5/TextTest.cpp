@@ -404,4 +404,20 @@ TEST(Pcl5Text, TwoByteCodesReachTheirFonts) {
     }
     EXPECT_TRUE(
         Only(Trace(Top + defined(1) + E + "(19K" + E + "&t21PAAABAC"), "FillGlyph").empty());
+
+    // HP-GL/2 labels in a PCL font select the job's set too (one-byte codes).
+    std::string set = defined(3);
+    set[set.size() - 19] = 1, set[set.size() - 18] = 0, set[set.size() - 16] = 0; // 0x41..0x43
+    auto label = Only(
+        Trace(Top + set + E + "%0BIN;SD1,619,2,0,3,10,4,12,7,4099;SS;PA0,0;LBABC\x03;" + E + "%0A"),
+        "FillGlyph");
+    ASSERT_EQ(label.size(), 3u);
+    if (face) {
+        EXPECT_NE(label[0].line.find("glyph=" + std::to_string(face->GlyphForUnicode(0x416)) + " "),
+                  std::string::npos)
+            << label[0].line;
+        EXPECT_NE(label[2].line.find("glyph=" + std::to_string(face->GlyphForUnicode(0xE9)) + " "),
+                  std::string::npos)
+            << label[2].line;
+    }
 }
