@@ -138,6 +138,7 @@ struct CommandTable {
         add('(', 'f', 'W', &I::DefineSymbolSetCmd);
         add('*', 'c', 'S', &I::SymbolSetControlCmd);
         add('&', 'n', 'W', &I::AlphanumericIdCmd);
+        add('&', 'c', 'T', &I::TextPathCmd);
         // Text and fonts.
         for (char x : {'(', ')'}) {
             for (char l : {'P', 'H', 'V', 'S', 'B', 'T'}) add(x, 's', l, &I::FontCharacteristicCmd);

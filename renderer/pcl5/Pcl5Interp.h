@@ -332,6 +332,10 @@ private:
     void ResetSoftFonts();
     void SelectFontById(int id, bool secondary);
     void CopyCurrentFont(int toId);
+    // The vertical-rotated text path (Pcl5TextPath.cpp).
+    void TextPathCmd(const Token& t);
+    bool TurnForPath(const fonts::ActiveFont& font, uint32_t code, const fonts::Glyph*& glyph,
+                     fonts::Glyph& vertical, double& advance, Matrix& turn) const;
     // Page features: macros, user patterns, the picture frame and the rest
     // of page control (Pcl5Macro.cpp, Pcl5Pattern.cpp, Pcl5PageControl.cpp).
 public:
