@@ -8,6 +8,7 @@
 #include <bit>
 #include <climits>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <sys/mman.h>
@@ -572,16 +573,20 @@ void CRaster::SetDpiX(int32_t dpi) {
     if (dpi <= 0) dpi = 96;
     settings.dpiX = dpi;
     header.xPelsPerMeter = PixelsPerMetre(dpi);
+    // Copied, not assigned: a mapped page file's block is only 2-byte aligned.
     if (pixelBlock)
-        reinterpret_cast<BitmapInfoHeader*>(pixelBlock)->xPelsPerMeter = header.xPelsPerMeter;
+        std::memcpy(pixelBlock + offsetof(BitmapInfoHeader, xPelsPerMeter), &header.xPelsPerMeter,
+                    sizeof header.xPelsPerMeter);
 }
 
 void CRaster::SetDpiY(int32_t dpi) {
     if (dpi <= 0) dpi = 96;
     settings.dpiY = dpi;
     header.yPelsPerMeter = PixelsPerMetre(dpi);
+    // Copied, not assigned: a mapped page file's block is only 2-byte aligned.
     if (pixelBlock)
-        reinterpret_cast<BitmapInfoHeader*>(pixelBlock)->yPelsPerMeter = header.yPelsPerMeter;
+        std::memcpy(pixelBlock + offsetof(BitmapInfoHeader, yPelsPerMeter), &header.yPelsPerMeter,
+                    sizeof header.yPelsPerMeter);
 }
 
 uint8_t CRaster::GetQuality() const {

@@ -221,6 +221,13 @@ bool FontFace::FixedPitch() const {
 int FontFace::UnitsPerEm() const {
     return int(m_impl->unitsPerEm);
 }
+bool FontFace::Underline(double& centre, double& thickness) const {
+    const FT_Face f = m_impl->face;
+    if (!FT_IS_SCALABLE(f) || f->underline_thickness <= 0) return false;
+    centre = f->underline_position / m_impl->unitsPerEm;
+    thickness = f->underline_thickness / m_impl->unitsPerEm;
+    return true;
+}
 
 // --- resident typefaces ---
 

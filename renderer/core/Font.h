@@ -48,6 +48,9 @@ public:
     std::string StyleName() const;
     bool FixedPitch() const;
     int UnitsPerEm() const;
+    // The face's own underline: centre (negative below the baseline) and
+    // thickness in ems; false when the face gives none.
+    bool Underline(double& centre, double& thickness) const;
     // Distinct for every face made in this process: the glyph cache key.
     uint64_t Id() const { return m_id; }
 

@@ -36,6 +36,15 @@ public:
         // Characters neither face has still print, in the face every
         // installation of this program has.
         m_last = library.ByFile("DejaVuSans.ttf").face;
+        // A floating underline sits where the face puts its own: the top
+        // of the stroke, below the baseline, in ems (points for a font of
+        // one size).
+        double centre = 0, thick = 0;
+        if (m_face && m_face->Underline(centre, thick) && -centre - thick / 2 > 0) {
+            double unit = font.scalable ? 1 : font.height;
+            m_traits.underlineDistance = (-centre - thick / 2) * unit;
+            m_traits.underlineThickness = thick * unit;
+        }
         // The printer's advance of every character of a fixed-pitch font.
         if (!font.proportional && font.pitch > 0)
             m_fixedEm = font.scalable ? 6.0 / font.pitch : 72.0 / (font.pitch * font.height);

@@ -124,7 +124,7 @@ Paint Interpreter::FillPaint(int type, int id) const {
     return PatternPaint(type, id, m_foreground);
 }
 
-Paint Interpreter::PatternPaint(int type, int id, Color ink) const {
+Paint Interpreter::PatternPaint(int type, int id, Color ink, bool upright) const {
     switch (type) {
     case 0:
         return Paint::SolidColor(ink);
@@ -144,11 +144,11 @@ Paint Interpreter::PatternPaint(int type, int id, Color ink) const {
                     type == 2 ? Bayer(x, y) < level * kTile * kTile / 100 : HatchInk(id, x, y);
                 if (on) tile->pixels[size_t(y * kTile + x)] = ink;
             }
-        tile->patternToPage = PatternToPage(kTileDpi, kTileDpi);
+        tile->patternToPage = PatternToPage(kTileDpi, kTileDpi, upright);
         return Paint::Tiled(tile);
     }
     case 4:
-        return UserPaint(id, ink);
+        return UserPaint(id, ink, upright);
     default:
         return Paint::Null();
     }

@@ -99,10 +99,10 @@ void Interpreter::SharePalette(const std::vector<Color>& palette) {
 Paint Interpreter::PclPattern(int kind, int id, Color c) const {
     if (kind == 21) {
         // Shading levels 1-100; cross-hatch patterns 1-6 come as 101-106.
-        if (id > 100 && id <= 106) return PatternPaint(3, id - 100, c);
-        return PatternPaint(2, std::clamp(id, 0, 100), c);
+        if (id > 100 && id <= 106) return PatternPaint(3, id - 100, c, true);
+        return PatternPaint(2, std::clamp(id, 0, 100), c, true);
     }
-    return PatternPaint(4, id, c);
+    return PatternPaint(4, id, c, true);
 }
 
 bool Interpreter::SetPlotSize(double lengthPlu, double widthPlu) {

@@ -252,7 +252,7 @@ void Interpreter::ApplyHostPage() {
     int u = int(std::lround(m_host.unitsPerInch));
     m_unit = (u >= 96 && u <= 7200 && 7200 % u == 0) ? u : 300;
     m_topMargin = 1200; // 1/6 inch at the top and the bottom
-    m_textLength = std::max(0.0, LogicalLength() - 2 * 1200);
+    m_textLength = std::max(0.0, FrameLength() - 2 * 1200);
     if (m_host.cursorValid && std::isfinite(m_host.cursor.x) && std::isfinite(m_host.cursor.y)) {
         Point origin = ToPage(0, 0);
         SetX((m_host.cursor.x - origin.x) * kUnitsPerPoint);
@@ -273,7 +273,9 @@ void Interpreter::ResetPageState() {
     m_topMargin = m_plotFile ? 0 : 3600;
     m_leftMargin = 0;
     m_rightMargin = -1;
-    m_textLength = LogicalLength() - m_topMargin - 3600;
+    // The defaults are the turned page's when a print direction is in force:
+    // its length runs along the old width.
+    m_textLength = std::max(0.0, FrameLength() - m_topMargin - 3600);
     m_x = 0;
     m_y = 0.75 * m_vmi;
 }

@@ -130,7 +130,7 @@ struct PrintEnvironment {
     int m_currentPattern = 0; // *v#T: 0 solid, 1 white, 2 shading, 3 cross-hatch, 4 user
     bool m_sourceTransparent = true;
     bool m_patternTransparent = true;
-    bool m_patternFixed = false; // *p1R: patterns keep to the sheet
+    bool m_patternFixed = false; // *p1R: the print direction does not turn patterns
     bool m_gridCentered = false; // *l1R
     uint8_t m_rop = 252;
     Point m_patternOrigin{0, 0};
@@ -344,8 +344,9 @@ public:
     Paint CurrentPaint() const;
     // A PCL pattern in colour ink: type 2 shading (id = percent), 3
     // cross-hatch (id 1-6), 4 user pattern id (whose set bits take ink);
-    // kind None when there is none. HP-GL/2 fills with these.
-    Paint PatternPaint(int type, int id, Color ink) const;
+    // kind None when there is none. HP-GL/2 fills with these, upright:
+    // the print direction does not turn its drawings.
+    Paint PatternPaint(int type, int id, Color ink, bool upright = false) const;
     RasterOp PrintModelOp() const { return CurrentOp(); }
     const std::vector<Color>& Palette() const { return m_color.palette; }
     const PictureFrame& Frame() const { return m_frame; }
@@ -371,8 +372,8 @@ private:
 
     void UserPatternCmd(const Token& t);
     void PatternControlCmd(const Token& t);
-    Paint UserPaint(int id, Color ink) const;
-    Matrix PatternToPage(double xdpi, double ydpi) const;
+    Paint UserPaint(int id, Color ink, bool upright) const;
+    Matrix PatternToPage(double xdpi, double ydpi, bool upright) const;
     void DeletePatterns(bool temporaryOnly);
     int PrinterDpi() const; // PJL's RESOLUTION (75 dpi or finer), else 300
 

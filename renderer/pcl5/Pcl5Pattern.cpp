@@ -137,14 +137,14 @@ void Interpreter::PatternControlCmd(const Token& t) {
     }
 }
 
-Matrix Interpreter::PatternToPage(double xdpi, double ydpi) const {
+Matrix Interpreter::PatternToPage(double xdpi, double ydpi, bool upright) const {
     // Patterns are laid out on the logical page, so they always turn with
     // the orientation; under *p0R (the default) they also turn with the
     // print direction in force when they are drawn, as text and rasters
     // do, while *p1R keeps them upright on the orientation's page. Either
     // way they tile from the pattern reference point.
     Point ax{1, 0}, ay{0, 1};
-    if (!m_patternFixed && m_text.direction) {
+    if (!upright && !m_patternFixed && m_text.direction) {
         Point o = FrameToLogical(0, 0, m_text.direction);
         Point ex = FrameToLogical(1, 0, m_text.direction);
         Point ey = FrameToLogical(0, 1, m_text.direction);
@@ -155,7 +155,7 @@ Matrix Interpreter::PatternToPage(double xdpi, double ydpi) const {
     return Matrix{ax.x * sx, ax.y * sx, ay.x * sy, ay.y * sy, m_patternOrigin.x, m_patternOrigin.y};
 }
 
-Paint Interpreter::UserPaint(int id, Color ink) const {
+Paint Interpreter::UserPaint(int id, Color ink, bool upright) const {
     auto it = m_userPatterns.find(id);
     if (it == m_userPatterns.end()) return Paint::Null();
     const UserPattern& u = it->second;
@@ -169,7 +169,7 @@ Paint Interpreter::UserPaint(int id, Color ink) const {
         else
             tile->pixels[i] = u.colors[u.pixels[i]];
     }
-    tile->patternToPage = PatternToPage(u.xdpi, u.ydpi);
+    tile->patternToPage = PatternToPage(u.xdpi, u.ydpi, upright);
     return Paint::Tiled(tile);
 }
 

@@ -515,17 +515,20 @@ TEST(Pcl5Patterns, UserPatternsTileFromTheReferencePoint) {
 
     // Patterns turn with the orientation and, unless *p1R holds them, with
     // the print direction: the vertical stripes run across the sheet when
-    // either turns them a quarter. Checked at the sheet's centre.
+    // either turns them a quarter. HP-GL/2 ignores the print direction: its
+    // frame and its pattern fills stay put. Checked at the sheet's centre.
+    const std::string rect = E + "*p0x0Y" + E + "*c2000a2000b4P";
+    const std::string plot = E + "%0BIN;FT22,3;PU0,0;RA10000,10000;" + E + "%0A";
     struct Turn {
-        const char* setup;
+        std::string setup, fill;
         bool across;
-    } turns[] = {{"", false},
-                 {"\x1b&a90P\x1b*p0R", true},
-                 {"\x1b&a90P\x1b*p1R", false},
-                 {"\x1b&l1O\x1b&l0E", true}};
+    } turns[] = {{"", rect, false},
+                 {E + "&a90P" + E + "*p0R", rect, true},
+                 {E + "&a90P" + E + "*p1R", rect, false},
+                 {E + "&l1O" + E + "&l0E", rect, true},
+                 {E + "&a90P", plot, false}};
     for (const Turn& turn : turns) {
-        Result r =
-            Render(Top + turn.setup + StripePattern(3) + E + "*p0x0Y" + E + "*c2000a2000b4P", 300);
+        Result r = Render(Top + turn.setup + StripePattern(3) + turn.fill, 300);
         ASSERT_EQ(r.pages.size(), 1u);
         const Page& p = r.pages[0];
         bool rowEven = true, colEven = true;
@@ -533,8 +536,9 @@ TEST(Pcl5Patterns, UserPatternsTileFromTheReferencePoint) {
             rowEven &= p.Black(1240 + i, 1750) == p.Black(1240, 1750);
             colEven &= p.Black(1240, 1750 + i) == p.Black(1240, 1750);
         }
-        EXPECT_EQ(rowEven, turn.across) << turn.setup;
-        EXPECT_EQ(colEven, !turn.across) << turn.setup;
+        EXPECT_EQ(rowEven, turn.across) << turn.setup << turn.fill;
+        EXPECT_EQ(colEven, !turn.across) << turn.setup << turn.fill;
+        EXPECT_GT(p.DarkShare(1240, 1750, 1272, 1782), 0.3) << turn.setup << turn.fill;
     }
 
     // On a page coarser than the pattern each device pixel takes the tile's

@@ -287,6 +287,23 @@ TEST(Pcl5Text, UnderlineMarginsAndPageEdge) {
     EXPECT_NEAR(PathXs(lines[0]).second, kLeft + 64.8, 1);
     EXPECT_NEAR(PathXs(lines[1]).second, kLeft + 7.2, 1);
 
+    // A floating underline under a resident font lies where its face puts
+    // it: at 48 point well below the fixed one's 5 dots, and thicker.
+    auto drop = [](const std::string& mode) {
+        auto calls = Trace(Top + E + "(s1p48v0s0b4101T" + E + mode + "Hx" + E + "&d@");
+        auto rule = Only(calls, "FillPath");
+        auto glyphs = Only(calls, "FillGlyph");
+        if (rule.size() != 1 || glyphs.empty()) return std::pair{-1.0, -1.0};
+        double x, top, bottom;
+        std::istringstream(rule[0].line.substr(rule[0].line.find(" M ") + 3)) >> x >> top;
+        std::istringstream(rule[0].line.substr(rule[0].line.rfind(" L ") + 3)) >> x >> bottom;
+        return std::pair{top - glyphs[0].f, bottom - top};
+    };
+    auto fixed = drop("&d0D"), floating = drop("&d3D");
+    EXPECT_NEAR(fixed.first, 1.2, 0.6);
+    EXPECT_GT(floating.first, fixed.first + 1.5);
+    EXPECT_GT(floating.second, fixed.second);
+
     // Turning the print direction turns the margins with it: the old left
     // margin (10 columns, 72 pt) becomes the top margin, the old bottom
     // margin (half an inch) the left one; turning back restores them.
@@ -296,6 +313,14 @@ TEST(Pcl5Text, UnderlineMarginsAndPageEdge) {
     EXPECT_NEAR(turned[0].e, kLeft + 72 + 9, 0.01); // row 0: 3/4 line below the top margin
     EXPECT_NEAR(turned[0].f, 841.89 - 36, 0.05);    // A4 length less the left margin
     EXPECT_NEAR(turned[1].e, kLeft + 72, 0.01);
+    // A page change under a turned direction takes its defaults from the
+    // turned page: on landscape A4 turned 90 degrees the text runs down the
+    // long side, so line 50 (beyond the unturned 43-line length) still
+    // prints on the first sheet, 50 lines below the first.
+    auto longer = Only(
+        Trace(E + "E" + E + "&a90P" + E + "&l1O" + "A" + std::string(50, '\n') + "B"), "FillGlyph");
+    ASSERT_EQ(longer.size(), 2u);
+    EXPECT_NEAR(longer[1].e - longer[0].e, 600, 0.05) << longer[1].line;
     // Rules turn too, clipped to the turned page: a 10-inch rule along the
     // A4 sheet's length runs up from its foot, 10 inches long.
     auto rule = Only(Trace(Top + E + "&a90P" + E + "*p0x0Y" + E + "*c3000a3b0P"), "FillPath");
@@ -379,4 +404,20 @@ TEST(Pcl5Text, TwoByteCodesReachTheirFonts) {
     }
     EXPECT_TRUE(
         Only(Trace(Top + defined(1) + E + "(19K" + E + "&t21PAAABAC"), "FillGlyph").empty());
+
+    // HP-GL/2 labels in a PCL font select the job's set too (one-byte codes).
+    std::string set = defined(3);
+    set[set.size() - 19] = 1, set[set.size() - 18] = 0, set[set.size() - 16] = 0; // 0x41..0x43
+    auto label = Only(
+        Trace(Top + set + E + "%0BIN;SD1,619,2,0,3,10,4,12,7,4099;SS;PA0,0;LBABC\x03;" + E + "%0A"),
+        "FillGlyph");
+    ASSERT_EQ(label.size(), 3u);
+    if (face) {
+        EXPECT_NE(label[0].line.find("glyph=" + std::to_string(face->GlyphForUnicode(0x416)) + " "),
+                  std::string::npos)
+            << label[0].line;
+        EXPECT_NE(label[2].line.find("glyph=" + std::to_string(face->GlyphForUnicode(0xE9)) + " "),
+                  std::string::npos)
+            << label[2].line;
+    }
 }

@@ -382,11 +382,12 @@ TEST(PxlStream, PassThroughDrawsPcl5AtTheCursorOnTheSamePage) {
     EXPECT_TRUE(r.ok) << r.trace;
     EXPECT_EQ(r.pages, 1);
     EXPECT_EQ(r.Count("BeginPage"), 1u) << r.trace;
-    // PCL rectangles snap to whole device pixels (72 dpi on the trace device).
-    EXPECT_TRUE(r.Has("M 24 48 L 38 48 L 38 55 L 24 55 Z")) << r.trace;
+    // PCL rectangles snap to whole device pixels (72 dpi on the trace device),
+    // one printer dot (0.24 pt) wider and longer by grid intersection.
+    EXPECT_TRUE(r.Has("M 24 48 L 39 48 L 39 55 L 24 55 Z")) << r.trace;
     // After the form feed the cursor is at PCL's origin: the logical page's
     // left edge (71 dots of 300 dpi on A4) and the 1/6 in top margin.
-    EXPECT_TRUE(r.Has("M 17 12 L 19 12 L 19 14 L 17 14 Z")) << r.trace;
+    EXPECT_TRUE(r.Has("M 17 12 L 20 12 L 20 15 L 17 15 Z")) << r.trace;
     // XL's own drawing goes on after the PCL block, in XL's state.
     EXPECT_TRUE(r.Has("M 0 0 L 0 2.4 L 2.4 2.4 L 2.4 0 Z")) << r.trace;
     // PCL runs inside a clip of its own that is given back afterwards.
