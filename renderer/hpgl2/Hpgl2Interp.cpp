@@ -145,7 +145,8 @@ void Interpreter::State::Byte(uint8_t c) {
         if (c == '"') read = Read::Params;
         return;
     case Read::Symbol:
-        symbol = c == ';' ? 0 : c;
+        // A character that does not print ends symbol mode.
+        symbol = c > 32 && c != ';' && c != 127 ? c : 0;
         read = c == ';' ? Read::Idle : Read::Params;
         if (c == ';') cmd = 0;
         return;
