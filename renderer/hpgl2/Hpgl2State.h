@@ -84,7 +84,8 @@ struct Interpreter::State {
     // --- Lines and fills -------------------------------------------------------
     int penNo = 1;
     std::vector<Color> palette;
-    std::vector<double> penWidths; // mm, or % of the P1-P2 diagonal under WU1
+    std::vector<Color> pclPaletteSeen; // PCL's palette when the pens last agreed with it
+    std::vector<double> penWidths;     // mm, or % of the P1-P2 diagonal under WU1
     bool widthRelative = false;
     double crBlack[3] = {0, 0, 0}, crWhite[3] = {255, 255, 255};
     int lineType = 0; // 0 = solid (no LT type)

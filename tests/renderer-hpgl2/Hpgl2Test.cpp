@@ -156,6 +156,14 @@ TEST(Hpgl2Geometry, PclDotsPlotSizeOnOneAxisAndSharedState) {
     size_t first = trace.find("FillPath"), second = trace.find("FillPath", first + 1);
     EXPECT_EQ(trace.substr(first, second - first).find("StrokePath"), std::string::npos);
     EXPECT_NE(trace.substr(second).find("StrokePath"), std::string::npos);
+
+    // ... and back: a CID and a new entry PCL sets after IN are HP-GL/2's
+    // pens at the next entry.
+    std::string later = E + "E" + E + "%0BIN;SP1;" + E + "%0A" + E + "*v6W" +
+                        std::string("\x00\x00\x03\x08\x08\x08", 6) + E + "*v0a200b0c1I" + E +
+                        "%1BRR100,100;" + E + "%0A" + E + "E";
+    std::string pens = Render(later, 72, true).trace;
+    EXPECT_NE(pens.find("solid(0,200,0)"), std::string::npos) << pens;
 }
 
 TEST(Hpgl2Encoded, EightAndSevenBitFractionsAndBrokenData) {
