@@ -337,6 +337,14 @@ TEST(Hpgl2Labels, TextPathsOffsetOriginsSymbolsAndCharacterFill) {
     EXPECT_NEAR((symbol[0] + symbol[2]) / 2.0, 17 + 144, 3);
     EXPECT_NEAR((symbol[1] + symbol[3]) / 2.0, 216, 3);
 
+    // Greek and Cyrillic letters (ISO 8859-7, 8859-5) have stroke glyphs;
+    // Cyrillic small letters stand at the x-height.
+    auto lambda = ink("SI1,1;SD1,398;LB\xcb#"), ya = ink("SI1,1;SD1,334;LB\xcf#"),
+         small = ink("SI1,1;SD1,334;LB\xef#");
+    EXPECT_NEAR(lambda[3] - lambda[1], 28, 3);
+    EXPECT_NEAR(ya[3] - ya[1], 28, 3);
+    EXPECT_NEAR(small[3] - small[1], 28 * 5 / 8, 3);
+
     // Stroke characters cannot be edged: CF1 fills them with the edge pen
     // (red), CF2 with the fill type.
     auto colours = [](const std::string& gl) {
