@@ -39,6 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     for (const auto& [id, font] : store.Fonts()) {
+        // Every character as text would look it up, upright and vertical.
+        for (uint32_t c = 0; c < 300; ++c) {
+            fonts::Glyph g;
+            if (font->Lookup(c, c, g)) font->Vertical(c, g);
+        }
         auto face = font->Face();
         if (!face) continue;
         for (uint32_t g = 0; g < face->GlyphCount() && g < 512; ++g) {

@@ -1,6 +1,7 @@
 #include "core/GlyphCache.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace tarvik {
 
@@ -36,13 +37,41 @@ std::shared_ptr<const SpanSet> GlyphCache::Get(const FontFace& face, uint32_t gl
         if (!edges.Empty()) ScanConvert(edges, FillRule::NonZero, area, *spans);
         result = spans;
     }
-    if (m_bytes > kMaxBytes) {
-        m_glyphs.clear();
-        m_bytes = 0;
-    }
+    Trim();
     m_bytes += 64 + (result ? static_cast<const SpanSet&>(*result).MemoryBytes() : 0);
     m_glyphs[key] = result;
     return result;
+}
+
+std::shared_ptr<const GlyphCache::MaskCoverage> GlyphCache::FindMask(const MaskKey& key,
+                                                                     const uint8_t* bits, int width,
+                                                                     int height,
+                                                                     size_t stride) const {
+    auto it = m_masks.find(key);
+    if (it == m_masks.end()) return nullptr;
+    // The key holds where the bits lie, not what they are: a redefined
+    // character in reused memory must not print as the one it replaced.
+    const MaskCoverage& m = *it->second;
+    size_t rowBytes = (size_t(width) + 7) / 8;
+    if (m.bits.size() != rowBytes * size_t(height)) return nullptr;
+    for (int y = 0; y < height; ++y)
+        if (std::memcmp(m.bits.data() + size_t(y) * rowBytes, bits + size_t(y) * stride,
+                        rowBytes) != 0)
+            return nullptr;
+    return it->second;
+}
+
+void GlyphCache::StoreMask(const MaskKey& key, std::shared_ptr<const MaskCoverage> mask) {
+    Trim();
+    m_bytes += mask->MemoryBytes();
+    m_masks[key] = std::move(mask);
+}
+
+void GlyphCache::Trim() {
+    if (m_bytes <= kMaxBytes) return;
+    m_glyphs.clear();
+    m_masks.clear();
+    m_bytes = 0;
 }
 
 } // namespace tarvik

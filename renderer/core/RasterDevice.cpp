@@ -227,10 +227,26 @@ public:
     void PutCoverage(uint8_t* row, int x, int y, int covered, int total) {
         uint8_t* px = row + size_t(x) * 3;
         Color d{px[2], px[1], px[0]};
-        Color p = PatternAt(x, y);
-        Color t = CombinePixel(m_op, d, kBlack, p);
+        Color t;
+        if (m_patConst) {
+            // The tables hold the full-coverage result for S = black.
+            size_t i = PatternIndex(x, y);
+            if (m_patSkip[i]) return;
+            uint8_t q[3] = {px[0], px[1], px[2]};
+            ApplyConst(q, m_patConst[i]);
+            t = {q[2], q[1], q[0]};
+        } else {
+            t = CombinePixel(m_op, d, kBlack, PatternAt(x, y));
+        }
+        // Division by total through a 32-bit reciprocal: exact for every
+        // sum here (under 2^15), and this runs for every edge pixel of text.
+        if (total != m_coverTotal) {
+            m_coverTotal = total;
+            m_coverScale = ((uint64_t(1) << 32) + uint64_t(total) - 1) / uint64_t(total);
+        }
         auto mix = [&](uint8_t dv, uint8_t tv) {
-            return uint8_t((dv * (total - covered) + tv * covered + total / 2) / total);
+            uint64_t sum = uint64_t(dv * (total - covered) + tv * covered + total / 2);
+            return uint8_t((sum * m_coverScale) >> 32);
         };
         px[0] = mix(d.b, t.b);
         px[1] = mix(d.g, t.g);
@@ -303,6 +319,18 @@ private:
         auto small = std::make_shared<Pattern>();
         small->width = p.width / fx;
         small->height = p.height / fy;
+        small->patternToPage = Matrix::Scale(fx, fy).Then(p.patternToPage);
+        // Text under a pattern makes a painter per character, mostly with
+        // the same tile: reduce it once.
+        thread_local struct {
+            std::vector<Color> from, to;
+            int width = 0, fx = 0, fy = 0;
+        } last;
+        if (last.width == p.width && last.fx == fx && last.fy == fy && last.from == p.pixels) {
+            small->pixels = last.to;
+            m_paint.pattern = small;
+            return;
+        }
         small->pixels.resize(size_t(small->width) * size_t(small->height));
         int n = fx * fy;
         for (int y = 0; y < small->height; ++y)
@@ -318,7 +346,11 @@ private:
                 small->pixels[size_t(y) * size_t(small->width) + size_t(x)] = {
                     uint8_t((r + n / 2) / n), uint8_t((g + n / 2) / n), uint8_t((b + n / 2) / n)};
             }
-        small->patternToPage = Matrix::Scale(fx, fy).Then(p.patternToPage);
+        last.from = p.pixels;
+        last.to = small->pixels;
+        last.width = p.width;
+        last.fx = fx;
+        last.fy = fy;
         m_paint.pattern = small;
     }
 
@@ -453,6 +485,8 @@ private:
     bool m_skipAll = false;
     bool m_patternOk = false;
     bool m_sourceCopy = false;
+    int m_coverTotal = 0;
+    uint64_t m_coverScale = 0;
     Matrix m_patInv;
     std::shared_ptr<const PatternTables> m_tables;
     const RopConst* m_patConst = nullptr; // per tile pixel, for S = black
@@ -1274,6 +1308,9 @@ void RasterDevice::FillMask(const uint8_t* bits, int width, int height, size_t s
         }
         return;
     }
+    if (n > 1 && iv.b == 0 && iv.c == 0 && m.a > 0 && m.d > 0 && m_glyphs && m_fastImages &&
+        FillMaskCoverage(bits, width, height, stride, m, nx, ny, box, painter))
+        return;
     if (n > 1 && iv.b == 0 && iv.c == 0) {
         // Upright and scaled down (bitmap fonts made for a finer printer):
         // the sample columns of each device column and the sample rows of
@@ -1353,6 +1390,95 @@ void RasterDevice::FillMask(const uint8_t* bits, int width, int height, size_t s
             }
         }
     }
+}
+
+bool RasterDevice::FillMaskCoverage(const uint8_t* bits, int width, int height, size_t stride,
+                                    const Matrix& m, int nx, int ny, const IRect& box,
+                                    Painter& painter) {
+    // The origin's fraction is kept to 1/256 pixel, so that characters
+    // placed on one sub-pixel grid share an entry despite rounding noise.
+    int bx = FloorInt(m.e), by = FloorInt(m.f);
+    int qx = int(std::lround((m.e - bx) * 256)), qy = int(std::lround((m.f - by) * 256));
+    double fx = qx / 256.0, fy = qy / 256.0;
+    int cw = CeilInt(width * m.a + fx) + 1, ch = CeilInt(height * m.d + fy) + 1;
+    if (int64_t(cw) * ch > (1 << 16)) return false; // big masks are rare: sample directly
+    size_t rowBytes = (size_t(width) + 7) / 8;
+    auto q = [](double v) { return int64_t(std::llround(v * double(int64_t(1) << 40))); };
+    GlyphCache::MaskKey key{uintptr_t(bits), width, height, stride, q(m.a), q(m.d), qx, qy};
+    auto mask = m_glyphs->FindMask(key, bits, width, height, stride);
+    const int n = nx * ny;
+    if (!mask) {
+        auto made = std::make_shared<GlyphCache::MaskCoverage>();
+        made->width = cw;
+        made->height = ch;
+        made->samples = n;
+        made->counts.assign(size_t(cw) * size_t(ch), 0);
+        made->bits.resize(rowBytes * size_t(height));
+        for (int y = 0; y < height; ++y)
+            std::memcpy(made->bits.data() + size_t(y) * rowBytes, bits + size_t(y) * stride,
+                        rowBytes);
+        double ia = 1 / m.a, id = 1 / m.d;
+        // Sample columns of each device column, -1 where its centre is off the mask.
+        std::vector<int> cols(size_t(cw) * size_t(nx), -1);
+        for (int k = 0; k < cw; ++k) {
+            double u = ia * (k + 0.5 - fx);
+            if (!(u >= 0 && u < width)) continue;
+            for (int i = 0; i < nx; ++i)
+                cols[size_t(k) * nx + i] =
+                    std::clamp(FloorInt(u + ia * ((i + 0.5) / nx - 0.5)), 0, width - 1);
+        }
+        for (int r = 0; r < ch; ++r) {
+            double v = id * (r + 0.5 - fy);
+            if (!(v >= 0 && v < height)) continue;
+            uint8_t* out = made->counts.data() + size_t(r) * cw;
+            for (int j = 0; j < ny; ++j) {
+                int sv = std::clamp(FloorInt(v + id * ((j + 0.5) / ny - 0.5)), 0, height - 1);
+                const uint8_t* src = made->bits.data() + size_t(sv) * rowBytes;
+                for (int k = 0; k < cw; ++k) {
+                    const int* cu = &cols[size_t(k) * nx];
+                    if (cu[0] < 0) continue;
+                    int c = 0;
+                    for (int i = 0; i < nx; ++i) c += (src[cu[i] >> 3] >> (7 - (cu[i] & 7))) & 1;
+                    out[k] = uint8_t(out[k] + c);
+                }
+            }
+        }
+        mask = made;
+        m_glyphs->StoreMask(key, mask);
+    }
+    const bool runs = painter.RunsOk();
+    int y0 = std::max(box.y0, by), y1 = std::min(box.y1, by + mask->height);
+    for (int y = y0; y < y1; ++y) {
+        const uint8_t* counts = mask->counts.data() + size_t(y - by) * size_t(mask->width);
+        int nc;
+        const int32_t* c = m_clip->RowSpans(y, nc);
+        uint8_t* row = nullptr;
+        for (int k = 0; k < nc; ++k) {
+            int lo = std::max({box.x0, bx, c[2 * k]});
+            int hi = std::min({box.x1, bx + mask->width, c[2 * k + 1]});
+            for (int x = lo; x < hi;) {
+                int cov = counts[x - bx];
+                if (!cov) {
+                    ++x;
+                    continue;
+                }
+                if (!row) row = m_raster.Row(y);
+                if (cov < n) {
+                    painter.PutCoverage(row, x, y, cov, n);
+                    ++x;
+                } else if (runs) {
+                    int e = x + 1;
+                    while (e < hi && counts[e - bx] == n) ++e;
+                    painter.PutRun(row, x, e, kBlack);
+                    x = e;
+                } else {
+                    painter.Put(row, x, y, kBlack);
+                    ++x;
+                }
+            }
+        }
+    }
+    return true;
 }
 
 void RasterDevice::FillGlyph(const FontFace& face, uint32_t glyph, const Matrix& glyphToPage,

@@ -64,6 +64,9 @@ private:
     void PaintSpans(const SpanSet& shape, int dx, int dy, const Paint& paint, const RasterOp& op);
     void FillEdges(const EdgeList& edges, FillRule rule, const Paint& paint, const RasterOp& op);
     void RenderImageBand(int v0, int v1);
+    bool FillMaskCoverage(const uint8_t* bits, int width, int height, size_t stride,
+                          const Matrix& maskToDevice, int nx, int ny, const IRect& box,
+                          Painter& painter);
 
     PageRaster& m_raster;
     Matrix m_pageToDevice;

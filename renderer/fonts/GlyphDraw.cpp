@@ -2,6 +2,14 @@
 
 namespace tarvik::fonts {
 
+VerticalForm PclFont::Vertical(uint32_t, const Glyph& g) const {
+    VerticalForm v;
+    v.index = g.index;
+    double em = g.kind == Glyph::Kind::Bitmap ? Traits().height * g.resolution / 72 : 1;
+    v.turn = em > 0 && g.advance >= 0.9 * em;
+    return v;
+}
+
 void DrawGlyph(Device& dev, const Glyph& glyph, const GlyphPlacement& where, const Paint& paint,
                const RasterOp& op) {
     switch (glyph.kind) {
@@ -22,6 +30,18 @@ void DrawGlyph(Device& dev, const Glyph& glyph, const GlyphPlacement& where, con
                        .Then(Matrix::Translate(glyph.left * dot, -glyph.top * dot))
                        .Then(where.textToPage);
         dev.FillMask(glyph.bits, glyph.width, glyph.height, glyph.stride, m, paint, op);
+        break;
+    }
+    case Glyph::Kind::Compound: {
+        double s = where.heightPt;
+        for (int i = 0; i < glyph.partCount; ++i) {
+            const GlyphPart& p = glyph.parts[i];
+            if (!p.face) continue;
+            Matrix m = Matrix::Scale(s, -s)
+                           .Then(Matrix::Translate(p.dx * s, -p.dy * s))
+                           .Then(where.textToPage);
+            dev.FillGlyph(*p.face, p.index, m, paint, op);
+        }
         break;
     }
     case Glyph::Kind::Box:

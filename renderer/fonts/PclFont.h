@@ -42,16 +42,24 @@ struct FontTraits {
     double underlineThickness = 0;
 };
 
+// One part of a compound character: an outline glyph placed off the origin.
+struct GlyphPart {
+    const FontFace* face = nullptr;
+    uint32_t index = 0;
+    double dx = 0, dy = 0; // ems, y up
+};
+
 // One glyph as a font yields it.
 struct Glyph {
     enum class Kind : uint8_t {
-        None,    // the font cannot print the character
-        Outline, // face + index, drawn at the selected size
-        Bitmap,  // 1-bit rows at the font's resolution
-        Box,     // a box-drawing or shade character drawn as joining geometry
+        None,     // the font cannot print the character
+        Outline,  // face + index, drawn at the selected size
+        Bitmap,   // 1-bit rows at the font's resolution
+        Box,      // a box-drawing or shade character drawn as joining geometry
+        Compound, // parts drawn together at the selected size
     };
     Kind kind = Kind::None;
-    // Horizontal advance: ems for Outline and Box, dots at `resolution` for
+    // Horizontal advance: ems for Outline, Box and Compound, dots at `resolution` for
     // Bitmap. For resident fonts this is the printer's advance.
     double advance = 0;
 
@@ -76,6 +84,20 @@ struct Glyph {
 
     // Box: the Unicode box-drawing or shade character.
     uint32_t unicode = 0;
+
+    // Compound: parts owned by the font, valid while the character is.
+    const GlyphPart* parts = nullptr;
+    int partCount = 0;
+};
+
+// How a character prints when text runs vertically (the vertical-rotated
+// text path): whether it turns a quarter counter-clockwise, how far it moves
+// the cursor then, and the glyph it prints (a vertical form may replace it).
+struct VerticalForm {
+    bool turn = false;
+    double advance = 1;             // ems along the line, when turned
+    double descender = -36.0 / 256; // ems: the bottom of the box it turns in
+    uint32_t index = 0;             // Outline: the glyph to print
 };
 
 class PclFont {
@@ -95,6 +117,10 @@ public:
     virtual bool Resident() const { return false; }
     // The factory font number PJL's FONTNUMBER counts (resident fonts only).
     virtual int Number() const { return -1; }
+    // The vertical form of the character `code` whose glyph is g. By default
+    // full-width characters turn (as in dual-pitch Asian fonts) and take one
+    // em down the line.
+    virtual VerticalForm Vertical(uint32_t code, const Glyph& g) const;
 };
 
 // Where a glyph goes: the origin on the baseline and the page-space

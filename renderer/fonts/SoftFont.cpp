@@ -1,5 +1,9 @@
 #include "SoftFont.h"
 
+#include "SymbolSets.h"
+
+#include <algorithm>
+
 namespace tarvik {
 
 namespace {
@@ -67,6 +71,10 @@ bool SoftFont::Supports(int symbolSet) const {
 bool SoftFont::Lookup(uint32_t code, uint32_t unicode, fonts::Glyph& out) const {
     out = fonts::Glyph{};
     if (m_header.IsIntellifont()) {
+        auto it = m_byCode.find(m_traits.bound ? code : unicode);
+        if (it != m_byCode.end() && it->second->glyphClass == 4 &&
+            Compose(*it->second, it->first, out))
+            return true;
         // Drawn in the nearest resident face until Intellifont outlines are
         // rasterised here.
         if (!m_substitute || unicode == fonts::kNoUnicode) return false;
@@ -114,6 +122,83 @@ bool SoftFont::Lookup(uint32_t code, uint32_t unicode, fonts::Glyph& out) const 
         return true;
     }
     return false;
+}
+
+bool SoftFont::Compose(const SoftGlyph& g, uint32_t code, fonts::Glyph& out) const {
+    // Escapement, a part count, a reserved byte, then six bytes a part:
+    // code, x and y offset, all in design units.
+    const std::vector<uint8_t>& d = g.raw;
+    if (!m_substitute || m_header.scaleFactor <= 0 || d.size() < 8) return false;
+    auto made = m_compounds.find(code);
+    const double em = m_header.scaleFactor;
+    auto u16 = [&](size_t at) { return uint16_t(d[at] << 8 | d[at + 1]); };
+    // The parts' codes name characters the way the font's own codes do.
+    const fonts::SymbolSet* set = fonts::FindSymbolSet(m_traits.symbolSet);
+    bool unicodeIndex = !m_traits.bound && m_header.hasComplement && (m_header.complement & 7) == 6;
+    if (m_traits.bound ? !set : !unicodeIndex) return false;
+    // Looked-up glyphs point at the parts: make them once per character.
+    if (made == m_compounds.end()) {
+        std::vector<fonts::GlyphPart> parts;
+        // Real compounds join two or three characters; more is not kept.
+        for (size_t i = 0, at = 8; i < d[6] && i < 16 && at + 6 <= d.size(); ++i, at += 6) {
+            uint32_t partCode = u16(at);
+            uint32_t u = m_traits.bound ? fonts::ToUnicode(*set, partCode) : partCode;
+            uint32_t index = u == fonts::kNoChar ? 0 : m_substitute->GlyphForUnicode(u);
+            if (!index) continue; // a part nothing can print
+            parts.push_back(
+                {m_substitute.get(), index, int16_t(u16(at + 2)) / em, int16_t(u16(at + 4)) / em});
+        }
+        made = m_compounds.emplace(code, std::move(parts)).first;
+    }
+    const std::vector<fonts::GlyphPart>& kept = made->second;
+    if (kept.empty()) return false;
+    out.kind = fonts::Glyph::Kind::Compound;
+    out.parts = kept.data();
+    out.partCount = int(kept.size());
+    out.advance = int16_t(u16(4)) / em;
+    return true;
+}
+
+namespace {
+
+uint16_t TableU16(const SfntTable* t, size_t at) {
+    return t && at + 2 <= t->data.size() ? uint16_t(t->data[at] << 8 | t->data[at + 1]) : 0;
+}
+
+} // namespace
+
+fonts::VerticalForm SoftFont::Vertical(uint32_t code, const fonts::Glyph& g) const {
+    fonts::VerticalForm v = PclFont::Vertical(code, g);
+    if (m_header.hasUprightRanges) {
+        // The font lists what stays upright; everything else turns.
+        v.turn = true;
+        for (auto [first, last] : m_header.uprightRanges)
+            if (code >= first && code <= last) v.turn = false;
+    }
+    if (g.kind != fonts::Glyph::Kind::Outline || !m_header.IsTrueType()) return v;
+    // Vertical forms replace glyphs only in large (two-byte) fonts.
+    const auto& subs = m_header.verticalSubstitutes;
+    auto it =
+        std::lower_bound(subs.begin(), subs.end(), std::make_pair(uint16_t(g.index), uint16_t(0)));
+    if (m_header.fontType == 3 && it != subs.end() && it->first == g.index &&
+        m_byId.count(it->second))
+        v.index = it->second;
+    double unitsPerEm = TableU16(m_header.Table("head"), 18);
+    if (unitsPerEm <= 0) unitsPerEm = m_header.scaleFactor;
+    if (unitsPerEm <= 0) return v;
+    // The advance height from vmtx; glyphs past its long entries share the last.
+    const SfntTable* vhea = m_header.Table("vhea");
+    const SfntTable* vmtx = m_header.Table("vmtx");
+    size_t longMetrics = TableU16(vhea, 34);
+    if (vmtx && longMetrics > 0) {
+        size_t i = std::min<size_t>(v.index, longMetrics - 1);
+        if (i * 4 + 2 <= vmtx->data.size()) {
+            double height = TableU16(vmtx, i * 4);
+            if (height > 0) v.advance = height / unitsPerEm;
+        }
+    }
+    if (m_header.hasVerticalDescender) v.descender = m_header.verticalDescender / unitsPerEm;
+    return v;
 }
 
 std::shared_ptr<FontFace> SoftFont::Face() const {
@@ -259,6 +344,7 @@ bool SoftFontStore::SetGlyph(int id, uint32_t code, std::shared_ptr<const SoftGl
         font->m_bytes -= cost;
         m_bytes -= cost;
         font->m_byCode.erase(old);
+        font->m_compounds.erase(code);
     }
     bool stored = true;
     if (glyph) {

@@ -50,6 +50,7 @@ public:
     bool Supports(int symbolSet) const override;
     bool Lookup(uint32_t code, uint32_t unicode, fonts::Glyph& out) const override;
     std::string Name() const override;
+    fonts::VerticalForm Vertical(uint32_t code, const fonts::Glyph& g) const override;
     // Fonts the renderer cannot draw itself (Intellifont) print their
     // characters in this resident face.
     void SetSubstitute(std::shared_ptr<FontFace> face) { m_substitute = std::move(face); }
@@ -77,6 +78,9 @@ private:
     std::shared_ptr<SoftFaceKeeper> m_keeper;
     std::shared_ptr<FontFace> m_substitute;
     const SoftFontStore* m_store = nullptr;
+    // Compound characters put together from their parts, by code.
+    bool Compose(const SoftGlyph& g, uint32_t code, fonts::Glyph& out) const;
+    mutable std::unordered_map<uint32_t, std::vector<fonts::GlyphPart>> m_compounds;
     mutable std::shared_ptr<FontFace> m_face;
     mutable bool m_faceStale = true;
     size_t m_bytes = 0;

@@ -94,14 +94,39 @@ void ReadSegments(SoftFontHeader& h, std::span<const uint8_t> d, size_t pos, boo
             }
             break;
         case SegId('B', 'R'):
-            if (seg.size() >= 5) h.bitmapResolution = U16(seg, 1);
+            // X and Y resolution; the X one sets the size of the dots.
+            if (seg.size() >= 4 && U16(seg, 0) > 0 && U16(seg, 0) <= 9600)
+                h.bitmapResolution = U16(seg, 0);
             break;
         case SegId('I', 'F'):
         case SegId('G', 'I'):
             h.intellifontGlobal = seg;
             break;
+        case SegId('V', 'T'):
+            // Pairs of horizontal and vertical glyph IDs up to 0xFFFF, 0xFFFF.
+            for (size_t i = 0; i + 4 <= seg.size(); i += 4) {
+                uint16_t from = U16(seg, i), to = U16(seg, i + 2);
+                if (from == 0xFFFF && to == 0xFFFF) break;
+                h.verticalSubstitutes.emplace_back(from, to);
+            }
+            std::sort(h.verticalSubstitutes.begin(), h.verticalSubstitutes.end());
+            break;
+        case SegId('V', 'E'):
+            // Format 0, a range count, then first and last codes.
+            if (seg.size() >= 2 && seg[0] == 0) {
+                h.hasUprightRanges = true;
+                for (size_t i = 0, at = 2; i < seg[1] && at + 4 <= seg.size(); ++i, at += 4)
+                    h.uprightRanges.emplace_back(U16(seg, at), U16(seg, at + 2));
+            }
+            break;
+        case SegId('V', 'R'):
+            if (seg.size() >= 4 && U16(seg, 0) == 0) {
+                h.verticalDescender = int16_t(U16(seg, 2));
+                h.hasVerticalDescender = true;
+            }
+            break;
         default:
-            break; // PA, VT, VR, VE, CE, TF, ...: nothing that changes what we draw
+            break; // PA, CE, TF, ...: nothing that changes what we draw
         }
         pos += size;
     }
@@ -210,6 +235,11 @@ bool ParseSoftFontHeader(std::span<const uint8_t> data, SoftFontHeader& out, std
         if (f == 15) out.scalingTechnology = 1;
         ReadSegments(out, d, descriptorSize, f == 16, warning);
         break;
+    }
+    if (f == 16 && out.IsBitmap() && out.bitmapResolution <= 0) {
+        // Without it the dots have no size: the font is not usable.
+        warning = "bitmap font header lacks a usable resolution segment";
+        return false;
     }
     if (out.Scalable() && out.scaleFactor == 0) {
         warning = "scalable font header without a scale factor";

@@ -82,6 +82,14 @@ struct SoftFontHeader {
     std::string copyright;                      // CP
     int bitmapResolution = 0;                   // BR (format 16 bitmap fonts)
     std::span<const uint8_t> intellifontGlobal; // formats 10/11, IF / GI
+    // Vertical text (VT, VE, VR): glyph IDs that replace others when text
+    // runs vertically, code ranges that stay upright there, and the bottom
+    // of the box a turned character turns in (design units below the baseline).
+    std::vector<std::pair<uint16_t, uint16_t>> verticalSubstitutes;
+    std::vector<std::pair<uint16_t, uint16_t>> uprightRanges;
+    bool hasUprightRanges = false;
+    int verticalDescender = 0;
+    bool hasVerticalDescender = false;
 
     bool Scalable() const {
         return format == 10 || format == 11 || format == 15 ||

@@ -159,10 +159,10 @@ void Interpreter::FillRectCmd(const Token& t) {
     if (type < 0 || type > 5) return;
     int id = m_patternId;
     if (type == 5) type = m_currentPattern; // the current pattern of *v#T
-    // Clip to the logical page.
+    // Clip to the logical page, as the print direction turns it.
     double x0 = std::max(m_x, 0.0), y0 = std::max(m_y, -m_topMargin);
-    double x1 = std::min(m_x + m_rectWidth, LogicalWidth());
-    double y1 = std::min(m_y + m_rectHeight, LogicalLength() - m_topMargin);
+    double x1 = std::min(m_x + m_rectWidth, FrameWidth());
+    double y1 = std::min(m_y + m_rectHeight, FrameLength() - m_topMargin);
     if (!(x1 > x0 && y1 > y0)) return;
     Paint paint = FillPaint(type, id);
     if (paint.kind == Paint::Kind::None) return;

@@ -16,10 +16,10 @@ void Interpreter::LeaveHpgl2(int mode) {
     Point pen = m_gl->PenOnPage();
     m_gl->Leave();
     if (mode != 1 || !std::isfinite(pen.x) || !std::isfinite(pen.y)) return;
-    // The PCL cursor takes the pen's place.
-    Point origin = ToPage(0, 0);
-    SetX((pen.x - origin.x) * kUnitsPerPoint);
-    SetY((pen.y - origin.y) * kUnitsPerPoint);
+    // The PCL cursor takes the pen's place, seen from the print direction.
+    Point at = UnitsToPage().Inverse().Apply(pen);
+    SetX(at.x);
+    SetY(at.y);
 }
 
 hpgl2::Frame Interpreter::PlotFrame() const {

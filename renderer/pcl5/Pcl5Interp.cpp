@@ -138,6 +138,7 @@ struct CommandTable {
         add('(', 'f', 'W', &I::DefineSymbolSetCmd);
         add('*', 'c', 'S', &I::SymbolSetControlCmd);
         add('&', 'n', 'W', &I::AlphanumericIdCmd);
+        add('&', 'c', 'T', &I::TextPathCmd);
         // Text and fonts.
         for (char x : {'(', ')'}) {
             for (char l : {'P', 'H', 'V', 'S', 'B', 'T'}) add(x, 's', l, &I::FontCharacteristicCmd);
@@ -296,15 +297,15 @@ double Interpreter::LogicalLength() const {
 }
 
 Point Interpreter::ToPage(double xu, double yu) const {
-    if (m_text.direction) {
-        Point l = FrameToLogical(xu, yu + m_topMargin, m_text.direction);
-        xu = l.x;
-        yu = l.y - m_topMargin;
-    }
+    Point l = FrameToLogical(xu, yu + m_topMargin, m_text.direction);
+    return LogicalToPage(l.x, l.y);
+}
+
+Point Interpreter::LogicalToPage(double xu, double yu) const {
     bool landscape = m_orientation & 1;
     double w = landscape ? m_setup.heightPt : m_setup.widthPt;
     double offset = (w * kUnitsPerPoint - LogicalWidth()) / 2;
-    Point p{(offset + xu) / kUnitsPerPoint, (m_topMargin + yu) / kUnitsPerPoint};
+    Point p{(offset + xu) / kUnitsPerPoint, yu / kUnitsPerPoint};
     if (m_registrationX != 0 || m_registrationY != 0) {
         Point dx = SheetDirection(false), dy = SheetDirection(true);
         p.x += (dx.x * m_registrationX + dy.x * m_registrationY) / kUnitsPerPoint;

@@ -181,6 +181,9 @@ private:
     // Coordinates: PCL position (units, from the logical page's left edge and
     // the top margin) to page space (points).
     Point ToPage(double xu, double yu) const;
+    // The same from the orientation's logical page (units from its left edge
+    // and the page top), whatever the print direction.
+    Point LogicalToPage(double xu, double yu) const;
     // Page-space direction of the physical sheet's +x / +y (for rasters that
     // follow the physical page).
     Point SheetDirection(bool vertical) const;
@@ -329,6 +332,10 @@ private:
     void ResetSoftFonts();
     void SelectFontById(int id, bool secondary);
     void CopyCurrentFont(int toId);
+    // The vertical-rotated text path (Pcl5TextPath.cpp).
+    void TextPathCmd(const Token& t);
+    bool TurnForPath(const fonts::ActiveFont& font, uint32_t code, const fonts::Glyph*& glyph,
+                     fonts::Glyph& vertical, double& advance, Matrix& turn) const;
     // Page features: macros, user patterns, the picture frame and the rest
     // of page control (Pcl5Macro.cpp, Pcl5Pattern.cpp, Pcl5PageControl.cpp).
 public:

@@ -44,9 +44,10 @@ void Interpreter::DefaultFrame() {
 Rect Interpreter::FrameOnPage() const {
     double w = m_frame.width > 0 ? m_frame.width : LogicalWidth();
     double h = m_frame.height > 0 ? m_frame.height : std::max(0.0, LogicalLength() - kUnitsPerInch);
-    // The anchor is kept from the page top: turn it into a cursor position.
-    Point a = ToPage(m_frame.anchor.x, m_frame.anchor.y - m_topMargin);
-    Point b = ToPage(m_frame.anchor.x + w, m_frame.anchor.y + h - m_topMargin);
+    // HP-GL/2 does not turn with the print direction: the anchor is kept on
+    // the logical page, from its top.
+    Point a = LogicalToPage(m_frame.anchor.x, m_frame.anchor.y);
+    Point b = LogicalToPage(m_frame.anchor.x + w, m_frame.anchor.y + h);
     return {a.x, a.y, b.x, b.y};
 }
 
@@ -65,7 +66,7 @@ void Interpreter::FrameHeightCmd(const Token& t) {
 
 void Interpreter::FrameAnchorCmd(const Token& t) {
     if (t.value.number != 0) return;
-    m_frame.anchor = {m_x, m_y + m_topMargin};
+    m_frame.anchor = FrameToLogical(m_x, m_y + m_topMargin, m_text.direction);
 }
 
 void Interpreter::PlotWidthCmd(const Token& t) {

@@ -109,8 +109,9 @@ void Interpreter::StartRaster(int mode) {
         r.width = r.sourceWidth;
     } else {
         // Without a source width a row spans the logical page from the left
-        // raster margin.
-        double span = std::max(0.0, LogicalWidth() - r.left);
+        // raster margin (turned with the print direction when it follows it).
+        double across = r.presentation == 0 ? FrameWidth() : LogicalWidth();
+        double span = std::max(0.0, across - r.left);
         r.width = std::max(1, int(std::ceil(span / r.pixelW)));
     }
     r.width = std::clamp(r.width, 1, m_job.Limit().maxImageDimension);

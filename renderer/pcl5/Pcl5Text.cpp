@@ -107,6 +107,10 @@ void Interpreter::PrintCode(uint32_t code, PrintMode mode, bool unicode, const M
         if (glyph && font->Proportional()) advance = font->AdvancePt(*glyph) * kUnitsPerPoint;
     }
     if (!std::isfinite(advance) || advance < 0) advance = 0;
+    fonts::Glyph verticalForm;
+    Matrix turn;
+    bool turned =
+        m_text.vertical && font && TurnForPath(*font, code, glyph, verticalForm, advance, turn);
 
     // A character that would cross the right margin wraps, unless the
     // cursor was placed beyond the margin on purpose.
@@ -127,6 +131,7 @@ void Interpreter::PrintCode(uint32_t code, PrintMode mode, bool unicode, const M
             where.textToPage = Matrix::Scale(kUnitsPerPoint, kUnitsPerPoint)
                                    .Then(Matrix::Translate(m_x, m_y))
                                    .Then(at);
+            if (turned) where.textToPage = turn.Then(where.textToPage);
             where.heightPt = font->HeightPt();
             where.cellWidth = advance / kUnitsPerPoint;
             double line = m_vmi / kUnitsPerPoint;

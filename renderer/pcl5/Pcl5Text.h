@@ -22,6 +22,7 @@ struct TextState {
     bool perforationSkip = true;
     int direction = 0;      // print direction, degrees counter-clockwise
     int parsing = 0;        // text parsing method
+    bool vertical = false;  // text path: vertical rotated
     double lastAdvance = 0; // units: a backspace goes back this far
 };
 

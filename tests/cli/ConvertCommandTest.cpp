@@ -423,7 +423,7 @@ TEST_F(ConvertCommandTest, PageSelectionAndOutputsOfEarlierRuns) {
 TEST_F(ConvertCommandTest, OnATerminalTheProgressLineCountsPagesAsTheyAreMade) {
     // The stand-in holds on after writing its pages, so the page files are
     // there to count before any is converted.
-    std::string a = Input("a.pcl", "pages 3 hold 600");
+    std::string a = Input("a.pcl", "pages 3 hold 1000");
     int terminal = -1;
     pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
     ASSERT_GE(child, 0) << std::strerror(errno);

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -320,6 +321,11 @@ namespace {
 struct Ink {
     int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;
     long count = 0;
+    std::vector<std::pair<int, int>> dots;
+    long Count(bool row, int at) const {
+        return std::count_if(dots.begin(), dots.end(),
+                             [&](auto d) { return (row ? d.second : d.first) == at; });
+    }
 };
 
 // Renders a job at 150 dpi and returns the first page's ink box.
@@ -337,6 +343,7 @@ Ink RenderInk(const std::string& job) {
                     ink.x0 = std::min(ink.x0, x), ink.x1 = std::max(ink.x1, x);
                     ink.y0 = std::min(ink.y0, y), ink.y1 = std::max(ink.y1, y);
                     ++ink.count;
+                    ink.dots.emplace_back(x, y);
                 }
     };
     JobContext ctx(o);
@@ -347,9 +354,9 @@ Ink RenderInk(const std::string& job) {
 
 } // namespace
 
-// The same words set in one face through three downloads (a format 0 bitmap
-// font, a compressed format 20 one at another resolution, the TrueType face
-// itself) land in the same place at the same size; a character the host
+// The same words set in one face through four downloads (a format 0 bitmap
+// font, compressed format 20 and 16 ones at another resolution, the TrueType
+// face itself) land in the same place at the same size; a character the host
 // put at the space code prints.
 TEST(SoftFont, DownloadedFontsSetTextInPlace) {
     if (!HaveSans()) GTEST_SKIP() << kSans << " not installed";
@@ -361,14 +368,17 @@ TEST(SoftFont, DownloadedFontsSetTextInPlace) {
                       softfontwriter::TextPage(5, text));
     Ink c = RenderInk(E + "E" + softfontwriter::TrueTypeFont(kSans, 5) + E + "(s14V" +
                       softfontwriter::TextPage(5, text));
+    softfontwriter::BitmapOptions f16{16, 600, 14, true};
+    Ink d = RenderInk(E + "E" + softfontwriter::BitmapFont(kSans, 5, f16) +
+                      softfontwriter::TextPage(5, text));
     ASSERT_GT(a.count, 500);
     // 14 points from the cap height to the descender: about 27 pixels; the
     // line starts half an inch into the logical page (a quarter inch in).
     EXPECT_NEAR(a.y1 - a.y0, 27, 3);
     EXPECT_NEAR(a.x0, 113, 3);
     EXPECT_NEAR(a.x1 - a.x0, 300, 40);
-    for (const Ink* other : {&b, &c}) {
-        SCOPED_TRACE(other == &b ? "format 20" : "TrueType");
+    for (const Ink* other : {&b, &c, &d}) {
+        SCOPED_TRACE(other == &b ? "format 20" : other == &c ? "TrueType" : "format 16");
         // Each bitmap font has its own rounded advances: a few pixels over
         // the line. Bitmaps drawn at half their resolution lose some ink.
         EXPECT_NEAR(other->x0, a.x0, 2);
@@ -396,6 +406,81 @@ TEST(SoftFont, DownloadedFontsSetTextInPlace) {
     Ink redefined = RenderInk(E + "E" + font + page);
     Ink both = RenderInk(E + "E" + font + softfontwriter::TextPage(5, "H I"));
     EXPECT_EQ(redefined.count, both.count);
+}
+
+// The vertical-rotated text path with a large TrueType font that carries
+// vertical metrics, forms and upright ranges: characters turn a quarter
+// counter-clockwise, take their vertical advance, print in their vertical
+// form, and the font's upright ranges stay as they are.
+TEST(SoftFont, VerticalTextPathTurnsCharacters) {
+    if (!HaveSans()) GTEST_SKIP() << kSans << " not installed";
+    const std::string font =
+        E + "E" + softfontwriter::TrueTypeFont(kSans, 5, 32767, true) + E + "(s14V";
+    auto set = [&](const std::string& text, bool vertical) {
+        return RenderInk(font + E + (vertical ? "&c-1T" : "&c0T") +
+                         softfontwriter::TextPage(5, text));
+    };
+    Ink upright = set("L", false), turned = set("L", true);
+    ASSERT_GT(upright.count, 50);
+    EXPECT_NEAR(turned.x1 - turned.x0, upright.y1 - upright.y0, 1);
+    EXPECT_NEAR(turned.y1 - turned.y0, upright.x1 - upright.x0, 1);
+    // Counter-clockwise: the stem lies along the bottom, the foot at the right.
+    EXPECT_GT(turned.Count(true, turned.y1), (turned.x1 - turned.x0) * 9 / 10);
+    EXPECT_GT(turned.Count(false, turned.x1), (turned.y1 - turned.y0) * 9 / 10);
+    EXPECT_LT(turned.Count(true, turned.y0), 4);
+    // 1.5 em (43.75 pixels at 14 points) from one character to the next.
+    Ink two = set("LL", true);
+    EXPECT_NEAR(two.x1 - two.x0, turned.x1 - turned.x0 + 43.75, 1.5);
+    // The box turns about its middle, which lies a quarter em above the
+    // baseline (an em tall from a quarter em below it): a turned 'H' is
+    // centred 7.3 pixels above the upright 'L's baseline.
+    Ink h = set("H", true);
+    EXPECT_NEAR((h.y0 + h.y1 + 1) / 2.0, upright.y1 + 1 - 7.3, 1);
+    // 'V' is the vertical form of 'A'; digits stay upright.
+    Ink a = set("A", true), v = set("V", true), ah = set("A", false);
+    EXPECT_EQ(a.count, v.count);
+    EXPECT_EQ(a.x0, v.x0);
+    EXPECT_NE(ah.count, a.count);
+    Ink one = set("1", true), oneUpright = set("1", false);
+    EXPECT_EQ(one.count, oneUpright.count);
+    EXPECT_EQ(one.y1, oneUpright.y1);
+    EXPECT_EQ(one.x0, oneUpright.x0);
+}
+
+// An Intellifont compound character prints as its parts, each where its
+// offset puts it, and advances by its own escapement.
+TEST(SoftFont, CompoundCharacterJoinsItsParts) {
+    std::string h(80, '\0');
+    h[1] = 80, h[2] = 10, h[3] = 1;               // bound 8-bit Intellifont
+    h[13] = 1;                                    // proportional
+    h[15] = 14;                                   // 0N, ISO 8859-1
+    h[64] = 1000 >> 8, h[65] = char(1000 & 0xFF); // design units per em
+    // At 200: 'L' at the origin and 'I' 0.7 em right and 0.3 em up; 1.5 em escapement.
+    std::string c = {10,        0,
+                     2,         4,
+                     1500 >> 8, char(1500 & 0xFF),
+                     2,         0,
+                     0,         'L',
+                     0,         0,
+                     0,         0,
+                     0,         'I',
+                     700 >> 8,  char(700 & 0xFF),
+                     300 >> 8,  char(300 & 0xFF),
+                     0,         0};
+    const std::string font = E + "E" + Cmd("*c", 5, "D") + Cmd(")s", h.size(), "W", h) +
+                             Cmd("*c", 200, "E") + Cmd("(s", c.size(), "W", c) + E + "(s14V";
+    std::string compound = "\xC8";
+    Ink both = RenderInk(font + softfontwriter::TextPage(5, compound));
+    Ink l = RenderInk(font + softfontwriter::TextPage(5, "L"));
+    Ink i = RenderInk(font + softfontwriter::TextPage(5, "I"));
+    Ink after = RenderInk(font + softfontwriter::TextPage(5, compound + "L"));
+    ASSERT_GT(l.count, 30);
+    ASSERT_GT(i.count, 30);
+    EXPECT_NEAR(double(both.count), double(l.count + i.count), (l.count + i.count) * 0.25);
+    EXPECT_NEAR(both.x0, l.x0, 1);
+    EXPECT_NEAR(both.x1, i.x1 + 0.7 * 14 * 150 / 72, 1.5);
+    EXPECT_NEAR(both.y0, i.y0 - 0.3 * 14 * 150 / 72, 1.5);
+    EXPECT_NEAR(after.x1, l.x1 + 1.5 * 14 * 150 / 72, 1.5);
 }
 
 namespace {

@@ -81,7 +81,7 @@ Bytes CommonHeader(int size, int format, int fontType, int baseline, int cellW, 
 
 } // namespace
 
-std::string TrueTypeFont(const std::string& fontFile, int fontId, size_t maxBlock) {
+std::string TrueTypeFont(const std::string& fontFile, int fontId, size_t maxBlock, bool vertical) {
     std::ifstream in(fontFile, std::ios::binary);
     Bytes file((std::istreambuf_iterator<char>(in)), {});
     FT_Library lib;
@@ -125,8 +125,9 @@ std::string TrueTypeFont(const std::string& fontFile, int fontId, size_t maxBloc
     const int upem = face->units_per_EM;
     int spaceAdvance = 0;
     if (FT_Load_Char(face, ' ', FT_LOAD_NO_SCALE) == 0) spaceAdvance = int(face->glyph->advance.x);
-    Bytes h = CommonHeader(72, 15, 2, face->ascender, face->bbox.xMax - face->bbox.xMin,
-                           face->bbox.yMax - face->bbox.yMin, spaceAdvance, 0, face->family_name);
+    Bytes h =
+        CommonHeader(72, 15, vertical ? 3 : 2, face->ascender, face->bbox.xMax - face->bbox.xMin,
+                     face->bbox.yMax - face->bbox.yMin, spaceAdvance, 0, face->family_name);
     h.resize(72, 0);
     Set16(h, 64, unsigned(upem));
     h[70] = 1; // TrueType
@@ -137,6 +138,30 @@ std::string TrueTypeFont(const std::string& fontFile, int fontId, size_t maxBloc
     size_t total = 0;
     for (uint32_t t : keep) total += tables.count(t) ? (tables[t].size() + 3) & ~size_t(3) : 0;
     if (total > 24000) keep = {TTAG_head, TTAG_hhea, TTAG_hmtx, TTAG_maxp}; // hinting data left out
+    if (vertical) {
+        Bytes vhea(36, 0), vmtx;
+        Set16(vhea, 0, 1);
+        Set16(vhea, 34, 1); // one long metric serves every glyph
+        U16(vmtx, unsigned(upem * 3 / 2));
+        U16(vmtx, 0);
+        vmtx.resize(vmtx.size() + 2 * size_t(face->num_glyphs - 1), 0);
+        tables[FT_MAKE_TAG('v', 'h', 'e', 'a')] = vhea;
+        tables[FT_MAKE_TAG('v', 'm', 't', 'x')] = vmtx;
+        keep = {TTAG_head,
+                TTAG_hhea,
+                TTAG_hmtx,
+                TTAG_maxp,
+                FT_MAKE_TAG('v', 'h', 'e', 'a'),
+                FT_MAKE_TAG('v', 'm', 't', 'x')};
+        Bytes vt = {'V', 'T', 0, 8};
+        U16(vt, FT_Get_Char_Index(face, 'A'));
+        U16(vt, FT_Get_Char_Index(face, 'V'));
+        U32(vt, 0xFFFFFFFF);
+        Bytes ve = {'V', 'E', 0, 6, 0, 1, 0, '0', 0, '9'};
+        Bytes vr = {'V', 'R', 0, 4, 0, 0};
+        U16(vr, unsigned(-upem / 4) & 0xFFFF);
+        for (const Bytes* seg : {&vt, &ve, &vr}) h.insert(h.end(), seg->begin(), seg->end());
+    }
     std::vector<uint32_t> present;
     for (uint32_t t : keep)
         if (tables.count(t)) present.push_back(t);
@@ -239,16 +264,28 @@ std::string BitmapFont(const std::string& fontFile, int fontId, const BitmapOpti
     int spaceAdvance = 0;
     if (FT_Load_Char(face, ' ', FT_LOAD_DEFAULT) == 0)
         spaceAdvance = int(face->glyph->advance.x >> 6);
-    const int headerSize = o.format == 20 ? 68 : 64;
+    const int headerSize = o.format == 20 ? 68 : o.format == 16 ? 72 : 64;
     Bytes h =
-        CommonHeader(headerSize, o.format, 1, ascent, int(face->size->metrics.max_advance >> 6),
-                     ascent + descent, spaceAdvance * 4, int(o.points * o.dpi / 72.0 * 4 + 0.5),
-                     face->family_name);
+        CommonHeader(headerSize, o.format, o.format == 16 ? 3 : 1, ascent,
+                     int(face->size->metrics.max_advance >> 6), ascent + descent, spaceAdvance * 4,
+                     int(o.points * o.dpi / 72.0 * 4 + 0.5), face->family_name);
     h[30] = uint8_t(int8_t(-std::max(1, o.dpi / 60))); // underline below the baseline
     h[31] = uint8_t(std::max(1, o.dpi / 150));
     if (o.format == 20) {
         U16(h, unsigned(o.dpi));
         U16(h, unsigned(o.dpi));
+    }
+    if (o.format == 16) {
+        // No scale factor or master underline; bitmap technology; then the
+        // resolution segment and the null segment, sizes in 32 bits.
+        h.resize(72, 0);
+        h[70] = 254;
+        Bytes segments = {'B', 'R', 0, 0, 0, 4};
+        U16(segments, unsigned(o.dpi));
+        U16(segments, unsigned(o.dpi));
+        segments.insert(segments.end(), {0xFF, 0xFF, 0, 0, 0, 0, 0});
+        h.insert(h.end(), segments.begin(), segments.end());
+        Checksum(h, 64);
     }
     std::string out = Command("*c", size_t(fontId), "D") + Command(")s", h.size(), "W") + Str(h);
     for (int code : Codes()) {

@@ -296,6 +296,20 @@ TEST(Pcl5Text, UnderlineMarginsAndPageEdge) {
     EXPECT_NEAR(turned[0].e, kLeft + 72 + 9, 0.01); // row 0: 3/4 line below the top margin
     EXPECT_NEAR(turned[0].f, 841.89 - 36, 0.05);    // A4 length less the left margin
     EXPECT_NEAR(turned[1].e, kLeft + 72, 0.01);
+    // Rules turn too, clipped to the turned page: a 10-inch rule along the
+    // A4 sheet's length runs up from its foot, 10 inches long.
+    auto rule = Only(Trace(Top + E + "&a90P" + E + "*p0x0Y" + E + "*c3000a3b0P"), "FillPath");
+    ASSERT_EQ(rule.size(), 1u);
+    EXPECT_NE(rule[0].line.find(" 122 L "), std::string::npos) << rule[0].line;
+    // HP-GL/2 does not turn: its picture frame stays on the logical page.
+    auto plot = [](const std::string& direction) {
+        std::string paths;
+        for (const Call& c : Trace(Top + direction + E + "%0BIN;PU0,0;PD1016,0;" + E + "%0A"))
+            if (c.kind.find("Path") != std::string::npos) paths += c.line + "\n";
+        return paths;
+    };
+    EXPECT_FALSE(plot("").empty());
+    EXPECT_EQ(plot(E + "&a90P"), plot(""));
     // A raster following the logical page turns too: its rows run up the page.
     auto image =
         Only(Trace(Top + E + "&a90P" + E + "*r0F" + E + "*r1A" + E + "*b1W\xff" + E + "*rB"),

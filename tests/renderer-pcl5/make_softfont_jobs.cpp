@@ -3,6 +3,8 @@
 //                     for faces with TrueType outlines)
 //   bitmap-f0.pcl     FreeType bitmaps as a format 0 font (class 1)
 //   bitmap-f20.pcl    likewise as format 20 at 600 dpi (class 2)
+//   truetype-vertical.pcl  the TrueType face as a large font with vertical
+//                     metrics, set on the vertical-rotated text path
 // Usage: make_softfont_jobs <folder> <font file> <text file>
 #include "SoftFontWriter.h"
 
@@ -24,9 +26,10 @@ int main(int argc, char** argv) {
             return false;
         }
         std::ofstream out(dir + "/" + name, std::ios::binary);
+        bool vertical = std::string(name) == "truetype-vertical.pcl";
         out << "\x1b"
                "E"
-            << download << softfontwriter::TextPage(7, text)
+            << download << (vertical ? "\x1b&c-1T" : "") << softfontwriter::TextPage(7, text)
             << "\x1b"
                "E";
         return bool(out);
@@ -36,6 +39,8 @@ int main(int argc, char** argv) {
     if (truetype.empty()) std::cerr << font << " has no TrueType outlines: no format 15 job\n";
     bool ok = (truetype.empty() || write("truetype-f15.pcl", truetype)) &&
               write("bitmap-f0.pcl", softfontwriter::BitmapFont(font, 7, f0)) &&
-              write("bitmap-f20.pcl", softfontwriter::BitmapFont(font, 7, f20));
+              write("bitmap-f20.pcl", softfontwriter::BitmapFont(font, 7, f20)) &&
+              (truetype.empty() ||
+               write("truetype-vertical.pcl", softfontwriter::TrueTypeFont(font, 7, 32767, true)));
     return ok ? 0 : 1;
 }

@@ -215,6 +215,10 @@ TEST(FastMask, RunPainterMatchesPixelPainter) {
                             dev.ClipPath(test::Rect(4, 6, 30, 40), {}, FillRule::NonZero,
                                          ClipOp::Intersect, ClipRegion::Interior);
                         dev.FillMask(bits.data(), w, h, stride, place, paint, op);
+                        // Again a whole number of pixels away: the cached
+                        // coverage of the first draw serves.
+                        dev.FillMask(bits.data(), w, h, stride, place.Then(Matrix::Translate(7, 3)),
+                                     paint, op);
                     }
                     for (int y = 0; y < 44; ++y)
                         for (int x = 0; x < 56; ++x)
