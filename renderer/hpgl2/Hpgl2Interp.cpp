@@ -504,6 +504,7 @@ void Interpreter::State::Defaults(bool initialise) {
     edgePen = -1;
     bitmapFonts = false;
     label16 = false;
+    labelVertical = false;
     labelRow = 0;
 }
 
@@ -1073,6 +1074,7 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
     case Code('L', 'M'): {
         int mode = integer(0, 0);
         label16 = mode == 1 || mode == 3;
+        labelVertical = mode == 2 || mode == 3;
         labelRow = label16 ? 0 : std::clamp(integer(1, 0), 0, 255);
         break;
     }

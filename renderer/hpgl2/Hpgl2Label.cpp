@@ -289,7 +289,18 @@ void Interpreter::State::Label(std::string_view text) {
         Point at{pos.x + offset.x, pos.y + offset.y};
         Point next = {pos.x + step.x, pos.y + step.y};
         if (pcl) {
-            const fonts::Glyph& g = pcl->Lookup(ch);
+            const fonts::Glyph* found = &pcl->Lookup(ch);
+            // LM2/3: a vertical form the font carries replaces the glyph.
+            fonts::Glyph vertical;
+            if (labelVertical && found->kind == fonts::Glyph::Kind::Outline) {
+                uint32_t index = pcl->Font().Vertical(ch, *found).index;
+                if (index != found->index) {
+                    vertical = *found;
+                    vertical.index = index;
+                    found = &vertical;
+                }
+            }
+            const fonts::Glyph& g = *found;
             if (g.kind != fonts::Glyph::Kind::None) {
                 if (!dev) dev = Page();
                 if (!dev) return;

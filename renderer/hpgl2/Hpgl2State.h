@@ -160,10 +160,11 @@ struct Interpreter::State {
     uint8_t terminator = 0x03;
     bool terminatorPrinted = false;
     bool transparentData = false;
-    int charFill = 0;         // CF: 0 solid, 1 edged, 2 filled with the fill type, 3 both
-    bool bitmapFonts = false; // SB1: bitmap PCL fonts may label too
-    bool label16 = false;     // LM1: two bytes a character
-    int labelRow = 0;         // LM0 with a row: the high byte of every code
+    int charFill = 0;           // CF: 0 solid, 1 edged, 2 filled with the fill type, 3 both
+    bool bitmapFonts = false;   // SB1: bitmap PCL fonts may label too
+    bool label16 = false;       // LM1: two bytes a character
+    bool labelVertical = false; // LM2/3: the font's vertical forms
+    int labelRow = 0;           // LM0 with a row: the high byte of every code
     // DL characters of the stroke fonts, in their 6 x 8 cell.
     std::map<uint32_t, std::vector<std::vector<Point>>> downloaded;
     size_t downloadedPoints = 0;

@@ -371,6 +371,20 @@ TEST(Hpgl2Labels, TextPathsOffsetOriginsSymbolsAndCharacterFill) {
     };
     auto own = bitmap(""), sized = bitmap("SI2,2;");
     EXPECT_GT(sized[3] - sized[1], 2 * (own[3] - own[1]));
+
+    // LM2 prints the vertical forms a large font carries ('V' stands for 'A'
+    // in this one); LM0 does not.
+    std::string large = E + "E" + softfontwriter::TrueTypeFont(sans, 9, 32767, true);
+    auto glyphs = [&](const std::string& gl) {
+        std::string t =
+            Render(large + E + "%0BIN;SP1;FI9;DT#;PA500,500;" + gl + E + "%0A" + E + "E", 72, true)
+                .trace;
+        size_t at = t.find("FillGlyph");
+        return at == std::string::npos ? std::string() : t.substr(at, t.find('\n', at) - at);
+    };
+    EXPECT_FALSE(glyphs("LBV#").empty());
+    EXPECT_EQ(glyphs("LM2;LBA#"), glyphs("LBV#"));
+    EXPECT_NE(glyphs("LBA#"), glyphs("LBV#"));
 }
 
 TEST(Hpgl2Plot, FoundByContentWithItsMediaSize) {
