@@ -124,34 +124,94 @@ enum Accent { Grave, Acute, Circumflex, Tilde, Diaeresis, Ring, Caron, Cedilla, 
 
 struct Composite {
     uint16_t unicode;
-    char base;
+    uint16_t base;
     Accent accent;
 };
 
 // Accented letters of the label symbol sets (Latin-1 and Roman-8): a base
 // letter and an accent. Dotless i under accents is handled below.
 constexpr Composite kComposites[] = {
-    {0xC0, 'A', Grave},      {0xC1, 'A', Acute},      {0xC2, 'A', Circumflex},
-    {0xC3, 'A', Tilde},      {0xC4, 'A', Diaeresis},  {0xC5, 'A', Ring},
-    {0xC7, 'C', Cedilla},    {0xC8, 'E', Grave},      {0xC9, 'E', Acute},
-    {0xCA, 'E', Circumflex}, {0xCB, 'E', Diaeresis},  {0xCC, 'I', Grave},
-    {0xCD, 'I', Acute},      {0xCE, 'I', Circumflex}, {0xCF, 'I', Diaeresis},
-    {0xD1, 'N', Tilde},      {0xD2, 'O', Grave},      {0xD3, 'O', Acute},
-    {0xD4, 'O', Circumflex}, {0xD5, 'O', Tilde},      {0xD6, 'O', Diaeresis},
-    {0xD8, 'O', Slash},      {0xD9, 'U', Grave},      {0xDA, 'U', Acute},
-    {0xDB, 'U', Circumflex}, {0xDC, 'U', Diaeresis},  {0xDD, 'Y', Acute},
-    {0xE0, 'a', Grave},      {0xE1, 'a', Acute},      {0xE2, 'a', Circumflex},
-    {0xE3, 'a', Tilde},      {0xE4, 'a', Diaeresis},  {0xE5, 'a', Ring},
-    {0xE7, 'c', Cedilla},    {0xE8, 'e', Grave},      {0xE9, 'e', Acute},
-    {0xEA, 'e', Circumflex}, {0xEB, 'e', Diaeresis},  {0xEC, 'i', Grave},
-    {0xED, 'i', Acute},      {0xEE, 'i', Circumflex}, {0xEF, 'i', Diaeresis},
-    {0xF1, 'n', Tilde},      {0xF2, 'o', Grave},      {0xF3, 'o', Acute},
-    {0xF4, 'o', Circumflex}, {0xF5, 'o', Tilde},      {0xF6, 'o', Diaeresis},
-    {0xF8, 'o', Slash},      {0xF9, 'u', Grave},      {0xFA, 'u', Acute},
-    {0xFB, 'u', Circumflex}, {0xFC, 'u', Diaeresis},  {0xFD, 'y', Acute},
-    {0xFF, 'y', Diaeresis},  {0x160, 'S', Caron},     {0x161, 's', Caron},
-    {0x178, 'Y', Diaeresis}, {0x17D, 'Z', Caron},     {0x17E, 'z', Caron},
-    {0x401, 'E', Diaeresis}, {0x451, 'e', Diaeresis},
+    {0xC0, 'A', Grave},
+    {0xC1, 'A', Acute},
+    {0xC2, 'A', Circumflex},
+    {0xC3, 'A', Tilde},
+    {0xC4, 'A', Diaeresis},
+    {0xC5, 'A', Ring},
+    {0xC7, 'C', Cedilla},
+    {0xC8, 'E', Grave},
+    {0xC9, 'E', Acute},
+    {0xCA, 'E', Circumflex},
+    {0xCB, 'E', Diaeresis},
+    {0xCC, 'I', Grave},
+    {0xCD, 'I', Acute},
+    {0xCE, 'I', Circumflex},
+    {0xCF, 'I', Diaeresis},
+    {0xD1, 'N', Tilde},
+    {0xD2, 'O', Grave},
+    {0xD3, 'O', Acute},
+    {0xD4, 'O', Circumflex},
+    {0xD5, 'O', Tilde},
+    {0xD6, 'O', Diaeresis},
+    {0xD8, 'O', Slash},
+    {0xD9, 'U', Grave},
+    {0xDA, 'U', Acute},
+    {0xDB, 'U', Circumflex},
+    {0xDC, 'U', Diaeresis},
+    {0xDD, 'Y', Acute},
+    {0xE0, 'a', Grave},
+    {0xE1, 'a', Acute},
+    {0xE2, 'a', Circumflex},
+    {0xE3, 'a', Tilde},
+    {0xE4, 'a', Diaeresis},
+    {0xE5, 'a', Ring},
+    {0xE7, 'c', Cedilla},
+    {0xE8, 'e', Grave},
+    {0xE9, 'e', Acute},
+    {0xEA, 'e', Circumflex},
+    {0xEB, 'e', Diaeresis},
+    {0xEC, 'i', Grave},
+    {0xED, 'i', Acute},
+    {0xEE, 'i', Circumflex},
+    {0xEF, 'i', Diaeresis},
+    {0xF1, 'n', Tilde},
+    {0xF2, 'o', Grave},
+    {0xF3, 'o', Acute},
+    {0xF4, 'o', Circumflex},
+    {0xF5, 'o', Tilde},
+    {0xF6, 'o', Diaeresis},
+    {0xF8, 'o', Slash},
+    {0xF9, 'u', Grave},
+    {0xFA, 'u', Acute},
+    {0xFB, 'u', Circumflex},
+    {0xFC, 'u', Diaeresis},
+    {0xFD, 'y', Acute},
+    {0xFF, 'y', Diaeresis},
+    {0x160, 'S', Caron},
+    {0x161, 's', Caron},
+    {0x178, 'Y', Diaeresis},
+    {0x17D, 'Z', Caron},
+    {0x17E, 'z', Caron},
+    {0x401, 'E', Diaeresis},
+    {0x451, 'e', Diaeresis},
+    // Greek with tonos (an acute) and dialytika.
+    {0x386, 'A', Acute},
+    {0x388, 'E', Acute},
+    {0x389, 'H', Acute},
+    {0x38A, 'I', Acute},
+    {0x38C, 'O', Acute},
+    {0x38E, 'Y', Acute},
+    {0x38F, 0x3A9, Acute},
+    {0x3AA, 'I', Diaeresis},
+    {0x3AB, 'Y', Diaeresis},
+    {0x3AC, 0x3B1, Acute},
+    {0x3AD, 0x3B5, Acute},
+    {0x3AE, 0x3B7, Acute},
+    {0x3AF, 0x3B9, Acute},
+    {0x3CA, 0x3B9, Diaeresis},
+    {0x3CB, 0x3C5, Diaeresis},
+    {0x3CC, 'o', Acute},
+    {0x3CD, 0x3C5, Acute},
+    {0x3CE, 0x3C9, Acute},
 };
 
 struct Symbol {
@@ -321,9 +381,12 @@ std::vector<std::vector<Point>> StrokeGlyph(uint32_t unicode, bool arc) {
     } else {
         for (const Composite& c : kComposites) {
             if (c.unicode != unicode) continue;
-            bool capital = c.base >= 'A' && c.base <= 'Z';
+            bool capital = (c.base >= 'A' && c.base <= 'Z') || (c.base >= 0x391 && c.base <= 0x3A9);
             // Accents replace the dot of i.
-            Parse(c.base == 'i' ? "3H3C" : kGlyphs[c.base - 32], 0, strokes);
+            if (c.base == 'i')
+                Parse("3H3C", 0, strokes);
+            else
+                strokes = StrokeGlyph(c.base, false);
             if (c.accent == Slash)
                 Parse(capital ? "6L0B" : kAccents[Slash], 0, strokes);
             else

@@ -338,12 +338,13 @@ TEST(Hpgl2Labels, TextPathsOffsetOriginsSymbolsAndCharacterFill) {
     EXPECT_NEAR((symbol[1] + symbol[3]) / 2.0, 216, 3);
 
     // Greek and Cyrillic letters (ISO 8859-7, 8859-5) have stroke glyphs;
-    // Cyrillic small letters stand at the x-height.
+    // Cyrillic small letters stand at the x-height; eta with tonos is accented.
     auto lambda = ink("SI1,1;SD1,398;LB\xcb#"), ya = ink("SI1,1;SD1,334;LB\xcf#"),
          small = ink("SI1,1;SD1,334;LB\xef#");
     EXPECT_NEAR(lambda[3] - lambda[1], 28, 3);
     EXPECT_NEAR(ya[3] - ya[1], 28, 3);
     EXPECT_NEAR(small[3] - small[1], 28 * 5 / 8, 3);
+    EXPECT_LT(ink("SI1,1;SD1,398;LB\xde#")[1], ink("SI1,1;SD1,398;LB\xe7#")[1] - 4); // tonos
 
     // Stroke characters cannot be edged: CF1 fills them with the edge pen
     // (red), CF2 with the fill type.
