@@ -57,6 +57,14 @@ void Interpreter::Enter(int mode, Point cursorOnPage) {
     m->UpdateFrame();
     m->op.rop3 = m->host.PclRasterOp().rop3;
     m->gridCentred = m->host.PclGridCentred();
+    // The palette is one for both languages: what PCL set since (a CID, new
+    // entries) becomes the pens.
+    std::vector<Color> pcl = m->host.PclPalette();
+    if (pcl.size() >= 2 && pcl != m->pclPaletteSeen) {
+        m->palette = pcl;
+        m->penWidths.resize(pcl.size(), m->penWidths.empty() ? 0.35 : m->penWidths.back());
+        m->pclPaletteSeen = std::move(pcl);
+    }
     if ((mode == 1 || mode == 3) && std::isfinite(cursorOnPage.x) &&
         std::isfinite(cursorOnPage.y) && m->pluToPage.Invertible()) {
         Point p = m->pluToPage.Inverse().Apply(cursorOnPage);
@@ -145,7 +153,8 @@ void Interpreter::State::Byte(uint8_t c) {
         if (c == '"') read = Read::Params;
         return;
     case Read::Symbol:
-        symbol = c == ';' ? 0 : c;
+        // A character that does not print ends symbol mode.
+        symbol = c > 32 && c != ';' && c != 127 ? c : 0;
         read = c == ';' ? Read::Idle : Read::Params;
         if (c == ';') cmd = 0;
         return;
@@ -440,6 +449,7 @@ void Interpreter::State::Defaults(bool initialise) {
         crPoint = pen;
         std::vector<Color> pcl = host.PclPalette();
         palette = pcl.size() >= 2 ? pcl : DefaultPens();
+        pclPaletteSeen = pcl;
         penWidths.assign(palette.size(), 0.35);
         for (auto& r : rasterFills) r = RasterFill{};
         for (int i = 0; i < 3; ++i) crBlack[i] = 0, crWhite[i] = 255;
@@ -494,6 +504,7 @@ void Interpreter::State::Defaults(bool initialise) {
     edgePen = -1;
     bitmapFonts = false;
     label16 = false;
+    labelVertical = false;
     labelRow = 0;
 }
 
@@ -953,6 +964,7 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
             palette[i] = DefaultPens()[i];
         penWidths.resize(palette.size(), penWidths.empty() ? 0.35 : penWidths.back());
         host.SharePalette(palette);
+        pclPaletteSeen = host.PclPalette();
         break;
     }
     case Code('P', 'C'): {
@@ -974,6 +986,7 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
             palette[i] = {c[0], c[1], c[2]};
         }
         host.SharePalette(palette);
+        pclPaletteSeen = host.PclPalette();
         break;
     }
     case Code('C', 'R'):
@@ -1061,6 +1074,7 @@ void Interpreter::State::Execute(uint16_t code, const std::vector<double>& p) {
     case Code('L', 'M'): {
         int mode = integer(0, 0);
         label16 = mode == 1 || mode == 3;
+        labelVertical = mode == 2 || mode == 3;
         labelRow = label16 ? 0 : std::clamp(integer(1, 0), 0, 255);
         break;
     }

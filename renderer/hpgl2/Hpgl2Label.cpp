@@ -149,47 +149,79 @@ void Interpreter::State::Label(std::string_view text) {
     Cell cell = CurrentCell();
     Point dir = Direction(), up{-dir.y, dir.x};
     double adv = cell.advance * (1 + extraSpace);
-    double line = cell.lineHeight * (1 + extraLine) * (lineReverse ? -1 : 1);
-    Point step, feed;
+    double lineStep = cell.lineHeight * (1 + extraLine);
+    // Text path in the label's own axes (x along DI, y up); a line feed
+    // turns a quarter clockwise from the path, a reverse one anticlockwise.
+    Point along;
     switch (path) {
     case 1:
-        step = {-up.x * line, -up.y * line}, feed = {-dir.x * adv, -dir.y * adv};
+        along = {0, -lineStep};
         break;
     case 2:
-        step = {-dir.x * adv, -dir.y * adv}, feed = {-up.x * line, -up.y * line};
+        along = {-adv, 0};
         break;
     case 3:
-        step = {up.x * line, up.y * line}, feed = {-dir.x * adv, -dir.y * adv};
+        along = {0, lineStep};
         break;
     default:
-        step = {dir.x * adv, dir.y * adv}, feed = {-up.x * line, -up.y * line};
+        along = {adv, 0};
         break;
     }
+    double sideways = path == 1 || path == 3 ? adv : lineStep;
+    Point lf{along.y, -along.x};
+    double lfLen = std::hypot(lf.x, lf.y);
+    if (lfLen > 0) lf = {lf.x / lfLen * sideways, lf.y / lfLen * sideways};
+    if (lineReverse) lf = {-lf.x, -lf.y};
+    auto labelToPlu = [&](Point v) {
+        return Point{dir.x * v.x + up.x * v.y, dir.y * v.x + up.y * v.y};
+    };
+    Point step = labelToPlu(along), feed = labelToPlu(lf);
 
-    // The label origin moves the text relative to the pen; the first line's
-    // extent decides it.
-    size_t firstLine = 0;
-    while (firstLine < codes.size() && codes[firstLine] >= 32) ++firstLine;
-    double width = firstLine ? double(firstLine) * adv - cell.advance / 3 : 0;
     const FontDef& first = fonts[fontSelected];
     bool arcFirst = first.fontId < 0 && first.request.typeface == 50;
-    if (arcFirst && path == 0) {
-        width = 0;
-        for (size_t i = 0; i < firstLine; ++i) width += ArcAdvance(codes[i], fontSelected, cell);
-    }
+    // The label origin aligns each line in reading order: start, centre or
+    // end along the text path (the first character starts at the pen under
+    // LO1), and bottom, centre or top of the cells across it (for vertical
+    // paths: their left, centre or right).
     int lo = labelOrigin == 21 ? 1 : labelOrigin;
     int base = lo > 10 ? lo - 10 : lo;
-    double ox = 0, oy = 0;
-    if (base >= 4 && base <= 6) ox = -width / 2;
-    if (base >= 7) ox = -width;
-    if (base % 3 == 2) oy = -cell.capHeight / 2;
-    if (base % 3 == 0) oy = -cell.capHeight;
-    if (lo > 10) {
-        ox += base <= 3 ? cell.advance / 2 : base >= 7 ? -cell.advance / 2 : 0;
-        oy += base % 3 == 1 ? cell.capHeight / 2 : base % 3 == 0 ? -cell.capHeight / 2 : 0;
-    }
-    if (path != 0) ox = oy = 0; // vertical and reversed paths start at the pen
-    Point offset{dir.x * ox + up.x * oy, dir.y * ox + up.y * oy};
+    int col = (base - 1) / 3, row = (base - 1) % 3;
+    // The offset positions move away from the pen by a quarter of the point
+    // size, a third for the stroke fonts.
+    double pointSize = std::fabs(cell.capHeight) / kCapShare;
+    double away =
+        lo > 10
+            ? pointSize * (IsStick(first.request.typeface) && first.fontId < 0 ? 1.0 / 3 : 1.0 / 4)
+            : 0;
+    double alongLen = std::hypot(along.x, along.y);
+    Point a = alongLen > 0 ? Point{along.x / alongLen, along.y / alongLen} : Point{1, 0};
+    Point r = path == 1 || path == 3 ? Point{1, 0} : Point{0, 1};
+    auto originFor = [&](size_t from) {
+        while (from < codes.size() && (codes[from] == '\r' || codes[from] == '\n')) ++from;
+        size_t n = 0;
+        double arcWidth = 0;
+        for (size_t i = from; i < codes.size() && codes[i] >= 32; ++i, ++n)
+            if (arcFirst && path == 0) arcWidth += ArcAdvance(codes[i], fontSelected, cell);
+        if (!n) return Point{0, 0};
+        // The box of the line's character cells.
+        double last = double(n - 1);
+        double x0 = std::min(0.0, along.x * last);
+        double x1 = std::max(0.0, along.x * last) + cell.bodyWidth;
+        double y0 = std::min(0.0, along.y * last);
+        double y1 = std::max(0.0, along.y * last) + cell.capHeight;
+        if (arcFirst && path == 0) x1 = arcWidth;
+        auto span = [&](Point u) {
+            double c[4] = {x0 * u.x + y0 * u.y, x1 * u.x + y0 * u.y, x0 * u.x + y1 * u.y,
+                           x1 * u.x + y1 * u.y};
+            return std::pair{*std::min_element(c, c + 4), *std::max_element(c, c + 4)};
+        };
+        auto [s0, s1] = span(a);
+        auto [q0, q1] = span(r);
+        double s = s0 + col * (s1 - s0) / 2 - (col == 0 ? away : col == 2 ? -away : 0);
+        double q = q0 + row * (q1 - q0) / 2 - (row == 0 ? away : row == 2 ? -away : 0);
+        return labelToPlu({-(s * a.x + q * r.x), -(s * a.y + q * r.y)});
+    };
+    Point offset = originFor(0);
 
     int font = fontSelected;
     std::shared_ptr<const fonts::ActiveFont> pcl;
@@ -218,15 +250,24 @@ void Interpreter::State::Label(std::string_view text) {
     Path strokes;
     Device* dev = nullptr;
     Paint paint = PenPaint();
+    // Stroke and bitmap characters cannot be edged: CF1 fills them with the
+    // edge pen, CF2/3 with the fill type (hatching falls back to solid).
+    Paint solidPaint =
+        charFill == 1 ? Paint::SolidColor(PenColor(edgePen >= 0 ? edgePen : penNo))
+        : charFill >= 2
+            ? (fillType == 3 || fillType == 4 ? Paint::SolidColor(PenColor(penNo)) : FillPaint())
+            : paint;
     RasterOp o = op;
     o.sourceTransparent = false;
     o.patternTransparent = false;
 
     Point pos = pen, lineStart = crPoint;
-    for (uint32_t ch : codes) {
+    for (const uint32_t& ch : codes) {
         if (!transparentData || ch == '\r' || ch == '\n') {
             if (ch == '\r') {
+                // Each part after a carriage return is placed as a label of its own.
                 pos = lineStart;
+                offset = originFor(size_t(&ch - codes.data()) + 1);
                 continue;
             }
             if (ch == '\n') {
@@ -248,7 +289,18 @@ void Interpreter::State::Label(std::string_view text) {
         Point at{pos.x + offset.x, pos.y + offset.y};
         Point next = {pos.x + step.x, pos.y + step.y};
         if (pcl) {
-            const fonts::Glyph& g = pcl->Lookup(ch);
+            const fonts::Glyph* found = &pcl->Lookup(ch);
+            // LM2/3: a vertical form the font carries replaces the glyph.
+            fonts::Glyph vertical;
+            if (labelVertical && found->kind == fonts::Glyph::Kind::Outline) {
+                uint32_t index = pcl->Font().Vertical(ch, *found).index;
+                if (index != found->index) {
+                    vertical = *found;
+                    vertical.index = index;
+                    found = &vertical;
+                }
+            }
+            const fonts::Glyph& g = *found;
             if (g.kind != fonts::Glyph::Kind::None) {
                 if (!dev) dev = Page();
                 if (!dev) return;
@@ -270,7 +322,12 @@ void Interpreter::State::Label(std::string_view text) {
                     fonts::GlyphPlacement where;
                     where.textToPage = toPlu.Then(pluToPage);
                     where.heightPt = emPt;
-                    fonts::DrawGlyph(*dev, g, where, paint, o);
+                    // SI/SR scale bitmap characters too.
+                    if (g.kind == fonts::Glyph::Kind::Bitmap && sizeSet && pcl->HeightPt() > 0) {
+                        double k = emPt / pcl->HeightPt();
+                        where.textToPage = Matrix::Scale(k, k).Then(where.textToPage);
+                    }
+                    fonts::DrawGlyph(*dev, g, where, solidPaint, o);
                 }
                 if ((fonts[font].request.spacing == 1 || pcl->Proportional()) && path == 0) {
                     double scale = pcl->HeightPt() > 0 ? emPt / pcl->HeightPt() : 1;
@@ -331,7 +388,7 @@ void Interpreter::State::Label(std::string_view text) {
             st.width = std::fabs(cell.capHeight) / 10;
             st.cap = LineCap::Round;
             st.join = LineJoin::Round;
-            dev->StrokePath(strokes, pluToPage, st, paint, o);
+            dev->StrokePath(strokes, pluToPage, st, solidPaint, o);
         }
     }
     pen = pos;
@@ -366,15 +423,18 @@ void Interpreter::State::CharacterPlot(double spaces, double lines) {
 }
 
 void Interpreter::State::DrawSymbol() {
-    // The symbol is centred on the point and leaves the pen there.
+    // The symbol is centred on the point whatever the text path and label
+    // origin, and leaves the pen there.
     Point saved = pen, savedCr = crPoint;
-    int lo = labelOrigin;
+    int lo = labelOrigin, savedPath = path;
     bool wide = label16;
     labelOrigin = 5;
+    path = 0;
     label16 = false;
     char s = char(symbol);
     Label(std::string_view(&s, 1));
     labelOrigin = lo;
+    path = savedPath;
     label16 = wide;
     pen = saved;
     crPoint = savedCr;

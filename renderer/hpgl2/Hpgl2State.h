@@ -84,7 +84,8 @@ struct Interpreter::State {
     // --- Lines and fills -------------------------------------------------------
     int penNo = 1;
     std::vector<Color> palette;
-    std::vector<double> penWidths; // mm, or % of the P1-P2 diagonal under WU1
+    std::vector<Color> pclPaletteSeen; // PCL's palette when the pens last agreed with it
+    std::vector<double> penWidths;     // mm, or % of the P1-P2 diagonal under WU1
     bool widthRelative = false;
     double crBlack[3] = {0, 0, 0}, crWhite[3] = {255, 255, 255};
     int lineType = 0; // 0 = solid (no LT type)
@@ -159,10 +160,11 @@ struct Interpreter::State {
     uint8_t terminator = 0x03;
     bool terminatorPrinted = false;
     bool transparentData = false;
-    int charFill = 0;         // CF: 0 solid, 1 edged, 2 filled with the fill type, 3 both
-    bool bitmapFonts = false; // SB1: bitmap PCL fonts may label too
-    bool label16 = false;     // LM1: two bytes a character
-    int labelRow = 0;         // LM0 with a row: the high byte of every code
+    int charFill = 0;           // CF: 0 solid, 1 edged, 2 filled with the fill type, 3 both
+    bool bitmapFonts = false;   // SB1: bitmap PCL fonts may label too
+    bool label16 = false;       // LM1: two bytes a character
+    bool labelVertical = false; // LM2/3: the font's vertical forms
+    int labelRow = 0;           // LM0 with a row: the high byte of every code
     // DL characters of the stroke fonts, in their 6 x 8 cell.
     std::map<uint32_t, std::vector<std::vector<Point>>> downloaded;
     size_t downloadedPoints = 0;

@@ -124,33 +124,94 @@ enum Accent { Grave, Acute, Circumflex, Tilde, Diaeresis, Ring, Caron, Cedilla, 
 
 struct Composite {
     uint16_t unicode;
-    char base;
+    uint16_t base;
     Accent accent;
 };
 
 // Accented letters of the label symbol sets (Latin-1 and Roman-8): a base
 // letter and an accent. Dotless i under accents is handled below.
 constexpr Composite kComposites[] = {
-    {0xC0, 'A', Grave},      {0xC1, 'A', Acute},      {0xC2, 'A', Circumflex},
-    {0xC3, 'A', Tilde},      {0xC4, 'A', Diaeresis},  {0xC5, 'A', Ring},
-    {0xC7, 'C', Cedilla},    {0xC8, 'E', Grave},      {0xC9, 'E', Acute},
-    {0xCA, 'E', Circumflex}, {0xCB, 'E', Diaeresis},  {0xCC, 'I', Grave},
-    {0xCD, 'I', Acute},      {0xCE, 'I', Circumflex}, {0xCF, 'I', Diaeresis},
-    {0xD1, 'N', Tilde},      {0xD2, 'O', Grave},      {0xD3, 'O', Acute},
-    {0xD4, 'O', Circumflex}, {0xD5, 'O', Tilde},      {0xD6, 'O', Diaeresis},
-    {0xD8, 'O', Slash},      {0xD9, 'U', Grave},      {0xDA, 'U', Acute},
-    {0xDB, 'U', Circumflex}, {0xDC, 'U', Diaeresis},  {0xDD, 'Y', Acute},
-    {0xE0, 'a', Grave},      {0xE1, 'a', Acute},      {0xE2, 'a', Circumflex},
-    {0xE3, 'a', Tilde},      {0xE4, 'a', Diaeresis},  {0xE5, 'a', Ring},
-    {0xE7, 'c', Cedilla},    {0xE8, 'e', Grave},      {0xE9, 'e', Acute},
-    {0xEA, 'e', Circumflex}, {0xEB, 'e', Diaeresis},  {0xEC, 'i', Grave},
-    {0xED, 'i', Acute},      {0xEE, 'i', Circumflex}, {0xEF, 'i', Diaeresis},
-    {0xF1, 'n', Tilde},      {0xF2, 'o', Grave},      {0xF3, 'o', Acute},
-    {0xF4, 'o', Circumflex}, {0xF5, 'o', Tilde},      {0xF6, 'o', Diaeresis},
-    {0xF8, 'o', Slash},      {0xF9, 'u', Grave},      {0xFA, 'u', Acute},
-    {0xFB, 'u', Circumflex}, {0xFC, 'u', Diaeresis},  {0xFD, 'y', Acute},
-    {0xFF, 'y', Diaeresis},  {0x160, 'S', Caron},     {0x161, 's', Caron},
-    {0x178, 'Y', Diaeresis}, {0x17D, 'Z', Caron},     {0x17E, 'z', Caron},
+    {0xC0, 'A', Grave},
+    {0xC1, 'A', Acute},
+    {0xC2, 'A', Circumflex},
+    {0xC3, 'A', Tilde},
+    {0xC4, 'A', Diaeresis},
+    {0xC5, 'A', Ring},
+    {0xC7, 'C', Cedilla},
+    {0xC8, 'E', Grave},
+    {0xC9, 'E', Acute},
+    {0xCA, 'E', Circumflex},
+    {0xCB, 'E', Diaeresis},
+    {0xCC, 'I', Grave},
+    {0xCD, 'I', Acute},
+    {0xCE, 'I', Circumflex},
+    {0xCF, 'I', Diaeresis},
+    {0xD1, 'N', Tilde},
+    {0xD2, 'O', Grave},
+    {0xD3, 'O', Acute},
+    {0xD4, 'O', Circumflex},
+    {0xD5, 'O', Tilde},
+    {0xD6, 'O', Diaeresis},
+    {0xD8, 'O', Slash},
+    {0xD9, 'U', Grave},
+    {0xDA, 'U', Acute},
+    {0xDB, 'U', Circumflex},
+    {0xDC, 'U', Diaeresis},
+    {0xDD, 'Y', Acute},
+    {0xE0, 'a', Grave},
+    {0xE1, 'a', Acute},
+    {0xE2, 'a', Circumflex},
+    {0xE3, 'a', Tilde},
+    {0xE4, 'a', Diaeresis},
+    {0xE5, 'a', Ring},
+    {0xE7, 'c', Cedilla},
+    {0xE8, 'e', Grave},
+    {0xE9, 'e', Acute},
+    {0xEA, 'e', Circumflex},
+    {0xEB, 'e', Diaeresis},
+    {0xEC, 'i', Grave},
+    {0xED, 'i', Acute},
+    {0xEE, 'i', Circumflex},
+    {0xEF, 'i', Diaeresis},
+    {0xF1, 'n', Tilde},
+    {0xF2, 'o', Grave},
+    {0xF3, 'o', Acute},
+    {0xF4, 'o', Circumflex},
+    {0xF5, 'o', Tilde},
+    {0xF6, 'o', Diaeresis},
+    {0xF8, 'o', Slash},
+    {0xF9, 'u', Grave},
+    {0xFA, 'u', Acute},
+    {0xFB, 'u', Circumflex},
+    {0xFC, 'u', Diaeresis},
+    {0xFD, 'y', Acute},
+    {0xFF, 'y', Diaeresis},
+    {0x160, 'S', Caron},
+    {0x161, 's', Caron},
+    {0x178, 'Y', Diaeresis},
+    {0x17D, 'Z', Caron},
+    {0x17E, 'z', Caron},
+    {0x401, 'E', Diaeresis},
+    {0x451, 'e', Diaeresis},
+    // Greek with tonos (an acute) and dialytika.
+    {0x386, 'A', Acute},
+    {0x388, 'E', Acute},
+    {0x389, 'H', Acute},
+    {0x38A, 'I', Acute},
+    {0x38C, 'O', Acute},
+    {0x38E, 'Y', Acute},
+    {0x38F, 0x3A9, Acute},
+    {0x3AA, 'I', Diaeresis},
+    {0x3AB, 'Y', Diaeresis},
+    {0x3AC, 0x3B1, Acute},
+    {0x3AD, 0x3B5, Acute},
+    {0x3AE, 0x3B7, Acute},
+    {0x3AF, 0x3B9, Acute},
+    {0x3CA, 0x3B9, Diaeresis},
+    {0x3CB, 0x3C5, Diaeresis},
+    {0x3CC, 'o', Acute},
+    {0x3CD, 0x3C5, Acute},
+    {0x3CE, 0x3C9, Acute},
 };
 
 struct Symbol {
@@ -182,6 +243,80 @@ constexpr Symbol kSymbols[] = {
     {0xF0, "1J5H 6G6D5C1C0D0G1H6H"},                  // eth
     {0xF7, "1F5F 3H3H 3D3D"},                         // divide
     {0xFE, "0K0A 0G2H5H6G6D5C2C0E"},                  // thorn
+};
+
+// Greek and Cyrillic letters that look like Latin ones.
+struct Alias {
+    uint16_t unicode;
+    char latin;
+};
+constexpr Alias kAliases[] = {
+    {0x391, 'A'}, {0x392, 'B'}, {0x395, 'E'}, {0x396, 'Z'}, {0x397, 'H'}, {0x399, 'I'},
+    {0x39A, 'K'}, {0x39C, 'M'}, {0x39D, 'N'}, {0x39F, 'O'}, {0x3A1, 'P'}, {0x3A4, 'T'},
+    {0x3A5, 'Y'}, {0x3A7, 'X'}, {0x3BD, 'v'}, {0x3BF, 'o'}, {0x3C7, 'x'}, {0x410, 'A'},
+    {0x412, 'B'}, {0x415, 'E'}, {0x41A, 'K'}, {0x41C, 'M'}, {0x41D, 'H'}, {0x41E, 'O'},
+    {0x420, 'P'}, {0x421, 'C'}, {0x422, 'T'}, {0x425, 'X'}, {0x430, 'a'}, {0x435, 'e'},
+    {0x43E, 'o'}, {0x440, 'p'}, {0x441, 'c'}, {0x443, 'y'}, {0x445, 'x'},
+};
+
+// Greek and Cyrillic letters of their own. Cyrillic small letters not listed
+// are their capitals brought down to the x-height.
+constexpr Symbol kLetters[] = {
+    {0x393, "0C0K6K"},                        // Gamma
+    {0x394, "0C3K6C0C"},                      // Delta
+    {0x398, "1K5K6J6D5C1C0D0J1K 2G4G"},       // Theta
+    {0x39B, "0C3K6C"},                        // Lambda
+    {0x39E, "0K6K 1G5G 0C6C"},                // Xi
+    {0x3A0, "0C0K6K6C"},                      // Pi
+    {0x3A3, "6K0K3G0C6C"},                    // Sigma
+    {0x3A6, "3K3C 1I5I6H6F5E1E0F0H1I"},       // Phi
+    {0x3A8, "0K0H1F5F6H6K 3K3C"},             // Psi
+    {0x3A9, "0C2C2D0F0I1K5K6I6F4D4C6C"},      // Omega
+    {0x3B1, "6H5F5E6C 5F4H1H0G0D1C4C5E"},     // alpha
+    {0x3B2, "0A0J1K4K5J5I4H1H 4H5G5D4C1C0D"}, // beta
+    {0x3B3, "0H3D3A 6H3D"},                   // gamma
+    {0x3B4, "4K2K1J4H6G6D5C1C0D0G1H4H"},      // delta
+    {0x3B5, "6H1H0G1F4F 1F0E0D1C6C"},         // epsilon
+    {0x3B6, "1K5K1F0E0D1C5C5B4A"},            // zeta
+    {0x3B7, "0H0C 0G1H5H6G6A"},               // eta
+    {0x3B8, "1K5K6J6D5C1C0D0J1K 0G6G"},       // theta
+    {0x3B9, "3H3D4C"},                        // iota
+    {0x3BA, "0H0C 5H0E 2F5C"},                // kappa
+    {0x3BB, "0K1K6C 3G0C"},                   // lambda
+    {0x3BC, "0H0A 0D1C5C6D 6H6C"},            // mu
+    {0x3BE, "1K5K 2K1J2H4H 2H1G1E2D5D5B4A"},  // xi
+    {0x3C0, "0H6H 1H1C 5H5C"},                // pi
+    {0x3C1, "0A0G1H5H6G6D5C1C0D"},            // rho
+    {0x3C2, "6G5H1H0G0E1D5D5B4A"},            // final sigma
+    {0x3C3, "6H2H0G0D1C4C5D5G4H"},            // sigma
+    {0x3C4, "0H6H 3H3D4C"},                   // tau
+    {0x3C5, "0H0D1C5C6D6H"},                  // upsilon
+    {0x3C6, "3K3A 1H0G0E1D5D6E6G5H1H"},       // phi
+    {0x3C8, "0H0E1D5D6E6H 3K3A"},             // psi
+    {0x3C9, "1H0G0D1C2C3D3F 3D4C5C6D6G5H"},   // omega
+    {0x411, "6K0K0C5C6D6F5G0G"},              // Be
+    {0x413, "0C0K6K"},                        // Ghe
+    {0x414, "0B0C6C6B 1C2K5K5C"},             // De
+    {0x416, "0K3G6K 3K3C 0C3G6C"},            // Zhe
+    {0x417, "0J1K5K6J6H5G3G 5G6F6D5C1C0D"},   // Ze
+    {0x418, "0K0C6K6C"},                      // I
+    {0x419, "0K0C6K6C 2M3L4M"},               // short I
+    {0x41B, "0C1C2K6K6C"},                    // El
+    {0x41F, "0C0K6K6C"},                      // Pe
+    {0x423, "0K3F 6K1C"},                     // U
+    {0x424, "3K3C 1I5I6H6F5E1E0F0H1I"},       // Ef
+    {0x426, "0K0C5C5K 5C6C6B"},               // Tse
+    {0x427, "0K0G1F6F 6K6C"},                 // Che
+    {0x428, "0K0C6C6K 3K3C"},                 // Sha
+    {0x429, "0K0C5C5K 3K3C 5C6C6B"},          // Shcha
+    {0x42A, "0K1K1C5C6D6F5G1G"},              // hard sign
+    {0x42B, "0K0C4C5D5F4G0G 6K6C"},           // Yeru
+    {0x42C, "1K1C5C6D6F5G1G"},                // soft sign
+    {0x42D, "0J1K5K6J6D5C1C0D 2G6G"},         // E
+    {0x42E, "0K0C 0G2G 2J3K5K6J6D5C3C2D2J"},  // Yu
+    {0x42F, "6C6K1K0J0H1G6G 6G0C"},           // Ya
+    {0x431, "5K2K0I0D1C5C6D6F5G0G"},          // be
+    {0x444, "3K3A 1H0G0E1D5D6E6G5H1H"},       // ef
 };
 
 void Parse(const char* p, double dy, std::vector<std::vector<Point>>& strokes) {
@@ -246,9 +381,12 @@ std::vector<std::vector<Point>> StrokeGlyph(uint32_t unicode, bool arc) {
     } else {
         for (const Composite& c : kComposites) {
             if (c.unicode != unicode) continue;
-            bool capital = c.base >= 'A' && c.base <= 'Z';
+            bool capital = (c.base >= 'A' && c.base <= 'Z') || (c.base >= 0x391 && c.base <= 0x3A9);
             // Accents replace the dot of i.
-            Parse(c.base == 'i' ? "3H3C" : kGlyphs[c.base - 32], 0, strokes);
+            if (c.base == 'i')
+                Parse("3H3C", 0, strokes);
+            else
+                strokes = StrokeGlyph(c.base, false);
             if (c.accent == Slash)
                 Parse(capital ? "6L0B" : kAccents[Slash], 0, strokes);
             else
@@ -257,6 +395,17 @@ std::vector<std::vector<Point>> StrokeGlyph(uint32_t unicode, bool arc) {
         }
         for (const Symbol& s : kSymbols)
             if (s.unicode == unicode) Parse(s.strokes, 0, strokes);
+        for (const Alias& a : kAliases)
+            if (a.unicode == unicode) Parse(kGlyphs[a.latin - 32], 0, strokes);
+        for (const Symbol& s : kLetters)
+            if (s.unicode == unicode) Parse(s.strokes, 0, strokes);
+        if (strokes.empty() && unicode >= 0x431 && unicode <= 0x44F) {
+            // A Cyrillic small letter: its capital at the x-height.
+            std::vector<std::vector<Point>> capital = StrokeGlyph(unicode - 0x20, false);
+            for (auto& run : capital)
+                for (Point& q : run) q.y *= 5.0 / 8;
+            strokes = std::move(capital);
+        }
     }
     if (arc)
         for (auto& run : strokes) run = Rounded(run);

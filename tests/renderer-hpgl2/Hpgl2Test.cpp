@@ -156,6 +156,14 @@ TEST(Hpgl2Geometry, PclDotsPlotSizeOnOneAxisAndSharedState) {
     size_t first = trace.find("FillPath"), second = trace.find("FillPath", first + 1);
     EXPECT_EQ(trace.substr(first, second - first).find("StrokePath"), std::string::npos);
     EXPECT_NE(trace.substr(second).find("StrokePath"), std::string::npos);
+
+    // ... and back: a CID and a new entry PCL sets after IN are HP-GL/2's
+    // pens at the next entry.
+    std::string later = E + "E" + E + "%0BIN;SP1;" + E + "%0A" + E + "*v6W" +
+                        std::string("\x00\x00\x03\x08\x08\x08", 6) + E + "*v0a200b0c1I" + E +
+                        "%1BRR100,100;" + E + "%0A" + E + "E";
+    std::string pens = Render(later, 72, true).trace;
+    EXPECT_NE(pens.find("solid(0,200,0)"), std::string::npos) << pens;
 }
 
 TEST(Hpgl2Encoded, EightAndSevenBitFractionsAndBrokenData) {
@@ -303,6 +311,81 @@ TEST(Hpgl2Labels, StickFontOriginsAndEndlessLabels) {
     Outcome r = Render(endless, 20);
     EXPECT_EQ(r.pages.size(), 1u);
     EXPECT_GT(r.warnings, 0);
+}
+
+TEST(Hpgl2Labels, TextPathsOffsetOriginsSymbolsAndCharacterFill) {
+    // The pen sits 144 pt right of the frame's left edge and 216 pt down.
+    auto ink = [](const std::string& gl) {
+        Outcome o = Render(InFrame("IN;SP1;DT#;PA2032,2032;" + gl));
+        return o.pages.size() == 1 ? o.pages[0].Ink() : std::array<int, 4>{};
+    };
+    // LO11 moves the label a third of the point size (cap 0.5 cm: 23.6 pt)
+    // right and up, not half a character cell.
+    auto offset = ink("SI2,0.5;LO11;LBH#");
+    EXPECT_NEAR(offset[0], 17 + 144 + 8, 3);
+    EXPECT_NEAR(offset[3], 216 - 8, 3);
+    // DV1 hangs the column from the pen; DV2 feeds lines upwards (a quarter
+    // turn clockwise from the path), DV0 downwards.
+    auto down = ink("SI1,1;DV1;LBHH#");
+    EXPECT_NEAR(down[1], 216, 3);
+    EXPECT_GT(down[3] - down[1], 2 * 28);
+    auto up = ink("SI1,1;DV2;LBH\r\nHH#"), normal = ink("SI1,1;LBH\r\nHH#");
+    EXPECT_LT(up[1], 216 - 28 - 10);
+    EXPECT_GT(normal[3], 216 + 10);
+    // A symbol is centred on each point whatever the path.
+    auto symbol = ink("SI1,1;DV1;SMX;PU2032,2032;");
+    EXPECT_NEAR((symbol[0] + symbol[2]) / 2.0, 17 + 144, 3);
+    EXPECT_NEAR((symbol[1] + symbol[3]) / 2.0, 216, 3);
+
+    // Greek and Cyrillic letters (ISO 8859-7, 8859-5) have stroke glyphs;
+    // Cyrillic small letters stand at the x-height; eta with tonos is accented.
+    auto lambda = ink("SI1,1;SD1,398;LB\xcb#"), ya = ink("SI1,1;SD1,334;LB\xcf#"),
+         small = ink("SI1,1;SD1,334;LB\xef#");
+    EXPECT_NEAR(lambda[3] - lambda[1], 28, 3);
+    EXPECT_NEAR(ya[3] - ya[1], 28, 3);
+    EXPECT_NEAR(small[3] - small[1], 28 * 5 / 8, 3);
+    EXPECT_LT(ink("SI1,1;SD1,398;LB\xde#")[1], ink("SI1,1;SD1,398;LB\xe7#")[1] - 4); // tonos
+
+    // Stroke characters cannot be edged: CF1 fills them with the edge pen
+    // (red), CF2 with the fill type.
+    auto colours = [](const std::string& gl) {
+        Outcome o = Render(InFrame("IN;SP1;SI1,1;DT#;PA2032,2032;" + gl));
+        std::array<int, 2> n{}; // red, black
+        for (Color c : o.pages.at(0).px) {
+            n[0] += c.r > 200 && c.g < 60 && c.b < 60;
+            n[1] += c.r < 60 && c.g < 60 && c.b < 60;
+        }
+        return n;
+    };
+    auto edge = colours("NP8;PC2,255,0,0;CF1,2;LBH#"), shaded = colours("FT10,30;CF2;LBH#");
+    EXPECT_GT(edge[0], 20);
+    EXPECT_EQ(edge[1], 0);
+    EXPECT_EQ(shaded[1], 0);
+
+    // SI sizes bitmap characters as well.
+    const std::string sans = "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf";
+    std::string soft = E + "E" + softfontwriter::BitmapFont(sans, 7, {});
+    auto bitmap = [&](const std::string& size) {
+        Outcome o = Render(soft + E + "%0BIN;SP1;SB1;FI7;" + size + "DT#;PA500,500;LBH#" + E +
+                           "%0A" + E + "E");
+        return o.pages.size() == 1 ? o.pages[0].Ink() : std::array<int, 4>{};
+    };
+    auto own = bitmap(""), sized = bitmap("SI2,2;");
+    EXPECT_GT(sized[3] - sized[1], 2 * (own[3] - own[1]));
+
+    // LM2 prints the vertical forms a large font carries ('V' stands for 'A'
+    // in this one); LM0 does not.
+    std::string large = E + "E" + softfontwriter::TrueTypeFont(sans, 9, 32767, true);
+    auto glyphs = [&](const std::string& gl) {
+        std::string t =
+            Render(large + E + "%0BIN;SP1;FI9;DT#;PA500,500;" + gl + E + "%0A" + E + "E", 72, true)
+                .trace;
+        size_t at = t.find("FillGlyph");
+        return at == std::string::npos ? std::string() : t.substr(at, t.find('\n', at) - at);
+    };
+    EXPECT_FALSE(glyphs("LBV#").empty());
+    EXPECT_EQ(glyphs("LM2;LBA#"), glyphs("LBV#"));
+    EXPECT_NE(glyphs("LBA#"), glyphs("LBV#"));
 }
 
 TEST(Hpgl2Plot, FoundByContentWithItsMediaSize) {
