@@ -32,7 +32,9 @@ void SweepAbandonedFolders(const std::filesystem::path& temporary) {
 }
 
 const std::filesystem::path& Folder() {
-    static const std::filesystem::path dir = [] {
+    // Never destroyed: the exit handler below runs after static destructors
+    // registered later, and must still see the path.
+    static const std::filesystem::path& dir = *new std::filesystem::path([] {
         const char* tmp = std::getenv("TMPDIR");
         const std::string temporary = tmp && *tmp ? tmp : "/tmp";
         SweepAbandonedFolders(temporary);
@@ -52,7 +54,7 @@ const std::filesystem::path& Folder() {
             std::filesystem::remove_all(Folder(), ec);
         });
         return p;
-    }();
+    }());
     return dir;
 }
 
