@@ -238,6 +238,11 @@ void CPagePreview::RenderJob(Lane& lane, const std::shared_ptr<Job>& job) {
         job->started = true;
         job->previousFolder = lane.renderer->PageFolder();
     }
+    // The pages before the wanted one are read but neither drawn nor written.
+    varnel::PageCanvas canvas;
+    if (job->onlyPage > 0)
+        canvas.switches.push_back("-dTarvikFirstPage=" + std::to_string(job->onlyPage));
+    lane.renderer->SetCanvas(canvas);
     const int result =
         lane.renderer->RenderPages(job->input.toStdString(), kPageBase, job->dpi, job->dpi);
     std::string cancelledFolder;
