@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <set>
 #include <sys/stat.h>
 
@@ -110,6 +111,19 @@ QString PageName(int number) {
         .arg(QLatin1String(kPageBase))
         .arg(number, 3, 10, QLatin1Char('0'));
 }
+
+// The larger view; tells of each resize, so its page can follow the width.
+class PageViewDialog : public QDialog {
+public:
+    using QDialog::QDialog;
+    std::function<void()> onResize;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QDialog::resizeEvent(event);
+        if (onResize) onResize();
+    }
+};
 
 // Removes a render's folder and the name a cancel may have moved it to.
 void RemoveRenderFolder(std::string folder) {
@@ -670,15 +684,7 @@ void CPagePreview::ShowLarge(int tile) {
         const QSize pixels(int(a4.widthInches * dpi), int(a4.heightInches * dpi));
         image = QImage(file).scaled(pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         image.setDevicePixelRatio(ratio);
-        if (dpi > kDpi && m_viewLane.renderer) {
-            job = std::make_shared<Job>();
-            job->kind = Job::Render;
-            job->input = m_shown;
-            job->renderer = m_viewLane.renderer.get();
-            job->dpi = dpi;
-            job->onlyPage = page;
-            job->pixelRatio = ratio;
-        }
+        if (dpi > kDpi) job = ViewJob(page, dpi, ratio);
     } else {
         QImageReader reader(file);
         // A page of a large output is read at screen size, not at print size.
@@ -689,7 +695,7 @@ void CPagePreview::ShowLarge(int tile) {
     }
     if (image.isNull()) return;
 
-    QDialog view(this);
+    PageViewDialog view(this);
     view.setObjectName(QStringLiteral("pageViewer"));
     view.setWindowTitle(QStringLiteral("%1 - %2").arg(
         item->data(kTitleRole).toString(), QFileInfo(QFile::decodeName(m_shown)).fileName()));
@@ -717,11 +723,45 @@ void CPagePreview::ShowLarge(int tile) {
         m_viewStatus = status;
         Submit(m_viewLane, job);
     }
+    // A view made clearly wider gets its page rendered again at the new
+    // width, once the resizing has settled.
+    QTimer settle;
+    settle.setSingleShot(true);
+    settle.setInterval(kViewSettleMs);
+    connect(&settle, &QTimer::timeout, &view, [&, page, ratio] {
+        if (!m_viewJob) return;
+        const int dpi =
+            std::clamp(int(scroll->viewport()->width() * ratio / varnel::PageCanvas{}.widthInches),
+                       kDpi, kMaxViewDpi);
+        const int shownDpi = m_viewJob->dpi;
+        if (dpi < shownDpi + std::max(8, shownDpi / 8)) return;
+        std::shared_ptr<Job> wider = ViewJob(page, dpi, ratio);
+        if (!wider) return;
+        CancelJob(m_viewJob);
+        m_viewJob = wider;
+        status->setText(QStringLiteral("Rendering the page at %1 dpi...").arg(dpi));
+        Submit(m_viewLane, wider);
+    });
+    view.onResize = [&settle] { settle.start(); };
     view.exec();
-    if (job) {
-        CancelJob(job);
+    view.onResize = nullptr;
+    settle.stop();
+    if (m_viewJob) {
+        CancelJob(m_viewJob);
         m_viewJob.reset();
         m_viewPage = nullptr;
         m_viewStatus = nullptr;
     }
+}
+
+std::shared_ptr<CPagePreview::Job> CPagePreview::ViewJob(int page, int dpi, qreal ratio) {
+    if (!m_viewLane.renderer) return nullptr;
+    auto job = std::make_shared<Job>();
+    job->kind = Job::Render;
+    job->input = m_shown;
+    job->renderer = m_viewLane.renderer.get();
+    job->dpi = dpi;
+    job->onlyPage = page;
+    job->pixelRatio = ratio;
+    return job;
 }

@@ -163,19 +163,32 @@ private slots:
         const QStringList cached = PageFolders();
         QCOMPARE(cached.size(), 1);
 
-        QString status;
-        QSize page;
+        QString status, widerStatus;
+        QSize page, widerPage;
         WhenModalShows([&](QWidget* view) {
             auto* text = view->findChild<QLabel*>(QStringLiteral("pageViewStatus"));
+            auto* image = view->findChild<QLabel*>(QStringLiteral("pageViewImage"));
             QTRY_VERIFY_WITH_TIMEOUT(text->text().startsWith("Rendered at"), 10000);
             status = text->text();
-            page = view->findChild<QLabel*>(QStringLiteral("pageViewImage"))->pixmap().size();
+            page = image->pixmap().size();
+            // A few pixels more are not worth a render; twice the width is.
+            view->resize(view->width() + 10, view->height());
+            QTest::qWait(CPagePreview::kViewSettleMs * 2);
+            QCOMPARE(text->text(), status);
+            view->resize(view->width() * 2, view->height());
+            QTRY_VERIFY_WITH_TIMEOUT(
+                text->text() != status && text->text().startsWith("Rendered at"), 10000);
+            widerStatus = text->text();
+            widerPage = image->pixmap().size();
             view->close();
         });
         Preview()->ShowLarge(1);
         const int dpi = status.section(QLatin1Char(' '), 2, 2).toInt();
         QVERIFY2(dpi > CPagePreview::kDpi && dpi <= CPagePreview::kMaxViewDpi, qPrintable(status));
         QCOMPARE(page, QSize(int(8.27 * dpi), int(11.69 * dpi)));
+        const int wider = widerStatus.section(QLatin1Char(' '), 2, 2).toInt();
+        QVERIFY2(wider > dpi && wider <= CPagePreview::kMaxViewDpi, qPrintable(widerStatus));
+        QCOMPARE(widerPage, QSize(int(8.27 * wider), int(11.69 * wider)));
         // Its page folder goes once the page is read; the cache's stays.
         QTRY_COMPARE(PageFolders(), cached);
 
