@@ -342,6 +342,23 @@ private slots:
         QCOMPARE(m_dlg->folderCaptions, QStringList{QStringLiteral("Select folder:")});
         QTest::keyClick(m_dlg.get(), Qt::Key_F1);
         QVERIFY(m_dlg->opened.value(0).endsWith("/help.html"));
+        // Installed: the page is found under the prefix's documentation
+        // folder; missing, the user is told instead of nothing happening.
+        const QByteArray prefix = m_home->NewFolder("prefix");
+        QVERIFY(QDir().mkpath(QString::fromUtf8(prefix + "/bin")));
+        m_dlg->programFolder = prefix + "/bin/";
+        QTest::keyClick(m_dlg.get(), Qt::Key_F1);
+        QCOMPARE(m_dlg->opened.size(), 1);
+        QCOMPARE(m_dlg->messages.size(), 1);
+        QVERIFY2(m_dlg->messages[0].contains("help.html is missing"),
+                 qPrintable(m_dlg->messages[0]));
+        m_dlg->messages.clear();
+        const QByteArray doc = prefix + "/share/doc/varnel";
+        QVERIFY(QDir().mkpath(QString::fromUtf8(doc)));
+        WriteFile(doc + "/help.html", "<html></html>");
+        QTest::keyClick(m_dlg.get(), Qt::Key_F1);
+        QCOMPARE(m_dlg->opened.value(1), doc + "/help.html");
+        m_dlg->programFolder.clear();
         auto* header = m_dlg->Find<QTableView>("fileList")->horizontalHeader();
         header->resizeSection(CInputListModel::ColSize, 77);
         header->resizeSection(CInputListModel::ColStatus, 140);
@@ -368,7 +385,7 @@ private slots:
         // Closing during the run asks; "No" keeps window and run, "Yes"
         // stops the run and closes once it has ended.
         QTRY_COMPARE(m_dlg->Cell(0, 2), QByteArray("Converting.."));
-        m_dlg->close();
+        QTest::keyClick(m_dlg.get(), Qt::Key_Q, Qt::ControlModifier); // the close box's path
         QCOMPARE(m_dlg->stopAndQuitAsked, 1);
         QVERIFY(m_dlg->isVisible());
         QVERIFY(m_dlg->IsRunning());
