@@ -22,6 +22,7 @@
 #include <functional>
 #include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -84,6 +85,7 @@ struct CPagePreview::Job {
     std::string previousFolder; // the binding's folder before this render
     std::string folder;         // known for certain once done
     int result = 0;
+    std::shared_ptr<void> folderLock; // a thumbnail render's, for the cache
     // Pages the watcher has read and the window thread has not yet taken.
     QStringList arrivedFiles;
     QList<QImage> arrivedImages;
@@ -259,9 +261,15 @@ void CPagePreview::RenderJob(Lane& lane, const std::shared_ptr<Job>& job) {
     lane.renderer->SetCanvas(canvas);
     const int result =
         lane.renderer->RenderPages(job->input.toStdString(), kPageBase, job->dpi, job->dpi);
+    std::shared_ptr<void> folderLock;
+    if (job->onlyPage == 0) {
+        const int fd = lane.renderer->ReleasePageFolderLock();
+        if (fd >= 0) folderLock = std::shared_ptr<void>(nullptr, [fd](void*) { ::close(fd); });
+    }
     std::string cancelledFolder;
     {
         std::lock_guard lock(job->mutex);
+        job->folderLock = std::move(folderLock);
         job->folder = lane.renderer->PageFolder();
         job->result = result;
         job->done = true;
@@ -582,16 +590,14 @@ void CPagePreview::MaybeFinish() {
                                 : QStringLiteral("Breaks off after page %1").arg(count),
                      ReasonText(job->result));
     std::string folder;
+    CacheEntry entry;
     {
         std::lock_guard lock(job->mutex);
         folder = job->folder;
+        entry.folderLock = job->folderLock;
     }
     if (folder.empty()) return; // nothing was rendered, nothing to keep
     const QString folderPath = QFile::decodeName(QByteArray::fromStdString(folder));
-    // A kept folder is the cache's, not an abandoned render's: without its
-    // lock file, no sweep of abandoned page folders takes it.
-    QFile::remove(folderPath + QLatin1String(varnel::kPageFolderLock));
-    CacheEntry entry;
     entry.key = job->key;
     entry.folder = folderPath;
     entry.thumbs = m_thumbs;

@@ -92,6 +92,9 @@ private:
         QList<QImage> thumbs;
         QStringList files;
         int result = 0;
+        // Holds the folder's lock while this process lives, so sweeps of
+        // abandoned page folders pass it by, and take it after a crash.
+        std::shared_ptr<void> folderLock;
     };
 
     // A renderer binding and the thread that renders through it.

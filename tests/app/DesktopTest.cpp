@@ -4,6 +4,7 @@
 #include "AppTestSupport.h"
 #include "ConvertApp.h"
 #include "PagePreview.h"
+#include "Renderer.h"
 #include "StartUp.h"
 
 #include <QAction>
@@ -148,6 +149,13 @@ private slots:
         QCOMPARE(Preview()->Tiles()->count(), 1);
         QVERIFY(Tile(0)->data(CPagePreview::kErrorRole).toBool());
         QTRY_COMPARE(PageFolders().size(), 2); // slow.pcl and broken.pcl, cached
+        // Cached folders stay locked: a sweep passes them by while the window
+        // lives, and would take them once a crash had dropped the lock.
+        for (const QString& folder : PageFolders())
+            QVERIFY(QFileInfo::exists(QString::fromUtf8(m_tmp) + "/" + folder + "/" +
+                                      QLatin1String(varnel::kPageFolderLock)));
+        varnel::SweepAbandonedPageFolders(m_tmp.toStdString());
+        QCOMPARE(PageFolders().size(), 2);
         m_dlg.reset();
         QCOMPARE(PageFolders(), QStringList());
     }
