@@ -715,11 +715,16 @@ void CConvertDlg::OnExplore() {
     OpenWithDesktop(m_outputFolder);
 }
 
-QByteArray CConvertDlg::HelpPagePath() {
+QByteArray CConvertDlg::ProgramFolder() const {
+    return QByteArray::fromStdString(varnel::ModuleFilePath(""));
+}
+
+QByteArray CConvertDlg::HelpPagePath() const {
     for (const char* place : {"help.html", "../share/doc/varnel/help.html"}) {
-        const QByteArray path = QByteArray::fromStdString(varnel::ModuleFilePath(place));
+        const QByteArray path = ProgramFolder() + place;
         if (ExistsBytes(path))
-            return QFile::encodeName(QFileInfo(QFile::decodeName(path)).absoluteFilePath());
+            return QFile::encodeName(
+                QDir::cleanPath(QFileInfo(QFile::decodeName(path)).absoluteFilePath()));
     }
     return {};
 }

@@ -79,7 +79,7 @@ public:
 
     // The help page: beside the program (the build tree), else in the
     // installed documentation folder; empty when there is none.
-    static QByteArray HelpPagePath();
+    QByteArray HelpPagePath() const;
 
     bool IsRunning() const;
     const std::string& ProfilePath() const { return m_profilePath; }
@@ -112,6 +112,8 @@ protected:
     virtual bool AskStopAndQuit();
     // A message the user has to acknowledge (a folder or page cannot be opened).
     virtual void ShowMessage(const QString& text);
+    // The running program's folder, with its trailing "/".
+    virtual QByteArray ProgramFolder() const;
 
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

@@ -19,8 +19,10 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -83,6 +85,7 @@ struct CPagePreview::Job {
     std::string previousFolder; // the binding's folder before this render
     std::string folder;         // known for certain once done
     int result = 0;
+    std::shared_ptr<void> folderLock; // a thumbnail render's, for the cache
     // Pages the watcher has read and the window thread has not yet taken.
     QStringList arrivedFiles;
     QList<QImage> arrivedImages;
@@ -110,6 +113,19 @@ QString PageName(int number) {
         .arg(QLatin1String(kPageBase))
         .arg(number, 3, 10, QLatin1Char('0'));
 }
+
+// The larger view; tells of each resize, so its page can follow the width.
+class PageViewDialog : public QDialog {
+public:
+    using QDialog::QDialog;
+    std::function<void()> onResize;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QDialog::resizeEvent(event);
+        if (onResize) onResize();
+    }
+};
 
 // Removes a render's folder and the name a cancel may have moved it to.
 void RemoveRenderFolder(std::string folder) {
@@ -238,11 +254,22 @@ void CPagePreview::RenderJob(Lane& lane, const std::shared_ptr<Job>& job) {
         job->started = true;
         job->previousFolder = lane.renderer->PageFolder();
     }
+    // The pages before the wanted one are read but neither drawn nor written.
+    varnel::PageCanvas canvas;
+    if (job->onlyPage > 0)
+        canvas.switches.push_back("-dTarvikFirstPage=" + std::to_string(job->onlyPage));
+    lane.renderer->SetCanvas(canvas);
     const int result =
         lane.renderer->RenderPages(job->input.toStdString(), kPageBase, job->dpi, job->dpi);
+    std::shared_ptr<void> folderLock;
+    if (job->onlyPage == 0) {
+        const int fd = lane.renderer->ReleasePageFolderLock();
+        if (fd >= 0) folderLock = std::shared_ptr<void>(nullptr, [fd](void*) { ::close(fd); });
+    }
     std::string cancelledFolder;
     {
         std::lock_guard lock(job->mutex);
+        job->folderLock = std::move(folderLock);
         job->folder = lane.renderer->PageFolder();
         job->result = result;
         job->done = true;
@@ -563,16 +590,14 @@ void CPagePreview::MaybeFinish() {
                                 : QStringLiteral("Breaks off after page %1").arg(count),
                      ReasonText(job->result));
     std::string folder;
+    CacheEntry entry;
     {
         std::lock_guard lock(job->mutex);
         folder = job->folder;
+        entry.folderLock = job->folderLock;
     }
     if (folder.empty()) return; // nothing was rendered, nothing to keep
     const QString folderPath = QFile::decodeName(QByteArray::fromStdString(folder));
-    // A kept folder is the cache's, not an abandoned render's: without its
-    // lock file, no sweep of abandoned page folders takes it.
-    QFile::remove(folderPath + QLatin1String(varnel::kPageFolderLock));
-    CacheEntry entry;
     entry.key = job->key;
     entry.folder = folderPath;
     entry.thumbs = m_thumbs;
@@ -665,15 +690,7 @@ void CPagePreview::ShowLarge(int tile) {
         const QSize pixels(int(a4.widthInches * dpi), int(a4.heightInches * dpi));
         image = QImage(file).scaled(pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         image.setDevicePixelRatio(ratio);
-        if (dpi > kDpi && m_viewLane.renderer) {
-            job = std::make_shared<Job>();
-            job->kind = Job::Render;
-            job->input = m_shown;
-            job->renderer = m_viewLane.renderer.get();
-            job->dpi = dpi;
-            job->onlyPage = page;
-            job->pixelRatio = ratio;
-        }
+        if (dpi > kDpi) job = ViewJob(page, dpi, ratio);
     } else {
         QImageReader reader(file);
         // A page of a large output is read at screen size, not at print size.
@@ -684,7 +701,7 @@ void CPagePreview::ShowLarge(int tile) {
     }
     if (image.isNull()) return;
 
-    QDialog view(this);
+    PageViewDialog view(this);
     view.setObjectName(QStringLiteral("pageViewer"));
     view.setWindowTitle(QStringLiteral("%1 - %2").arg(
         item->data(kTitleRole).toString(), QFileInfo(QFile::decodeName(m_shown)).fileName()));
@@ -712,11 +729,45 @@ void CPagePreview::ShowLarge(int tile) {
         m_viewStatus = status;
         Submit(m_viewLane, job);
     }
+    // A view made clearly wider gets its page rendered again at the new
+    // width, once the resizing has settled.
+    QTimer settle;
+    settle.setSingleShot(true);
+    settle.setInterval(kViewSettleMs);
+    connect(&settle, &QTimer::timeout, &view, [&, page, ratio] {
+        if (!m_viewJob) return;
+        const int dpi =
+            std::clamp(int(scroll->viewport()->width() * ratio / varnel::PageCanvas{}.widthInches),
+                       kDpi, kMaxViewDpi);
+        const int shownDpi = m_viewJob->dpi;
+        if (dpi < shownDpi + std::max(8, shownDpi / 8)) return;
+        std::shared_ptr<Job> wider = ViewJob(page, dpi, ratio);
+        if (!wider) return;
+        CancelJob(m_viewJob);
+        m_viewJob = wider;
+        status->setText(QStringLiteral("Rendering the page at %1 dpi...").arg(dpi));
+        Submit(m_viewLane, wider);
+    });
+    view.onResize = [&settle] { settle.start(); };
     view.exec();
-    if (job) {
-        CancelJob(job);
+    view.onResize = nullptr;
+    settle.stop();
+    if (m_viewJob) {
+        CancelJob(m_viewJob);
         m_viewJob.reset();
         m_viewPage = nullptr;
         m_viewStatus = nullptr;
     }
+}
+
+std::shared_ptr<CPagePreview::Job> CPagePreview::ViewJob(int page, int dpi, qreal ratio) {
+    if (!m_viewLane.renderer) return nullptr;
+    auto job = std::make_shared<Job>();
+    job->kind = Job::Render;
+    job->input = m_shown;
+    job->renderer = m_viewLane.renderer.get();
+    job->dpi = dpi;
+    job->onlyPage = page;
+    job->pixelRatio = ratio;
+    return job;
 }

@@ -70,11 +70,15 @@ public:
 
     // Opens the larger view of one tile (a double-click on it). An input page
     // shows the preview's page scaled until it has been rendered again at
-    // the view's size; closing the view cancels that render.
+    // the view's size (again when the view is made clearly wider); closing
+    // the view cancels that render.
     void ShowLarge(int tile);
     // The larger view's highest resolution: beyond it a page costs much and
     // shows nothing more on a screen.
     static constexpr int kMaxViewDpi = 200;
+    // How long the larger view's size must hold before its page is rendered
+    // again at the new width.
+    static constexpr int kViewSettleMs = 300;
 
 signals:
     // A tile was added to the view (for the speed figures).
@@ -88,6 +92,9 @@ private:
         QList<QImage> thumbs;
         QStringList files;
         int result = 0;
+        // Holds the folder's lock while this process lives, so sweeps of
+        // abandoned page folders pass it by, and take it after a crash.
+        std::shared_ptr<void> folderLock;
     };
 
     // A renderer binding and the thread that renders through it.
@@ -112,6 +119,8 @@ private:
     void MaybeFinish();
     void FlushTiles();
     void Submit(Lane& lane, std::shared_ptr<Job> job);
+    // A render of one input page for the larger view; null without a binding.
+    std::shared_ptr<Job> ViewJob(int page, int dpi, qreal ratio);
     void CancelCurrent();
     void FinishLoad(const std::shared_ptr<Job>& job);
     void AddPageTile(const QImage& thumb, const QString& file, int number);

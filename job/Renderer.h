@@ -106,6 +106,10 @@ public:
         m_pageLimit = pageBytes;
         m_diskReserve = reserveBytes;
     }
+    // Hands the lock of the latest page folder to the caller, who keeps the
+    // folder beyond the next render and closes the descriptor when it may be
+    // swept. -1 when there is none.
+    int ReleasePageFolderLock() { return std::exchange(m_lockFd, -1); }
     // Empties and removes the latest page folder and gives up its lock.
     void RemovePageFolder(const std::vector<std::string>& pages);
 

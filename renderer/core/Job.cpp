@@ -178,6 +178,11 @@ Device& JobContext::BeginPage(const PageSetup& requested) {
         m_device = std::make_unique<TraceDevice>(*m_options.trace, w, h);
         return *m_device;
     }
+    if (m_pagesWritten + 1 < m_options.firstPage) {
+        if (!m_discard) m_discard = std::make_unique<std::ostream>(nullptr);
+        m_device = std::make_unique<TraceDevice>(*m_discard, w, h);
+        return *m_device;
+    }
     auto& raster = m_shared->raster;
     if (!raster || raster->Width() != rasterWidth || raster->Height() != rasterHeight)
         raster = std::make_unique<PageRaster>(rasterWidth, rasterHeight);
@@ -204,6 +209,8 @@ bool JobContext::EndPage() {
     bool ok = true;
     if (m_options.trace) {
         *m_options.trace << "EndPage " << number << "\n";
+    } else if (number < m_options.firstPage) {
+        // Skipped: nothing was drawn and nothing is written.
     } else {
         const PageRaster& raster = *m_shared->raster;
         if (m_shared->rasterDevice) {

@@ -125,6 +125,9 @@ struct JobOptions {
     // A page larger than the sheet is scaled down, keeping its proportions,
     // to fit it (a large plot shown whole) instead of being clipped.
     bool fit = false;
+    // Pages before this one are interpreted, since later pages depend on
+    // their state, but not drawn and not written; page numbers stay.
+    int firstPage = 1;
     Limits limits;
 };
 
@@ -215,6 +218,8 @@ private:
     struct Shared;
     std::unique_ptr<Shared> m_shared; // glyph cache and the like, kept across pages
     std::unique_ptr<Device> m_device;
+    // Takes the drawing of skipped pages; a stream with no buffer drops it.
+    std::unique_ptr<std::ostream> m_discard;
     int m_pagesWritten = 0;
     uint64_t m_operations = 0;
     uint64_t m_pixelWork = 0; // closed pages' painting, decoding, page writes

@@ -93,6 +93,13 @@ bool ParseArguments(int argc, char** argv, Arguments& out, std::string& error) {
                     error = std::string("bad budget ") + a;
                     return false;
                 }
+            } else if (std::strncmp(a, "-dTarvikFirstPage=", 18) == 0) {
+                int64_t page = 0;
+                if (!ParseBytes(a + 18, page) || page < 1 || page > INT_MAX) {
+                    error = std::string("bad first page ") + a;
+                    return false;
+                }
+                out.firstPage = int(page);
             } else if (std::strncmp(a, "-dTarvikDiskReserve=", 20) == 0) {
                 if (!ParseBytes(a + 20, out.diskReserveBytes)) {
                     error = std::string("bad disk reserve ") + a;

@@ -20,6 +20,7 @@ struct Arguments {
     bool jobPaper = false;         // -dTarvikJobPaper: pages sized by the job's own paper
     bool fit = false;              // -dTarvikFit: pages larger than the sheet shrunk onto it
     int64_t operations = -1;       // -dTarvikBudget=: work budget of the job; -1 default
+    int firstPage = 1;             // -dTarvikFirstPage=: earlier pages are read, not drawn
 };
 
 // Reads argv[1 .. argc-1] (argv[0] is the program name). Unknown switches

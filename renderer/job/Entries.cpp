@@ -138,6 +138,7 @@ int Run(int argc, char** argv) {
     options.verbose = args.verbose;
     options.jobPaper = args.jobPaper;
     options.fit = args.fit;
+    options.firstPage = args.firstPage;
     if (args.pageLimitBytes >= 0) options.limits.maxPageFileBytes = uint64_t(args.pageLimitBytes);
     if (args.diskReserveBytes >= 0) options.limits.diskReserveBytes = args.diskReserveBytes;
     // Large inputs may do more work; small ones cannot buy much by repetition.

@@ -52,6 +52,7 @@ public:
     bool stopAndQuitAnswer = false; // the answer to "Stop it and quit?"
     int stopAndQuitAsked = 0;
     QStringList messages;
+    QByteArray programFolder; // where the window looks for its help page; empty: its own
 
     QByteArray Cell(int row, int column) const { return ListModel()->Text(row, column).toUtf8(); }
     template <class T> T* Find(const char* name) const {
@@ -82,6 +83,9 @@ protected:
         return stopAndQuitAnswer;
     }
     void ShowMessage(const QString& text) override { messages.append(text); }
+    QByteArray ProgramFolder() const override {
+        return programFolder.isEmpty() ? CConvertDlg::ProgramFolder() : programFolder;
+    }
 };
 
 // Drags mime over the window and drops it, as the desktop would.

@@ -4,6 +4,7 @@
 #include "AppTestSupport.h"
 #include "ConvertApp.h"
 #include "PagePreview.h"
+#include "Renderer.h"
 #include "StartUp.h"
 
 #include <QAction>
@@ -148,6 +149,13 @@ private slots:
         QCOMPARE(Preview()->Tiles()->count(), 1);
         QVERIFY(Tile(0)->data(CPagePreview::kErrorRole).toBool());
         QTRY_COMPARE(PageFolders().size(), 2); // slow.pcl and broken.pcl, cached
+        // Cached folders stay locked: a sweep passes them by while the window
+        // lives, and would take them once a crash had dropped the lock.
+        for (const QString& folder : PageFolders())
+            QVERIFY(QFileInfo::exists(QString::fromUtf8(m_tmp) + "/" + folder + "/" +
+                                      QLatin1String(varnel::kPageFolderLock)));
+        varnel::SweepAbandonedPageFolders(m_tmp.toStdString());
+        QCOMPARE(PageFolders().size(), 2);
         m_dlg.reset();
         QCOMPARE(PageFolders(), QStringList());
     }
@@ -163,19 +171,32 @@ private slots:
         const QStringList cached = PageFolders();
         QCOMPARE(cached.size(), 1);
 
-        QString status;
-        QSize page;
+        QString status, widerStatus;
+        QSize page, widerPage;
         WhenModalShows([&](QWidget* view) {
             auto* text = view->findChild<QLabel*>(QStringLiteral("pageViewStatus"));
+            auto* image = view->findChild<QLabel*>(QStringLiteral("pageViewImage"));
             QTRY_VERIFY_WITH_TIMEOUT(text->text().startsWith("Rendered at"), 10000);
             status = text->text();
-            page = view->findChild<QLabel*>(QStringLiteral("pageViewImage"))->pixmap().size();
+            page = image->pixmap().size();
+            // A few pixels more are not worth a render; twice the width is.
+            view->resize(view->width() + 10, view->height());
+            QTest::qWait(CPagePreview::kViewSettleMs * 2);
+            QCOMPARE(text->text(), status);
+            view->resize(view->width() * 2, view->height());
+            QTRY_VERIFY_WITH_TIMEOUT(
+                text->text() != status && text->text().startsWith("Rendered at"), 10000);
+            widerStatus = text->text();
+            widerPage = image->pixmap().size();
             view->close();
         });
         Preview()->ShowLarge(1);
         const int dpi = status.section(QLatin1Char(' '), 2, 2).toInt();
         QVERIFY2(dpi > CPagePreview::kDpi && dpi <= CPagePreview::kMaxViewDpi, qPrintable(status));
         QCOMPARE(page, QSize(int(8.27 * dpi), int(11.69 * dpi)));
+        const int wider = widerStatus.section(QLatin1Char(' '), 2, 2).toInt();
+        QVERIFY2(wider > dpi && wider <= CPagePreview::kMaxViewDpi, qPrintable(widerStatus));
+        QCOMPARE(widerPage, QSize(int(8.27 * wider), int(11.69 * wider)));
         // Its page folder goes once the page is read; the cache's stays.
         QTRY_COMPARE(PageFolders(), cached);
 
@@ -329,6 +350,23 @@ private slots:
         QCOMPARE(m_dlg->folderCaptions, QStringList{QStringLiteral("Select folder:")});
         QTest::keyClick(m_dlg.get(), Qt::Key_F1);
         QVERIFY(m_dlg->opened.value(0).endsWith("/help.html"));
+        // Installed: the page is found under the prefix's documentation
+        // folder; missing, the user is told instead of nothing happening.
+        const QByteArray prefix = m_home->NewFolder("prefix");
+        QVERIFY(QDir().mkpath(QString::fromUtf8(prefix + "/bin")));
+        m_dlg->programFolder = prefix + "/bin/";
+        QTest::keyClick(m_dlg.get(), Qt::Key_F1);
+        QCOMPARE(m_dlg->opened.size(), 1);
+        QCOMPARE(m_dlg->messages.size(), 1);
+        QVERIFY2(m_dlg->messages[0].contains("help.html is missing"),
+                 qPrintable(m_dlg->messages[0]));
+        m_dlg->messages.clear();
+        const QByteArray doc = prefix + "/share/doc/varnel";
+        QVERIFY(QDir().mkpath(QString::fromUtf8(doc)));
+        WriteFile(doc + "/help.html", "<html></html>");
+        QTest::keyClick(m_dlg.get(), Qt::Key_F1);
+        QCOMPARE(m_dlg->opened.value(1), doc + "/help.html");
+        m_dlg->programFolder.clear();
         auto* header = m_dlg->Find<QTableView>("fileList")->horizontalHeader();
         header->resizeSection(CInputListModel::ColSize, 77);
         header->resizeSection(CInputListModel::ColStatus, 140);
@@ -355,7 +393,7 @@ private slots:
         // Closing during the run asks; "No" keeps window and run, "Yes"
         // stops the run and closes once it has ended.
         QTRY_COMPARE(m_dlg->Cell(0, 2), QByteArray("Converting.."));
-        m_dlg->close();
+        QTest::keyClick(m_dlg.get(), Qt::Key_Q, Qt::ControlModifier); // the close box's path
         QCOMPARE(m_dlg->stopAndQuitAsked, 1);
         QVERIFY(m_dlg->isVisible());
         QVERIFY(m_dlg->IsRunning());

@@ -151,3 +151,30 @@ TEST_F(JobBoundsTest, AStreamAmplifiedImageStopsAtTheWorkBudget) {
 }
 
 } // namespace
+
+TEST_F(JobBoundsTest, AFirstPageSkipsTheEarlierPagesButKeepsTheirState) {
+    // The rectangle's size is set on page 1 only; pages 2 and 3 draw it at
+    // different places, so a lost state or a shifted page number shows.
+    const std::string job = "\x1b"
+                            "E\x1b*c80a40B\x1b*p10x10Y\x1b*c0P\f"
+                            "\x1b*p100x200Y\x1b*c0P\f"
+                            "\x1b*p300x500Y\x1b*c0P\f";
+    const std::vector<uint8_t> bytes(job.begin(), job.end());
+    auto read = [this](const std::string& name) {
+        std::stringstream text;
+        text << std::ifstream(dir + name, std::ios::binary).rdbuf();
+        return text.str();
+    };
+    Outcome all = Render(bytes, {"-r72"});
+    ASSERT_EQ(all.pages, 3);
+    const std::string second = read("p_002.bmp"), third = read("p_003.bmp");
+    ASSERT_NE(second, third);
+    for (const std::string& name : Files()) ::unlink((dir + name).c_str());
+
+    Outcome last = Render(bytes, {"-r72", "-dTarvikFirstPage=3"});
+    EXPECT_EQ(last.exitCode, 0);
+    EXPECT_EQ(last.pages, 1); // the page files present, which Render counts
+    EXPECT_TRUE(read("p_003.bmp") == third);
+
+    EXPECT_NE(Render(bytes, {"-dTarvikFirstPage=0"}).exitCode, 0);
+}
