@@ -328,13 +328,19 @@ struct Ink {
     }
 };
 
-// Renders a job at 150 dpi and returns the first page's ink box.
-Ink RenderInk(const std::string& job) {
-    Ink ink;
+// An A4 page at 150 dpi, where these tests look at their pages.
+JobOptions A4At150() {
     JobOptions o;
     o.xdpi = o.ydpi = 150;
     o.widthPx = int(150 * 8.27);
     o.heightPx = int(150 * 11.69);
+    return o;
+}
+
+// Renders a job at 150 dpi and returns the first page's ink box.
+Ink RenderInk(const std::string& job) {
+    Ink ink;
+    JobOptions o = A4At150();
     o.onPage = [&](int n, const PageRaster& r) {
         if (n != 1) return;
         for (int y = 0; y < r.Height(); ++y)
@@ -508,10 +514,7 @@ render_score::Image RenderFile(const std::string& path) {
     render_score::Image image;
     std::ifstream in(path, std::ios::binary);
     std::string data((std::istreambuf_iterator<char>(in)), {});
-    JobOptions o;
-    o.xdpi = o.ydpi = 150;
-    o.widthPx = int(150 * 8.27);
-    o.heightPx = int(150 * 11.69);
+    JobOptions o = A4At150();
     o.onPage = [&](int n, const PageRaster& r) {
         if (n != 1) return;
         image.width = r.Width();
