@@ -85,6 +85,27 @@ uint32_t ActiveFont::ToUnicode(uint32_t code) const {
 }
 
 const Glyph& ActiveFont::LookupUnicode(uint32_t unicode) const {
+    // A downloaded bound font holds its characters under the codes of its
+    // own set, not under their Unicode values: go through the set.
+    if (m_font->Traits().bound && !m_font->Resident() && m_symbolSet != kUnicodeSet) {
+        if (!m_haveCodeFor) {
+            // Lowest code first, so a character the set repeats takes its first code.
+            auto add = [&](uint32_t code, uint32_t u) {
+                if (u != kNoUnicode) m_codeFor.emplace(u, code);
+            };
+            if (m_defined) {
+                for (size_t i = 0; i < m_defined->values.size(); ++i)
+                    add(m_defined->firstCode + uint32_t(i), ToUnicode(m_defined->firstCode + i));
+            } else {
+                for (uint32_t code = 0; code < 256; ++code) add(code, ToUnicode(code));
+            }
+            m_haveCodeFor = true;
+        }
+        auto it = m_codeFor.find(unicode);
+        if (it != m_codeFor.end()) return Lookup(it->second);
+        m_wide = Glyph{}; // not in the set: a missing character
+        return m_wide;
+    }
     m_font->Lookup(unicode, unicode, m_wide);
     return m_wide;
 }

@@ -74,7 +74,8 @@ public:
     uint32_t ToUnicode(uint32_t code) const;
     // The glyph for a code; Kind::None when the font cannot print it.
     const Glyph& Lookup(uint32_t code) const;
-    // The glyph for a Unicode character (UTF-8 text); not cached.
+    // The glyph for a Unicode character (UTF-8 text); not cached unless it
+    // goes through a code of the font's set.
     const Glyph& LookupUnicode(uint32_t unicode) const;
     // Advance of a glyph in points (for proportional spacing).
     double AdvancePt(const Glyph& g) const;
@@ -88,6 +89,9 @@ private:
     mutable std::array<Glyph, 256> m_glyphs;
     mutable std::bitset<256> m_have;
     mutable Glyph m_wide;
+    // Unicode -> code of the set, built on first use by LookupUnicode.
+    mutable std::unordered_map<uint32_t, uint32_t> m_codeFor;
+    mutable bool m_haveCodeFor = false;
 };
 
 class FontSelector {

@@ -411,6 +411,7 @@ size_t Interpreter::Run(const uint8_t* data, size_t size, bool& ok) {
         m_job.Warning("PCL 5 macro definition without an end: dropped");
         m_definingMacro = false;
     }
+    if (m_pendingCount) DropPending("at the end of the PCL 5 data");
     if (parser.Truncated()) m_ok = false;
     m_gl->Leave();
     m_gl->PageEnding();
@@ -449,6 +450,19 @@ Interpreter::LoopEnd Interpreter::Interpret(Parser& parser) {
             RecordMacroToken(t);
             continue;
         }
+        if (m_pendingCount && t.kind == TokenKind::Control && !parser.InHpgl()) {
+            // A two-byte character takes the byte after its lead byte, even
+            // a control code; a UTF-8 sequence cannot, and ends malformed.
+            if (m_text.parsing != 83) {
+                PrintRun(&t.byte, 1, PrintMode::Text);
+                continue;
+            }
+            m_pendingCount = 0;
+            PrintCode(0xFFFD, PrintMode::Text, true, UnitsToPage(),
+                      FillPaint(m_currentPattern, m_patternId));
+        }
+        TextKey before{};
+        if (m_pendingCount) before = CurrentTextKey();
         switch (t.kind) {
         case TokenKind::Control:
             Control(t.byte);
@@ -470,7 +484,26 @@ Interpreter::LoopEnd Interpreter::Interpret(Parser& parser) {
         default:
             break;
         }
+        if (m_pendingCount) {
+            // An escape sequence between the bytes of a character does not
+            // split it, unless it changes the font or how bytes are parsed.
+            TextKey after = CurrentTextKey();
+            if (before.parsing != after.parsing || before.active != after.active ||
+                before.fontId != after.fontId || !(before.request == after.request) ||
+                (before.font && before.font != after.font))
+                DropPending("after a font or text parsing change");
+        }
     }
+}
+
+Interpreter::TextKey Interpreter::CurrentTextKey() const {
+    int i = m_text.active;
+    return {m_text.parsing, i, m_text.fontId[i], m_text.request[i], m_text.font[i].get()};
+}
+
+void Interpreter::DropPending(const char* why) {
+    m_pendingCount = 0;
+    m_job.Warning(std::string("unfinished multi-byte character dropped ") + why);
 }
 
 void Interpreter::Escape(uint8_t c) {

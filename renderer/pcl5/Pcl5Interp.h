@@ -117,6 +117,10 @@ struct PrintEnvironment {
     std::vector<Point> m_cursorStack;
 
     TextState m_text;
+    // The start of a character a text run ended inside (a two-byte lead
+    // byte, part of a UTF-8 sequence); the next text finishes it.
+    uint8_t m_pending[3] = {};
+    size_t m_pendingCount = 0;
     // The font that last set the HMI, held so that its address cannot be
     // reused by another font.
     std::shared_ptr<const fonts::ActiveFont> m_hmiFont;
@@ -204,6 +208,15 @@ private:
     void PrintCode(uint32_t code, PrintMode mode, bool unicode, const Matrix& unitsToPage,
                    const Paint& paint);
     void PrintRun(const uint8_t* bytes, size_t count, PrintMode mode);
+    // What decides how the next text byte prints; a change drops an
+    // unfinished character.
+    struct TextKey {
+        int parsing, active, fontId;
+        fonts::FontRequest request;
+        const void* font;
+    };
+    TextKey CurrentTextKey() const;
+    void DropPending(const char* why);
     void FlushUnderline();
     // A horizontal cursor move (text, spaces, tabs, positioning): to the
     // right it carries an enabled underline along.

@@ -17,18 +17,48 @@ bool NeverPrinted(uint32_t code) {
     return code == 0 || (code >= 7 && code <= 15) || code == 27;
 }
 
+// Bytes that follow a UTF-8 lead byte; -1 for a byte no sequence starts with.
+int Utf8Extra(uint8_t b) {
+    if (b < 0x80) return 0;
+    if (b > 0xF4) return -1;
+    return b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : -1;
+}
+
 // Decodes one UTF-8 sequence; U+FFFD for a malformed one.
 uint32_t NextUtf8(const uint8_t* p, size_t n, size_t& i) {
     uint8_t b = p[i++];
-    if (b < 0x80) return b;
-    int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : -1;
-    if (extra < 0 || b > 0xF4) return 0xFFFD;
+    int extra = Utf8Extra(b);
+    if (extra <= 0) return extra ? 0xFFFD : b;
     uint32_t cp = b & (0x3F >> extra);
     for (int k = 0; k < extra; ++k) {
         if (i >= n || (p[i] & 0xC0) != 0x80) return 0xFFFD;
         cp = cp << 6 | (p[i++] & 0x3F);
     }
     return cp <= 0x10FFFF ? cp : 0xFFFD;
+}
+
+// Reads the character code at p[i] under a parsing method; false, leaving i,
+// when the bytes end inside a character (a lead byte, or a UTF-8 sequence
+// still short of bytes), which the next text may finish.
+bool NextCode(int method, const uint8_t* p, size_t n, size_t& i, uint32_t& code) {
+    uint8_t b = p[i];
+    if (method == 83) {
+        int extra = Utf8Extra(b);
+        if (extra > 0 && n - i <= size_t(extra)) {
+            bool partOfIt = true;
+            for (size_t k = i + 1; k < n; ++k) partOfIt = partOfIt && (p[k] & 0xC0) == 0x80;
+            if (partOfIt) return false;
+        }
+        code = NextUtf8(p, n, i);
+        return true;
+    }
+    bool lead = (method == 21 && b >= 0x21) ||
+                (method == 31 && ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC))) ||
+                (method == 38 && b >= 0x80);
+    if (lead && i + 1 >= n) return false;
+    code = lead ? uint32_t(b) << 8 | p[i + 1] : b;
+    i += lead ? 2 : 1;
+    return true;
 }
 
 } // namespace
@@ -52,7 +82,25 @@ void Interpreter::PrintRun(const uint8_t* bytes, size_t count, PrintMode mode) {
     Matrix toPage = UnitsToPage();
     Paint paint = FillPaint(m_currentPattern, m_patternId);
     int method = mode == PrintMode::Text ? m_text.parsing : 0;
-    for (size_t i = 0; i < count;) {
+    size_t i = 0;
+    if (method && m_pendingCount) {
+        // Finish the character the last text left open.
+        uint8_t joined[sizeof m_pending + 4];
+        size_t held = m_pendingCount, taken = std::min(count, sizeof joined - held);
+        std::copy(m_pending, m_pending + held, joined);
+        std::copy(bytes, bytes + taken, joined + held);
+        m_pendingCount = 0;
+        size_t used = 0;
+        uint32_t code = 0;
+        if (!NextCode(method, joined, held + taken, used, code)) {
+            m_pendingCount = held + taken;
+            std::copy(joined, joined + m_pendingCount, m_pending);
+            return;
+        }
+        PrintCode(code, mode, method == 83, toPage, paint);
+        i = used > held ? used - held : 0;
+    }
+    while (i < count) {
         if (mode == PrintMode::Display) {
             uint8_t b = bytes[i++];
             PrintCode(b, mode, false, toPage, paint);
@@ -64,16 +112,15 @@ void Interpreter::PrintRun(const uint8_t* bytes, size_t count, PrintMode mode) {
             }
             continue;
         }
-        if (method == 83) {
-            PrintCode(NextUtf8(bytes, count, i), mode, true, toPage, paint);
-            continue;
+        uint32_t code = 0;
+        if (!NextCode(method, bytes, count, i, code)) {
+            // The character goes on in the next text, past any escape
+            // sequence or control code in between.
+            m_pendingCount = count - i;
+            std::copy(bytes + i, bytes + count, m_pending);
+            break;
         }
-        uint32_t b = bytes[i++];
-        bool twoByte = (method == 21 && b >= 0x21) ||
-                       (method == 31 && ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC))) ||
-                       (method == 38 && b >= 0x80);
-        if (twoByte && i < count) b = b << 8 | bytes[i++];
-        PrintCode(b, mode, false, toPage, paint);
+        PrintCode(code, mode, method == 83, toPage, paint);
     }
 }
 

@@ -355,18 +355,49 @@ TEST(Pcl5Text, UnderlineMarginsAndPageEdge) {
 TEST(Pcl5Text, TwoByteCodesReachTheirFonts) {
     // A downloaded bitmap font holding code 0x4142: parsing method 21 joins
     // "AB" into that code; single-byte parsing does not.
-    std::string header(64, '\0');
-    header[1] = 64;                                             // descriptor size
-    header[3] = 3;                                              // font type: two-byte
-    header[11] = 60, header[9] = 60, header[7] = 40;            // cell, baseline
-    header[14] = char(619 >> 8), header[15] = char(619 & 0xFF); // 19K
-    header[16] = 0, header[17] = 120;                           // 10 pitch
-    header[19] = char(200);                                     // 12 point
-    std::string glyph = {4, 0, 14, 1, 0, 0, 0, 0, 0, 8, 0, 8, 0, 8, 0, 120};
-    glyph += std::string(8, '\xff');
-    std::string font = E + "*c7D" + E + ")s64W" + header + E + "*c16706E" + E + "(s24W" + glyph;
-    EXPECT_EQ(Only(Trace(Top + font + E + "(7X" + E + "&t21PABAB"), "FillMask").size(), 2u);
-    EXPECT_TRUE(Only(Trace(Top + font + E + "(7X" + "AB"), "FillMask").empty());
+    // A 10-pitch bitmap font bound to a symbol set, with a square at each code.
+    auto bitmapFont = [](int type, int set, std::vector<int> codes) {
+        std::string header(64, '\0');
+        header[1] = 64;                                             // descriptor size
+        header[3] = char(type);                                     // 1: one-byte, 3: two-byte
+        header[11] = 60, header[9] = 60, header[7] = 40;            // cell, baseline
+        header[14] = char(set >> 8), header[15] = char(set & 0xFF); // symbol set
+        header[16] = 0, header[17] = 120;                           // 10 pitch
+        header[19] = char(200);                                     // 12 point
+        std::string glyph = {4, 0, 14, 1, 0, 0, 0, 0, 0, 8, 0, 8, 0, 8, 0, 120};
+        glyph += std::string(8, '\xff');
+        std::string font = E + "*c7D" + E + ")s64W" + header;
+        for (int code : codes) font += E + "*c" + std::to_string(code) + "E" + E + "(s24W" + glyph;
+        return font + E + "(7X";
+    };
+    std::string font = bitmapFont(3, 619, {0x4142, 0x410D}); // 19K
+    EXPECT_EQ(Only(Trace(Top + font + E + "&t21PABAB"), "FillMask").size(), 2u);
+    EXPECT_TRUE(Only(Trace(Top + font + "AB"), "FillMask").empty());
+    // A lead byte ending a text run keeps waiting for its second byte across
+    // an escape sequence, and takes even a control code as it (0x410D; the
+    // next character follows on the same line). A font or parsing change, or
+    // the end of the data, drops it with a warning.
+    int warnings = -1;
+    EXPECT_EQ(Only(Trace(Top + font + E + "&t21PA" + E + "*p+0XB", &warnings), "FillMask").size(),
+              1u);
+    EXPECT_EQ(warnings, 0);
+    auto split = Only(Trace(Top + font + E + "&t21PA\rAB"), "FillMask");
+    ASSERT_EQ(split.size(), 2u);
+    EXPECT_NEAR(split[1].e - split[0].e, 7.2, 0.01);
+    EXPECT_EQ(
+        Only(Trace(Top + font + E + "&t21PA" + E + "(s1PAB" + E + "(7XA", &warnings), "FillMask")
+            .size(),
+        1u);
+    EXPECT_EQ(warnings, 2);
+
+    // UTF-8 text in a downloaded font bound to Roman-8 prints the codes that
+    // set gives the characters: e-acute is 0xC5 there; Zhe is missing and
+    // takes a space. A sequence split by an escape sequence joins up.
+    std::string roman8 = bitmapFont(1, 277, {0xC5});
+    auto utf8 =
+        Only(Trace(Top + roman8 + E + "&t83P\xc3\xa9\xd0\x96\xc3" + E + "*p+0X\xa9"), "FillMask");
+    ASSERT_EQ(utf8.size(), 2u);
+    EXPECT_NEAR(utf8[1].e - utf8[0].e, 14.4, 0.01);
 
     // A symbol set the job defines by Unicode values reaches the resident
     // fonts: 0x4141..0x4143 are Zhe, Omega and e-acute. By MSL numbers it
