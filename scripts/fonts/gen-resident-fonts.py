@@ -126,8 +126,15 @@ LJ4_FONTS = [
 ]
 
 # The PostScript faces: groff file, name, PCL typeface, weight, style,
-# symbol set, design twin. Typeface values from memory of the printers' font
-# lists (base values check against the known ones); see the closing note.
+# symbol set, design twin. Typeface, weight and style are those the twin
+# faces declare in their own PCLT tables (fonts-urw-base35 20200910; read and
+# compared by check_pclt on every run). HP's text pages agree where they
+# reach: base values 3 Courier, 4 Helvetica, 5 Times Roman (PCL 5 Technical
+# Reference, font header chapter, "Typeface Base Value" list) and family
+# 4127 / base 31 ITC Avant Garde (PCL 5 Comparison Guide p. 3-14, "Typeface
+# Values"). The Guide's full lists (Tables C-2 and C-3) are not published as
+# text, so the other base values (15, 47, 127, 43, 302, 45) rest on the
+# PCLT tables alone.
 PS_FONTS = [
     ("CR", "Courier PS", 24579, 0, 0, ROMAN8, "NimbusMonoPS"),
     ("CB", "Courier PS Bd", 24579, 3, 0, ROMAN8, "NimbusMonoPS"),
@@ -304,10 +311,32 @@ def choose_family(group):
     return pick, fallback
 
 
+def check_pclt():
+    """Warns where a PostScript face's typeface, weight or style differs
+    from the PCLT table of the installed twin face for that variant."""
+    import struct
+    from fontTools.ttLib import TTFont
+
+    for _, name, typeface, weight, style, _, twin in PS_FONTS:
+        file = FAMILIES[twin][variant_of(dict(weight=weight, style=style))]
+        path = next((os.path.join(d, file) for d in DIRS if os.path.exists(os.path.join(d, file))),
+                    None)
+        if not path:
+            print(f"warning: {file} not installed: {name} unchecked", file=sys.stderr)
+            continue
+        data = TTFont(path).reader["PCLT"]
+        pclt_style, family = struct.unpack(">HH", data[12:16])
+        pclt_weight = struct.unpack(">b", data[50:51])[0]
+        if (family, pclt_style, pclt_weight) != (typeface, style, weight):
+            print(f"warning: {name}: table {typeface}/{style}/{weight}, {file} PCLT "
+                  f"{family}/{pclt_style}/{pclt_weight}", file=sys.stderr)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--report")
     args = ap.parse_args()
+    check_pclt()
     fonts = []  # dicts
     for file, name, kind, twin in LJ4_FONTS:
         # Wingdings leaves many pictures unnamed: take them by code, as the
