@@ -129,8 +129,8 @@ LJ4_FONTS = [
 # symbol set, design twin. Typeface, weight and style are those the twin
 # faces declare in their own PCLT tables (fonts-urw-base35 20200910; read and
 # compared by check_pclt on every run). HP's text pages agree where they
-# reach: base values 3 Courier, 4 Helvetica, 5 Times Roman (PCL 5 Technical
-# Reference, font header chapter, "Typeface Base Value" list) and family
+# reach: base values 3 Courier, 4 Helvetica, 5 Times Roman (HP's font header
+# description for its DeskJet 600/85x printers, 11.2.19 "Typeface") and family
 # 4127 / base 31 ITC Avant Garde (PCL 5 Comparison Guide p. 3-14, "Typeface
 # Values"). The Guide's full lists (Tables C-2 and C-3) are not published as
 # text, so the other base values (15, 47, 127, 43, 302, 45) rest on the
