@@ -1,4 +1,5 @@
 #include "FontSelect.h"
+#include "MslUnicode.h"
 #include "ResidentFonts.h"
 
 #include <algorithm>
@@ -38,14 +39,14 @@ int BaseValue(int typeface) {
 
 constexpr int kUnicodeSet = SymbolSetValue(18, 'N');
 
-// Whether a font prints a symbol set. A set the job defined by Unicode
-// values is printable by any resident text font, which reaches its glyphs
-// through Unicode anyway.
+// Whether a font prints a symbol set. A set the job defined is printable by
+// any resident text font, which reaches its glyphs through Unicode anyway
+// (MSL numbers by way of the symbol list's Unicode values).
 bool Prints(const PclFont& font, int set, const FontStore* store) {
     if (font.Supports(set)) return true;
     if (!font.Resident() || !store) return false;
     auto defined = store->DefinedSet(set);
-    return defined && defined->unicode && font.Supports(kUnicodeSet);
+    return defined && font.Supports(kUnicodeSet);
 }
 
 } // namespace
@@ -56,9 +57,9 @@ ActiveFont::ActiveFont(std::shared_ptr<PclFont> font, int symbolSet, double heig
                        std::shared_ptr<const DefinedSymbolSet> defined)
     : m_font(std::move(font)), m_symbolSet(symbolSet), m_set(FindSymbolSet(symbolSet)),
       m_defined(std::move(defined)), m_height(heightPt), m_pitch(pitch) {
-    // MSL numbers mean something only to downloaded fonts indexed by them;
-    // resident fonts keep the printer's own table of that set, if any.
-    if (m_defined && !m_defined->unicode && m_font->Resident()) m_defined = nullptr;
+    // Resident fonts reach a set defined by MSL numbers through the symbol
+    // list's Unicode values; downloaded fonts indexed by MSL take them as they are.
+    m_mslToUnicode = m_defined && !m_defined->unicode && m_font->Resident();
     if (m_pitch > 0) {
         m_hmiPt = 72.0 / m_pitch;
     } else if (!m_font->Traits().scalable && m_font->Traits().pitch > 0) {
@@ -73,7 +74,8 @@ uint32_t ActiveFont::ToUnicode(uint32_t code) const {
     if (m_defined) {
         // The job's own definition wins over a built-in set of that number.
         uint32_t v = m_defined->Value(code);
-        return v == 0xFFFF ? kNoUnicode : v;
+        if (v != 0xFFFF && m_mslToUnicode) v = MslToUnicode(v);
+        return v == 0xFFFF || v == kNoChar ? kNoUnicode : v;
     }
     if (m_set) {
         uint32_t u = fonts::ToUnicode(*m_set, code);

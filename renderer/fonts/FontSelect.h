@@ -85,6 +85,7 @@ private:
     int m_symbolSet;
     const SymbolSet* m_set;
     std::shared_ptr<const DefinedSymbolSet> m_defined;
+    bool m_mslToUnicode = false; // m_defined holds MSL numbers for a resident font
     double m_height, m_pitch, m_hmiPt = 0;
     mutable std::array<Glyph, 256> m_glyphs;
     mutable std::bitset<256> m_have;

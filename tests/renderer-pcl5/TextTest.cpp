@@ -399,10 +399,10 @@ TEST(Pcl5Text, TwoByteCodesReachTheirFonts) {
     ASSERT_EQ(utf8.size(), 2u);
     EXPECT_NEAR(utf8[1].e - utf8[0].e, 14.4, 0.01);
 
-    // A symbol set the job defines by Unicode values reaches the resident
-    // fonts: 0x4141..0x4143 are Zhe, Omega and e-acute. By MSL numbers it
-    // means nothing to them.
-    auto defined = [](int format) {
+    // A symbol set the job defines reaches the resident fonts: 0x4141..0x4143
+    // are Zhe, Omega and e-acute by Unicode values, and A, B, e-acute by MSL
+    // numbers, through the symbol list's Unicode values.
+    auto defined = [](int format, std::string values = std::string("\x04\x16\x03\xa9\x00\xe9", 6)) {
         std::string d = {0,
                          18,
                          char(619 >> 8),
@@ -421,7 +421,7 @@ TEST(Pcl5Text, TwoByteCodesReachTheirFonts) {
                          0,
                          0,
                          1};
-        d += std::string("\x04\x16\x03\xa9\x00\xe9", 6);
+        d += values;
         return E + "*c619R" + E + "(f24W" + d;
     };
     FontLibrary library;
@@ -433,8 +433,17 @@ TEST(Pcl5Text, TwoByteCodesReachTheirFonts) {
                   std::string::npos)
             << glyphs[2].line;
     }
-    EXPECT_TRUE(
-        Only(Trace(Top + defined(1) + E + "(19K" + E + "&t21PAAABAC"), "FillGlyph").empty());
+    auto msl = Only(Trace(Top + defined(1, std::string("\x00\x22\x00\x23\x00\x86", 6)) + E +
+                          "(19K" + E + "&t21PAAABAC"),
+                    "FillGlyph");
+    ASSERT_EQ(msl.size(), 3u);
+    if (face) {
+        EXPECT_NE(msl[0].line.find("glyph=" + std::to_string(face->GlyphForUnicode('A')) + " "),
+                  std::string::npos);
+        EXPECT_NE(msl[2].line.find("glyph=" + std::to_string(face->GlyphForUnicode(0xE9)) + " "),
+                  std::string::npos)
+            << msl[2].line;
+    }
 
     // HP-GL/2 labels in a PCL font select the job's set too (one-byte codes).
     std::string set = defined(3);
