@@ -156,6 +156,12 @@ TEST(Hpgl2Geometry, PclDotsPlotSizeOnOneAxisAndSharedState) {
     size_t first = trace.find("FillPath"), second = trace.find("FillPath", first + 1);
     EXPECT_EQ(trace.substr(first, second - first).find("StrokePath"), std::string::npos);
     EXPECT_NE(trace.substr(second).find("StrokePath"), std::string::npos);
+    // IN leaves pixel placement alone: PCL's grid-centred placement holds.
+    std::string kept =
+        Render(E + "E" + E + "*l1R" + E + "%0BIN;SP1;RR100,100;" + E + "%0A" + E + "E", 72, true)
+            .trace;
+    ASSERT_NE(kept.find("FillPath"), std::string::npos) << kept;
+    EXPECT_EQ(kept.find("StrokePath"), std::string::npos) << kept;
 
     // ... and back: a CID and a new entry PCL sets after IN are HP-GL/2's
     // pens at the next entry.
