@@ -328,6 +328,62 @@ constexpr Symbol kSymbols[] = {
     {0x2021, "3K3A 1I5I 1D5D"},                              // double dagger
     {0x2014, "0F6F"},                                        // em dash
     {0x20AC, "6J5K2K1J1D2C5C6D 0H4H 0F4F"},                  // euro
+    // Typographic signs of the Latin, Windows and PC sets.
+    {0xA4, "2H4H5G5E4D2D1E1G2H 1I2H 5I4H 1C2D 5C4D"}, // currency
+    {0xA6, "3K3H 3E3B"},                              // broken bar
+    {0xA8, "2J 4J"},                                  // diaeresis
+    {0xA9, "1K5K6J6D5C1C0D0J1K 4I2I2E4E"},            // copyright
+    {0xAA, "1J3J4I4F 4H2H1G2F4F 1D4D"},               // feminine ordinal
+    {0xAE, "1K5K6J6D5C1C0D0J1K 2E2I4I4G2G 3G4E"},     // registered
+    {0xAF, "1K5K"},                                   // macron
+    {0xB2, "1J2K3K4J4I1G4G"},                         // superscript two
+    {0xB3, "1K4K2I3I4H3G1G"},                         // superscript three
+    {0xB4, "4K2I"},                                   // acute
+    {0xB6, "6K2K0J0H2G3G 3K3C 5K5C"},                 // pilcrow
+    {0xB8, "3C4B3A2A"},                               // cedilla
+    {0xB9, "2J3K3G 2G4G"},                            // superscript one
+    {0xBA, "2J3J4I4G3F2F1G1I2J 1D4D"},                // masculine ordinal
+    {0xBC, "0J1K1F 6K0C 5A5E3B6B"},                   // one quarter
+    {0xBD, "0J1K1F 6K0C 4D5E6D6C4A6A"},               // one half
+    {0xBE, "0K2K1I2H1F0F 6K0C 5A5E3B6B"},             // three quarters
+    {0x152, "6K1K0J0D1C6C 3K3C 3G5G"},                // OE
+    {0x153, "3G2H1H0G0D1C2C3D3G4H5H6G6F3F 3D4C6C"},   // oe
+    {0x192, "5K4K3J3B2A1A 1H5H"},                     // f with hook
+    {0x2C6, "1I3K5I"},                                // circumflex
+    {0x2DC, "1I2J4I5J"},                              // small tilde
+    {0x2CB, "2K4I"},                                  // grave
+    {0x201A, "3D3C2B"},                               // low quote
+    {0x201E, "2D2C1B 4D4C3B"},                        // low double quote
+    {0x2039, "3H1F3D"},                               // single left guillemet
+    {0x203A, "1H3F1D"},                               // single right guillemet
+    {0x2030, "6K0C 1K0J1I2J1K 3E2D3C4D3E 6E5D6C"},    // per mille
+    {0x2122, "0K2K 1K1H 3H3K4J5K5H"},                 // trade mark
+    {0x2116, "0C0K3C3K 5J6I5H4I5J 4F6F"},             // numero
+    {0x2310, "6D6F0F"},                               // reversed not
+    {0x2320, "3B3J4K5J"},                             // top half integral
+    {0x2321, "3K3B2A1B"},                             // bottom half integral
+    {0x207F, "1J1G 1I2J3J4I4G"},                      // superscript n
+    {0x20A7, "0C0K3K4J4H3G0G 5J5D6C 4H6H"},           // peseta
+    // The PC sets' pictures.
+    {0x263A, "1K5K6J6D5C1C0D0J1K 2I 4I 2F3E4F"},            // smiling face
+    {0x263B, "1K5K6J6D5C1C0D0J1K 2I 4I 2F3E4F"},            // black smiling face
+    {0x2665, "3C0G0I1J2J3I4J5J6I6G3C"},                     // heart
+    {0x2666, "3J5F3B1F3J"},                                 // diamond
+    {0x2663, "3C3F 2F1F0G0H1I2I3H4I5I6H6G5F4F 2I2J3K4J4I"}, // club
+    {0x2660, "3K0G0F1E2E3F4E5E6F6G3K 3F2C4C"},              // spade
+    {0x2642, "1F2G3G4F4D3C2C1D1F 4F6H 4H6H6F"},             // male
+    {0x2640, "2K4K5J5H4G2G1H1J2K 3G3C 1E5E"},               // female
+    {0x266A, "2D1C0C0D1E2E2D 2D2K4J"},                      // note
+    {0x266B, "1D0C0D1D 1D1K5K5E 5E4D4E5E"},                 // beamed notes
+    {0x263C, "2H4H5G5E4D2D1E1G2H 3K3J 3B3A 0F1F 5F6F"},     // sun
+    {0x203C, "2K2E 2D2C 4K4E 4D4C"},                        // double exclamation
+    {0x25AC, "0E6E 0F6F 0G6G"},                             // black rectangle
+    {0x21A8, "3B3K 1I3K5I 1D3B5D 1A5A"},                    // up-down arrow with base
+    {0x2302, "0C0G3K6G6C0C"},                               // house
+    {0x25B2, "0C3K6C0C 1E5E 2G4G"},                         // up triangle
+    {0x25BC, "0K3C6K0K 1I5I 2G4G"},                         // down triangle
+    {0x25BA, "0J6F0B0J 0H4F0D"},                            // right pointer
+    {0x25C4, "6J0F6B6J 6H2F6D"},                            // left pointer
 };
 
 // Characters drawn as another one: Greek and Cyrillic letters that look
