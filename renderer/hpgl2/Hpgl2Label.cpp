@@ -28,6 +28,12 @@ uint32_t StrokeUnicode(int symbolSet, uint32_t code) {
     return u == 0xA0 ? ' ' : u;
 }
 
+// Line-drawing and block characters fill their whole cell, so that they join
+// in the proportional arc font too.
+bool FillsCell(uint32_t unicode) {
+    return unicode >= 0x2500 && unicode < 0x25A0;
+}
+
 // Stroke units (a sixth of the body width) around an arc-font glyph, and a
 // space's width.
 constexpr double kArcGap = 2.5, kArcSpace = 5;
@@ -436,7 +442,9 @@ void Interpreter::State::Label(std::string_view text, bool symbol) {
                 double x0 = 1e9;
                 for (const auto& run : glyph)
                     for (Point q : run) x0 = std::min(x0, q.x);
-                if (x0 < 1e9) shift = -x0;
+                bool whole =
+                    own == downloaded.end() && FillsCell(StrokeUnicode(f.request.symbolSet, ch));
+                if (x0 < 1e9 && !whole) shift = -x0;
             }
             addStrokes(
                 glyph,
@@ -468,6 +476,9 @@ double Interpreter::State::ArcAdvance(uint32_t code, int font, const Cell& cell)
     for (const auto& run : glyph)
         for (Point q : run) x0 = std::min(x0, q.x), x1 = std::max(x1, q.x);
     double units = x1 >= x0 ? x1 - x0 + kArcGap : kArcSpace;
+    if (own == downloaded.end() && FillsCell(StrokeUnicode(fonts[font].request.symbolSet, code)))
+        units = 9; // the fixed cell: the advance is one and a half bodies
+
     return units * cell.bodyWidth / 6 + cell.advance * extraSpace;
 }
 

@@ -365,6 +365,7 @@ TEST(Hpgl2Labels, TextPathsOffsetOriginsSymbolsAndCharacterFill) {
     auto rule = ink("SI1,1;SD1,341;LB\xc4\xc4\xc4#"), bar = ink("SI1,1;SD1,341;LB\xb3\r\n\xb3#");
     EXPECT_NEAR(rule[2] - rule[0], 3 * 28, 3);
     EXPECT_LE(rule[3] - rule[1], 3);
+    EXPECT_EQ(ink("SI1,1;SD1,341,7,50;LB\xc4\xc4\xc4#"), rule); // the arc font joins them too
     EXPECT_NEAR(bar[3] - bar[1], 2 * 2 * 28, 4);
 
     // Greek and Cyrillic letters (ISO 8859-7, 8859-5) have stroke glyphs;
