@@ -570,9 +570,15 @@ QList<QByteArray> CConvertDlg::ChooseFiles(const QByteArray& startAt) {
     dialog.setObjectName(QStringLiteral("addFilesDialog"));
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilters({QStringLiteral("All Supported Formats(*.pcl *.pxl *.px3)"),
+    // "All Supported" is the list a drop or a folder scan takes.
+    QStringList patterns;
+    for (const char* ext : varnel::kInputExtensions)
+        patterns.append(QLatin1Char('*') + QLatin1String(ext));
+    dialog.setNameFilters({QStringLiteral("All Supported Formats(%1)").arg(patterns.join(' ')),
                            QStringLiteral("PCL Files (*.pcl)"), QStringLiteral("PXL Files (*.pxl)"),
-                           QStringLiteral("PX3 Files (*.px3)"), QStringLiteral("All Files (*)")});
+                           QStringLiteral("PX3 Files (*.px3)"),
+                           QStringLiteral("HP-GL/2 Plot Files (*.plt *.hpg *.hpgl *.hp2)"),
+                           QStringLiteral("All Files (*)")});
     // The key holds the last file added; start in its folder with it chosen.
     const QString start = QFile::decodeName(startAt);
     if (IsFolderBytes(startAt)) {

@@ -66,11 +66,12 @@ QByteArray UsageText(const char* program) {
     const QByteArray name = QByteArray(program ? program : "varnel").split('/').last();
     return "Usage: " + name +
            " [FILE|FOLDER]...\n"
-           "Krellix Varnel: converts PCL and PCL XL print files into image files.\n"
+           "Krellix Varnel: converts PCL, PCL XL and HP-GL/2 print files into image files.\n"
            "\n"
-           "Files (.pcl, .pxl, .px3) are added to the list as if dropped on the window;\n"
-           "the print files of a folder are added as by Add Folder. When the program\n"
-           "already runs, the files go to its window, which comes to the front.\n"
+           "Files (.pcl, .pxl, .px3, and plot files .plt, .hpg, .hpgl, .hp2) are added to\n"
+           "the list as if dropped on the window; the print files of a folder are added\n"
+           "as by Add Folder. When the program already runs, the files go to its window,\n"
+           "which comes to the front.\n"
            "\n"
            "  -h, --help     show this text and exit\n"
            "      --version  show the version and exit\n"

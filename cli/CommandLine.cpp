@@ -90,7 +90,7 @@ const char* UsageText() {
            "       varnel-convert [options] --watch DIR\n"
            "Converts print files (PCL 5, PCL XL, HP-GL/2, with or without PJL) into images.\n"
            "A named file is taken when its content is a print job, whatever its name; a\n"
-           "folder gives its .pcl .pxl .px3 .prn .plt .hpg .hpgl .pcl5 .pclxl files.\n"
+           "folder gives its .pcl .pxl .px3 .prn .plt .hpg .hpgl .hp2 .pcl5 .pclxl files.\n"
            "Defaults: PNG, True Color, 300 dpi, written beside each input.\n"
            "\n"
            "Inputs:\n"

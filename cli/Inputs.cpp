@@ -1,5 +1,7 @@
 #include "Inputs.h"
 
+#include "InputFiles.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -204,14 +206,9 @@ bool LooksLikePrintJob(const unsigned char* data, std::size_t size) {
 }
 
 bool HasPrintExtension(const std::string& path) {
-    static const char* const kExtensions[] = {".pcl", ".pxl",  ".px3",  ".prn",  ".plt",
-                                              ".hpg", ".hpgl", ".pcl5", ".pclxl"};
-    std::size_t slash = path.rfind('/');
-    std::size_t dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
-    for (const char* ext : kExtensions)
-        if (::strcasecmp(path.c_str() + dot, ext) == 0) return true;
-    return false;
+    // The window's list plus the names other drivers give print files.
+    static const char* const kMore[] = {".prn", ".pcl5", ".pclxl"};
+    return varnel::HasInputExtension(path) || varnel::HasExtensionIn(path, kMore, std::size(kMore));
 }
 
 InputList GatherInputList(const std::vector<std::string>& arguments, const InputRules& rules) {

@@ -13,7 +13,7 @@ namespace varnel {
 // HP-GL/2 instruction, after any leading filler.
 bool LooksLikePrintJob(const unsigned char* data, std::size_t size);
 
-// Extensions a folder's files need: .pcl .pxl .px3 .prn .plt .hpg .hpgl
+// Extensions a folder's files need: .pcl .pxl .px3 .prn .plt .hpg .hpgl .hp2
 // .pcl5 .pclxl, in any letter case.
 bool HasPrintExtension(const std::string& path);
 

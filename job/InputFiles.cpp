@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <iterator>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,13 +20,19 @@ bool FileReadable(const std::string& path) {
     return ok;
 }
 
-bool HasInputExtension(const std::string& path) {
+const char* const kInputExtensions[7] = {".pcl", ".pxl", ".px3", ".plt", ".hpg", ".hpgl", ".hp2"};
+
+bool HasExtensionIn(const std::string& path, const char* const* extensions, std::size_t count) {
     std::size_t slash = path.rfind('/');
     std::size_t dot = path.rfind('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
-    const char* ext = path.c_str() + dot;
-    return ::strcasecmp(ext, ".pcl") == 0 || ::strcasecmp(ext, ".pxl") == 0 ||
-           ::strcasecmp(ext, ".px3") == 0;
+    for (std::size_t i = 0; i < count; ++i)
+        if (::strcasecmp(path.c_str() + dot, extensions[i]) == 0) return true;
+    return false;
+}
+
+bool HasInputExtension(const std::string& path) {
+    return HasExtensionIn(path, kInputExtensions, std::size(kInputExtensions));
 }
 
 bool IsAcceptedInput(const std::string& path) {

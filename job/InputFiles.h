@@ -5,6 +5,7 @@
 // each still checked with IsAcceptedInput.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,8 +15,15 @@ namespace varnel {
 // True when the path names a file (not a folder) that can be opened for reading.
 bool FileReadable(const std::string& path);
 
-// True when the extension is ".pcl", ".pxl" or ".px3" in any letter case.
+// The extensions of print files the window lists: PCL and PCL XL jobs and
+// HP-GL/2 plot files. The command line takes these and a few more.
+extern const char* const kInputExtensions[7];
+
+// True when the path's extension is one of kInputExtensions, in any letter case.
 bool HasInputExtension(const std::string& path);
+
+// True when the path's extension is one of `extensions`, in any letter case.
+bool HasExtensionIn(const std::string& path, const char* const* extensions, std::size_t count);
 
 // FileReadable and HasInputExtension.
 bool IsAcceptedInput(const std::string& path);

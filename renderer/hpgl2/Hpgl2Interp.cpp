@@ -455,7 +455,7 @@ void Interpreter::State::Defaults(bool initialise) {
         for (int i = 0; i < 3; ++i) crBlack[i] = 0, crWhite[i] = 255;
         op = RasterOp{};
         op.rop3 = 252;
-        gridCentred = false;
+        // Pixel placement is shared with PCL and IN leaves it as it is.
         polygon.Clear();
         edges.Clear();
         penNo = 1;

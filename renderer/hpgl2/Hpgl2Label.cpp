@@ -28,6 +28,12 @@ uint32_t StrokeUnicode(int symbolSet, uint32_t code) {
     return u == 0xA0 ? ' ' : u;
 }
 
+// Line-drawing and block characters fill their whole cell, so that they join
+// in the proportional arc font too.
+bool FillsCell(uint32_t unicode) {
+    return unicode >= 0x2500 && unicode < 0x25A0;
+}
+
 // Stroke units (a sixth of the body width) around an arc-font glyph, and a
 // space's width.
 constexpr double kArcGap = 2.5, kArcSpace = 5;
@@ -38,19 +44,22 @@ void Interpreter::State::DrawOutlineGlyph(Device& dev, const FontFace& face, uin
                                           const Matrix& toPlu, double em, const Paint& paint,
                                           const RasterOp& o) {
     Matrix m = toPlu.Then(pluToPage);
-    if (charFill == 0) {
+    // Edge pen 0 means no edging; CF0 edges only when given a pen.
+    bool edged = (charFill == 1 || charFill == 3) ? edgePen != 0 : charFill == 0 && edgePen > 0;
+    if (charFill == 0 && !edged) {
         dev.FillGlyph(face, g, m, paint, o);
         return;
     }
     // Edged or pattern-filled characters go through their outlines.
     Path outline;
     if (!face.Outline(g, outline)) return;
+    if (charFill == 0) dev.FillGlyph(face, g, m, paint, o);
     if (charFill >= 2) {
         Path area;
         area.Append(outline, toPlu);
         FillPlu(area, FillRule::NonZero);
     }
-    if (charFill == 1 || charFill == 3) {
+    if (edged) {
         int pn = edgePen >= 0 ? edgePen : penNo;
         double w = penWidths.empty() ? 0.35 : penWidths[size_t(pn) % penWidths.size()];
         StrokeStyle st;
@@ -133,7 +142,7 @@ void Interpreter::State::Download(const std::vector<double>& p) {
     downloadedPoints += points;
 }
 
-void Interpreter::State::Label(std::string_view text) {
+void Interpreter::State::Label(std::string_view text, bool symbol) {
     if (text.empty()) return;
     Flush();
     // LM: 16-bit labels pair their bytes; 8-bit ones may name a row.
@@ -251,7 +260,9 @@ void Interpreter::State::Label(std::string_view text) {
     Device* dev = nullptr;
     Paint paint = PenPaint();
     // Stroke and bitmap characters cannot be edged: CF1 fills them with the
-    // edge pen, CF2/3 with the fill type (hatching falls back to solid).
+    // edge pen (edge pen 0, no edging, leaves them out), CF2/3 with the fill
+    // type (hatching falls back to solid).
+    bool unpainted = charFill == 1 && edgePen == 0;
     Paint solidPaint =
         charFill == 1 ? Paint::SolidColor(PenColor(edgePen >= 0 ? edgePen : penNo))
         : charFill >= 2
@@ -262,6 +273,32 @@ void Interpreter::State::Label(std::string_view text) {
     o.patternTransparent = false;
 
     Point pos = pen, lineStart = crPoint;
+    Point at;
+    // A symbol's ink centre (`local` maps glyph space to plotter units
+    // around the pen) goes onto the pen.
+    auto centreInk = [&](const Matrix& local, Point inkCentre) {
+        if (!symbol) return;
+        Point c = local.Apply(inkCentre);
+        at = {pos.x - c.x, pos.y - c.y};
+    };
+    // Stroke glyphs (grid units: 6 across the body, 8 up to the cap height).
+    auto addStrokes = [&](const std::vector<std::vector<Point>>& glyph, const Matrix& local,
+                          double shift) {
+        double x0 = 1e9, y0 = 1e9, x1 = -1e9, y1 = -1e9;
+        for (const auto& run : glyph)
+            for (Point q : run)
+                x0 = std::min(x0, q.x), y0 = std::min(y0, q.y), x1 = std::max(x1, q.x),
+                y1 = std::max(y1, q.y);
+        if (x1 >= x0) centreInk(local, {(x0 + x1) / 2 + shift, (y0 + y1) / 2});
+        if (unpainted) return;
+        Matrix m = local.Then(Matrix::Translate(at.x, at.y));
+        for (const auto& run : glyph) {
+            for (size_t i = 0; i < run.size(); ++i) {
+                Point q = m.Apply({run[i].x + shift, run[i].y});
+                i ? strokes.LineTo(q.x, q.y) : strokes.MoveTo(q.x, q.y);
+            }
+        }
+    };
     for (const uint32_t& ch : codes) {
         if (!transparentData || ch == '\r' || ch == '\n') {
             if (ch == '\r') {
@@ -286,9 +323,24 @@ void Interpreter::State::Label(std::string_view text) {
             }
             if (ch < 32) continue;
         }
-        Point at{pos.x + offset.x, pos.y + offset.y};
+        at = {pos.x + offset.x, pos.y + offset.y};
         Point next = {pos.x + step.x, pos.y + step.y};
-        if (pcl) {
+        auto own = downloaded.find(ch);
+        if ((pcl || face) && own != downloaded.end()) {
+            // A downloaded character replaces its code in whatever font
+            // labels: strokes in that font's cell, as in the stroke fonts.
+            double em = sizeSet ? 0
+                        : pcl   ? pcl->HeightPt() * kPluPerPoint
+                                : fonts[font].request.height * kPluPerPoint;
+            double cap = sizeSet ? cell.capHeight : em * 0.7;
+            double body = sizeSet ? cell.bodyWidth : cap * 2 / 3;
+            addStrokes(own->second, Matrix::Scale(body / 6, cap / 8).Then(shear).Then(orient), 0);
+            bool proportional = fonts[font].request.spacing == 1 || (pcl && pcl->Proportional());
+            if (proportional && path == 0) {
+                double a = body * 1.5 * (1 + extraSpace);
+                next = {pos.x + dir.x * a, pos.y + dir.y * a};
+            }
+        } else if (pcl) {
             const fonts::Glyph* found = &pcl->Lookup(ch);
             // LM2/3: a vertical form the font carries replaces the glyph.
             fonts::Glyph vertical;
@@ -304,34 +356,55 @@ void Interpreter::State::Label(std::string_view text) {
             if (g.kind != fonts::Glyph::Kind::None) {
                 if (!dev) dev = Page();
                 if (!dev) return;
-                // SI/SR size the characters by their cap height.
+                // SI/SR size the characters by their cap height, and stretch
+                // them to the width asked for against the font's own cell
+                // (proportional fonts: a fixed-pitch cell, 0.6 em).
                 double emPt =
                     sizeSet ? std::fabs(cell.capHeight) / 0.7 / kPluPerPoint : pcl->HeightPt();
-                Matrix toPlu = Matrix::Scale(kPluPerPoint, -kPluPerPoint)
-                                   .Then(shear)
-                                   .Then(orient)
-                                   .Then(Matrix::Translate(at.x, at.y));
-                if (g.kind == fonts::Glyph::Kind::Outline && g.face && charFill != 0) {
+                double scale = pcl->HeightPt() > 0 ? emPt / pcl->HeightPt() : 1;
+                double stretch = 1;
+                if (sizeSet) {
+                    double natural = pcl->Proportional() ? 0.6 * emPt : pcl->DefaultHmiPt() * scale;
+                    if (natural > 0) stretch = cell.advance / (natural * kPluPerPoint);
+                    if (!std::isfinite(stretch)) stretch = 1;
+                    stretch = std::clamp(stretch, -1000.0, 1000.0);
+                }
+                Matrix local = Matrix::Scale(kPluPerPoint, -kPluPerPoint).Then(shear).Then(orient);
+                Matrix glyphToText = Matrix::Scale(stretch, 1);
+                if (g.kind == fonts::Glyph::Kind::Bitmap && sizeSet)
+                    glyphToText = Matrix::Scale(scale * stretch, scale);
+                // The ink's centre in text space (points, y down) for SM.
+                if (g.kind == fonts::Glyph::Kind::Outline && g.face && symbol) {
+                    Path outline;
+                    if (g.face->Outline(g.index, outline) && !outline.Empty()) {
+                        Rect r = outline.Bounds();
+                        centreInk(glyphToText.Then(local),
+                                  {((r.x0 + r.x1) / 2 * g.scaleX + g.offsetX) * emPt,
+                                   -(r.y0 + r.y1) / 2 * emPt});
+                    }
+                } else if (g.kind == fonts::Glyph::Kind::Bitmap && g.resolution > 0) {
+                    double dot = 72.0 / g.resolution;
+                    centreInk(glyphToText.Then(local),
+                              {(g.left + g.width / 2.0) * dot, (g.height / 2.0 - g.top) * dot});
+                }
+                Matrix toPlu = local.Then(Matrix::Translate(at.x, at.y));
+                if (g.kind == fonts::Glyph::Kind::Outline && g.face &&
+                    (charFill != 0 || edgePen > 0)) {
                     double em = emPt * kPluPerPoint;
-                    Matrix m = Matrix::Scale(em * g.scaleX, em)
+                    Matrix m = Matrix::Scale(em * g.scaleX * stretch, em)
                                    .Then(shear)
                                    .Then(orient)
                                    .Then(Matrix::Translate(at.x, at.y));
                     DrawOutlineGlyph(*dev, *g.face, g.index, m, em, paint, o);
-                } else {
+                } else if (!unpainted) {
                     fonts::GlyphPlacement where;
-                    where.textToPage = toPlu.Then(pluToPage);
+                    where.textToPage = glyphToText.Then(toPlu).Then(pluToPage);
                     where.heightPt = emPt;
-                    // SI/SR scale bitmap characters too.
-                    if (g.kind == fonts::Glyph::Kind::Bitmap && sizeSet && pcl->HeightPt() > 0) {
-                        double k = emPt / pcl->HeightPt();
-                        where.textToPage = Matrix::Scale(k, k).Then(where.textToPage);
-                    }
                     fonts::DrawGlyph(*dev, g, where, solidPaint, o);
                 }
                 if ((fonts[font].request.spacing == 1 || pcl->Proportional()) && path == 0) {
-                    double scale = pcl->HeightPt() > 0 ? emPt / pcl->HeightPt() : 1;
-                    double a = pcl->AdvancePt(g) * scale * kPluPerPoint * (1 + extraSpace);
+                    double a =
+                        pcl->AdvancePt(g) * scale * stretch * kPluPerPoint * (1 + extraSpace);
                     next = {pos.x + dir.x * a, pos.y + dir.y * a};
                 }
             }
@@ -342,9 +415,14 @@ void Interpreter::State::Label(std::string_view text) {
             if (g) {
                 if (!dev) dev = Page();
                 if (!dev) return;
-                Matrix m = Matrix::Scale(em, em).Then(shear).Then(orient).Then(
-                    Matrix::Translate(at.x, at.y));
-                DrawOutlineGlyph(*dev, *face, g, m, em, paint, o);
+                Matrix local = Matrix::Scale(em, em).Then(shear).Then(orient);
+                Path outline;
+                if (symbol && face->Outline(g, outline) && !outline.Empty()) {
+                    Rect r = outline.Bounds();
+                    centreInk(local, {(r.x0 + r.x1) / 2, (r.y0 + r.y1) / 2});
+                }
+                DrawOutlineGlyph(*dev, *face, g, local.Then(Matrix::Translate(at.x, at.y)), em,
+                                 paint, o);
                 if (f.request.spacing == 1 && path == 0) {
                     double a = face->Advance(g) * em * (1 + extraSpace);
                     next = {pos.x + dir.x * a, pos.y + dir.y * a};
@@ -353,7 +431,6 @@ void Interpreter::State::Label(std::string_view text) {
         } else {
             const FontDef& f = fonts[font];
             bool arc = f.request.typeface == 50;
-            auto own = downloaded.find(ch);
             std::vector<std::vector<Point>> glyph =
                 own != downloaded.end() ? own->second
                                         : StrokeGlyph(StrokeUnicode(f.request.symbolSet, ch), arc);
@@ -365,18 +442,14 @@ void Interpreter::State::Label(std::string_view text) {
                 double x0 = 1e9;
                 for (const auto& run : glyph)
                     for (Point q : run) x0 = std::min(x0, q.x);
-                if (x0 < 1e9) shift = -x0;
+                bool whole =
+                    own == downloaded.end() && FillsCell(StrokeUnicode(f.request.symbolSet, ch));
+                if (x0 < 1e9 && !whole) shift = -x0;
             }
-            Matrix m = Matrix::Scale(cell.bodyWidth / 6, cell.capHeight / 8)
-                           .Then(shear)
-                           .Then(orient)
-                           .Then(Matrix::Translate(at.x, at.y));
-            for (const auto& run : glyph) {
-                for (size_t i = 0; i < run.size(); ++i) {
-                    Point q = m.Apply({run[i].x + shift, run[i].y});
-                    i ? strokes.LineTo(q.x, q.y) : strokes.MoveTo(q.x, q.y);
-                }
-            }
+            addStrokes(
+                glyph,
+                Matrix::Scale(cell.bodyWidth / 6, cell.capHeight / 8).Then(shear).Then(orient),
+                shift);
         }
         pos = next;
     }
@@ -403,6 +476,9 @@ double Interpreter::State::ArcAdvance(uint32_t code, int font, const Cell& cell)
     for (const auto& run : glyph)
         for (Point q : run) x0 = std::min(x0, q.x), x1 = std::max(x1, q.x);
     double units = x1 >= x0 ? x1 - x0 + kArcGap : kArcSpace;
+    if (own == downloaded.end() && FillsCell(StrokeUnicode(fonts[font].request.symbolSet, code)))
+        units = 9; // the fixed cell: the advance is one and a half bodies
+
     return units * cell.bodyWidth / 6 + cell.advance * extraSpace;
 }
 
@@ -423,8 +499,8 @@ void Interpreter::State::CharacterPlot(double spaces, double lines) {
 }
 
 void Interpreter::State::DrawSymbol() {
-    // The symbol is centred on the point whatever the text path and label
-    // origin, and leaves the pen there.
+    // The symbol's ink is centred on the point whatever the text path and
+    // label origin (its cell where the ink is unknown), and the pen stays.
     Point saved = pen, savedCr = crPoint;
     int lo = labelOrigin, savedPath = path;
     bool wide = label16;
@@ -432,7 +508,7 @@ void Interpreter::State::DrawSymbol() {
     path = 0;
     label16 = false;
     char s = char(symbol);
-    Label(std::string_view(&s, 1));
+    Label(std::string_view(&s, 1), true);
     labelOrigin = lo;
     path = savedPath;
     label16 = wide;

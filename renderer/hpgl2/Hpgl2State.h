@@ -228,7 +228,8 @@ struct Interpreter::State {
     void StartPolygon();
 
     // Characters (Hpgl2Label.cpp).
-    void Label(std::string_view text);
+    // `symbol`: one SM character, centred on its ink at the pen.
+    void Label(std::string_view text, bool symbol = false);
     void CharacterPlot(double spaces, double lines);
     struct Cell {
         double advance = 0, capHeight = 0, bodyWidth = 0, lineHeight = 0;

@@ -119,8 +119,9 @@ const char* const kAccents[] = {
     "1K3I5K",     // caron
     "3C4B3A2A",   // cedilla (under the letter, never raised)
     "6I0B",       // slash through o (through O: 6L0B)
+    "1K2I4I5K",   // breve
 };
-enum Accent { Grave, Acute, Circumflex, Tilde, Diaeresis, Ring, Caron, Cedilla, Slash };
+enum Accent { Grave, Acute, Circumflex, Tilde, Diaeresis, Ring, Caron, Cedilla, Slash, Breve };
 
 struct Composite {
     uint16_t unicode;
@@ -193,6 +194,15 @@ constexpr Composite kComposites[] = {
     {0x17E, 'z', Caron},
     {0x401, 'E', Diaeresis},
     {0x451, 'e', Diaeresis},
+    // Cyrillic letters of the other Slavic languages.
+    {0x403, 0x413, Acute},
+    {0x40C, 0x41A, Acute},
+    {0x40E, 0x423, Breve},
+    {0x407, 'I', Diaeresis},
+    {0x453, 0x433, Acute},
+    {0x45C, 0x43A, Acute},
+    {0x45E, 'y', Breve},
+    {0x457, 'i', Diaeresis},
     // Greek with tonos (an acute) and dialytika.
     {0x386, 'A', Acute},
     {0x388, 'E', Acute},
@@ -243,20 +253,159 @@ constexpr Symbol kSymbols[] = {
     {0xF0, "1J5H 6G6D5C1C0D0G1H6H"},                  // eth
     {0xF7, "1F5F 3H3H 3D3D"},                         // divide
     {0xFE, "0K0A 0G2H5H6G6D5C2C0E"},                  // thorn
+    // Math (Math-8, PS Math) and arrows.
+    {0x2213, "1I5I 1E5E 3G3C"},                              // minus-plus
+    {0x2264, "5J1H5F 1D5D"},                                 // less or equal
+    {0x2265, "1J5H1F 1D5D"},                                 // greater or equal
+    {0x2260, "1G5G 1E5E 5I1C"},                              // not equal
+    {0x2248, "1G2H4G5H 1E2F4E5F"},                           // almost equal
+    {0x2261, "1H5H 1F5F 1D5D"},                              // identical
+    {0x2262, "1H5H 1F5F 1D5D 5J1B"},                         // not identical
+    {0x2245, "1I2J4I5J 1G5G 1E5E"},                          // congruent
+    {0x2243, "1H2I4H5I 1F5F"},                               // asymptotic
+    {0x223C, "1F2G4E5F"},                                    // tilde operator
+    {0x221D, "6H4H2E1D0E0G1H2H4E6D"},                        // proportional
+    {0x221E, "3F2G1G0F1E2E3F4G5G6F5E4E3F"},                  // infinity
+    {0x221A, "0F1F2C5K6K"},                                  // square root
+    {0x2202, "1J2K4K5I5D4C1C0D0F1G4G5F"},                    // partial
+    {0x2207, "0K6K3C0K"},                                    // nabla
+    {0x222B, "5K4K3J3B2A1A"},                                // integral
+    {0x2208, "5I2I1H1D2C5C 1F5F"},                           // element of
+    {0x2209, "5I2I1H1D2C5C 1F5F 5J1B"},                      // not element of
+    {0x220B, "1I4I5H5D4C1C 1F5F"},                           // contains
+    {0x2229, "0C0G1I5I6G6C"},                                // intersection
+    {0x222A, "0I0E1C5C6E6I"},                                // union
+    {0x2282, "6I2I1H1D2C6C"},                                // subset
+    {0x2283, "0I4I5H5D4C0C"},                                // superset
+    {0x2284, "6I2I1H1D2C6C 5J1B"},                           // not subset
+    {0x2285, "0I4I5H5D4C0C 5J1B"},                           // not superset
+    {0x2286, "6J2J1I1F2E6E 1C6C"},                           // subset or equal
+    {0x2287, "0J4J5I5F4E0E 0C5C"},                           // superset or equal
+    {0x2200, "0K3C6K 1G5G"},                                 // for all
+    {0x2203, "0K6K6C0C 1G6G"},                               // exists
+    {0x2227, "0C3I6C"},                                      // and
+    {0x2228, "0I3C6I"},                                      // or
+    {0x2234, "3H 1D 5D"},                                    // therefore
+    {0x2235, "1H 5H 3D"},                                    // because
+    {0x2220, "6I0C6C"},                                      // angle
+    {0x221F, "0I0C6C"},                                      // right angle
+    {0x22A5, "3K3C 0C6C"},                                   // up tack
+    {0x22A4, "0K6K 3K3C"},                                   // down tack
+    {0x22A2, "0K0C 0G6G"},                                   // right tack
+    {0x22A3, "6K6C 0G6G"},                                   // left tack
+    {0x2205, "1K5K6J6D5C1C0D0J1K 6L0A"},                     // empty set
+    {0x2295, "1I5I6H6D5C1C0D0H1I 3I3C 0F6F"},                // circled plus
+    {0x2296, "1I5I6H6D5C1C0D0H1I 0F6F"},                     // circled minus
+    {0x2297, "1I5I6H6D5C1C0D0H1I 1H5D 1D5H"},                // circled times
+    {0x2298, "1I5I6H6D5C1C0D0H1I 5H1D"},                     // circled slash
+    {0x2299, "1I5I6H6D5C1C0D0H1I 3F"},                       // circled dot
+    {0x25CB, "1I5I6H6D5C1C0D0H1I"},                          // circle
+    {0x25CF, "1I5I6H6D5C1C0D0H1I 1H5H 0G6G 0F6F 0E6E 1D5D"}, // black circle
+    {0x2218, "2G4G4E2E2G"},                                  // ring operator
+    {0x25CA, "3J6F3B0F3J"},                                  // lozenge
+    {0x2022, "2G4G 2F4F 2E4E"},                              // bullet
+    {0x2026, "1D1C 3D3C 5D5C"},                              // ellipsis
+    {0x2032, "4K3I"},                                        // prime
+    {0x2033, "3K2I 5K4I"},                                   // double prime
+    {0x2308, "4K2K2B"},                                      // left ceiling
+    {0x2309, "2K4K4B"},                                      // right ceiling
+    {0x230A, "2K2B4B"},                                      // left floor
+    {0x230B, "4K4B2B"},                                      // right floor
+    {0x27E8, "4K1F4A"},                                      // left angle bracket
+    {0x27E9, "2K5F2A"},                                      // right angle bracket
+    {0x2190, "0F6F 2H0F2D"},                                 // left arrow
+    {0x2191, "3C3K 1I3K5I"},                                 // up arrow
+    {0x2192, "0F6F 4H6F4D"},                                 // right arrow
+    {0x2193, "3K3C 1E3C5E"},                                 // down arrow
+    {0x2194, "0F6F 2H0F2D 4H6F4D"},                          // left-right arrow
+    {0x2195, "3C3K 1I3K5I 1E3C5E"},                          // up-down arrow
+    {0x21D0, "2G6G 2E6E 3I0F3C"},                            // left double arrow
+    {0x21D1, "2C2I 4C4I 0H3K6H"},                            // up double arrow
+    {0x21D2, "0G4G 0E4E 3I6F3C"},                            // right double arrow
+    {0x21D3, "2K2E 4K4E 0F3C6F"},                            // down double arrow
+    {0x21D4, "1G5G 1E5E 2I0F2C 4I6F4C"},                     // left-right double arrow
+    {0x2020, "3K3A 1I5I"},                                   // dagger
+    {0x2021, "3K3A 1I5I 1D5D"},                              // double dagger
+    {0x2014, "0F6F"},                                        // em dash
+    {0x20AC, "6J5K2K1J1D2C5C6D 0H4H 0F4F"},                  // euro
+    // Typographic signs of the Latin, Windows and PC sets.
+    {0xA4, "2H4H5G5E4D2D1E1G2H 1I2H 5I4H 1C2D 5C4D"}, // currency
+    {0xA6, "3K3H 3E3B"},                              // broken bar
+    {0xA8, "2J 4J"},                                  // diaeresis
+    {0xA9, "1K5K6J6D5C1C0D0J1K 4I2I2E4E"},            // copyright
+    {0xAA, "1J3J4I4F 4H2H1G2F4F 1D4D"},               // feminine ordinal
+    {0xAE, "1K5K6J6D5C1C0D0J1K 2E2I4I4G2G 3G4E"},     // registered
+    {0xAF, "1K5K"},                                   // macron
+    {0xB2, "1J2K3K4J4I1G4G"},                         // superscript two
+    {0xB3, "1K4K2I3I4H3G1G"},                         // superscript three
+    {0xB4, "4K2I"},                                   // acute
+    {0xB6, "6K2K0J0H2G3G 3K3C 5K5C"},                 // pilcrow
+    {0xB8, "3C4B3A2A"},                               // cedilla
+    {0xB9, "2J3K3G 2G4G"},                            // superscript one
+    {0xBA, "2J3J4I4G3F2F1G1I2J 1D4D"},                // masculine ordinal
+    {0xBC, "0J1K1F 6K0C 5A5E3B6B"},                   // one quarter
+    {0xBD, "0J1K1F 6K0C 4D5E6D6C4A6A"},               // one half
+    {0xBE, "0K2K1I2H1F0F 6K0C 5A5E3B6B"},             // three quarters
+    {0x152, "6K1K0J0D1C6C 3K3C 3G5G"},                // OE
+    {0x153, "3G2H1H0G0D1C2C3D3G4H5H6G6F3F 3D4C6C"},   // oe
+    {0x192, "5K4K3J3B2A1A 1H5H"},                     // f with hook
+    {0x2C6, "1I3K5I"},                                // circumflex
+    {0x2DC, "1I2J4I5J"},                              // small tilde
+    {0x2CB, "2K4I"},                                  // grave
+    {0x201A, "3D3C2B"},                               // low quote
+    {0x201E, "2D2C1B 4D4C3B"},                        // low double quote
+    {0x2039, "3H1F3D"},                               // single left guillemet
+    {0x203A, "1H3F1D"},                               // single right guillemet
+    {0x2030, "6K0C 1K0J1I2J1K 3E2D3C4D3E 6E5D6C"},    // per mille
+    {0x2122, "0K2K 1K1H 3H3K4J5K5H"},                 // trade mark
+    {0x2116, "0C0K3C3K 5J6I5H4I5J 4F6F"},             // numero
+    {0x2310, "6D6F0F"},                               // reversed not
+    {0x2320, "3B3J4K5J"},                             // top half integral
+    {0x2321, "3K3B2A1B"},                             // bottom half integral
+    {0x207F, "1J1G 1I2J3J4I4G"},                      // superscript n
+    {0x20A7, "0C0K3K4J4H3G0G 5J5D6C 4H6H"},           // peseta
+    // The PC sets' pictures.
+    {0x263A, "1K5K6J6D5C1C0D0J1K 2I 4I 2F3E4F"},            // smiling face
+    {0x263B, "1K5K6J6D5C1C0D0J1K 2I 4I 2F3E4F"},            // black smiling face
+    {0x2665, "3C0G0I1J2J3I4J5J6I6G3C"},                     // heart
+    {0x2666, "3J5F3B1F3J"},                                 // diamond
+    {0x2663, "3C3F 2F1F0G0H1I2I3H4I5I6H6G5F4F 2I2J3K4J4I"}, // club
+    {0x2660, "3K0G0F1E2E3F4E5E6F6G3K 3F2C4C"},              // spade
+    {0x2642, "1F2G3G4F4D3C2C1D1F 4F6H 4H6H6F"},             // male
+    {0x2640, "2K4K5J5H4G2G1H1J2K 3G3C 1E5E"},               // female
+    {0x266A, "2D1C0C0D1E2E2D 2D2K4J"},                      // note
+    {0x266B, "1D0C0D1D 1D1K5K5E 5E4D4E5E"},                 // beamed notes
+    {0x263C, "2H4H5G5E4D2D1E1G2H 3K3J 3B3A 0F1F 5F6F"},     // sun
+    {0x203C, "2K2E 2D2C 4K4E 4D4C"},                        // double exclamation
+    {0x25AC, "0E6E 0F6F 0G6G"},                             // black rectangle
+    {0x21A8, "3B3K 1I3K5I 1D3B5D 1A5A"},                    // up-down arrow with base
+    {0x2302, "0C0G3K6G6C0C"},                               // house
+    {0x25B2, "0C3K6C0C 1E5E 2G4G"},                         // up triangle
+    {0x25BC, "0K3C6K0K 1I5I 2G4G"},                         // down triangle
+    {0x25BA, "0J6F0B0J 0H4F0D"},                            // right pointer
+    {0x25C4, "6J0F6B6J 6H2F6D"},                            // left pointer
 };
 
-// Greek and Cyrillic letters that look like Latin ones.
+// Characters drawn as another one: Greek and Cyrillic letters that look
+// like Latin ones, math variants of Greek letters, typographic look-alikes.
 struct Alias {
     uint16_t unicode;
-    char latin;
+    uint16_t same;
 };
 constexpr Alias kAliases[] = {
-    {0x391, 'A'}, {0x392, 'B'}, {0x395, 'E'}, {0x396, 'Z'}, {0x397, 'H'}, {0x399, 'I'},
-    {0x39A, 'K'}, {0x39C, 'M'}, {0x39D, 'N'}, {0x39F, 'O'}, {0x3A1, 'P'}, {0x3A4, 'T'},
-    {0x3A5, 'Y'}, {0x3A7, 'X'}, {0x3BD, 'v'}, {0x3BF, 'o'}, {0x3C7, 'x'}, {0x410, 'A'},
-    {0x412, 'B'}, {0x415, 'E'}, {0x41A, 'K'}, {0x41C, 'M'}, {0x41D, 'H'}, {0x41E, 'O'},
-    {0x420, 'P'}, {0x421, 'C'}, {0x422, 'T'}, {0x425, 'X'}, {0x430, 'a'}, {0x435, 'e'},
-    {0x43E, 'o'}, {0x440, 'p'}, {0x441, 'c'}, {0x443, 'y'}, {0x445, 'x'},
+    {0x391, 'A'},    {0x392, 'B'},   {0x395, 'E'},    {0x396, 'Z'},    {0x397, 'H'},
+    {0x399, 'I'},    {0x39A, 'K'},   {0x39C, 'M'},    {0x39D, 'N'},    {0x39F, 'O'},
+    {0x3A1, 'P'},    {0x3A4, 'T'},   {0x3A5, 'Y'},    {0x3A7, 'X'},    {0x3BD, 'v'},
+    {0x3BF, 'o'},    {0x3C7, 'x'},   {0x410, 'A'},    {0x412, 'B'},    {0x415, 'E'},
+    {0x41A, 'K'},    {0x41C, 'M'},   {0x41D, 'H'},    {0x41E, 'O'},    {0x420, 'P'},
+    {0x421, 'C'},    {0x422, 'T'},   {0x425, 'X'},    {0x430, 'a'},    {0x435, 'e'},
+    {0x43E, 'o'},    {0x440, 'p'},   {0x441, 'c'},    {0x443, 'y'},    {0x445, 'x'},
+    {0x405, 'S'},    {0x406, 'I'},   {0x408, 'J'},    {0x455, 's'},    {0x456, 'i'},
+    {0x458, 'j'},    {0xAD, '-'},    {0x2013, '-'},   {0x2018, '\''},  {0x2019, '\''},
+    {0x201C, '"'},   {0x201D, '"'},  {0x2217, '*'},   {0x2044, '/'},   {0x2215, '/'},
+    {0x22C5, 0xB7},  {0x2219, 0xB7}, {0x2211, 0x3A3}, {0x220F, 0x3A0}, {0x2206, 0x394},
+    {0x2126, 0x3A9}, {0x3D1, 0x3B8}, {0x3D5, 0x3C6},  {0x3D6, 0x3C0},  {0x3F5, 0x3B5},
+    {0x2212, '-'},
 };
 
 // Greek and Cyrillic letters of their own. Cyrillic small letters not listed
@@ -315,7 +464,17 @@ constexpr Symbol kLetters[] = {
     {0x42D, "0J1K5K6J6D5C1C0D 2G6G"},         // E
     {0x42E, "0K0C 0G2G 2J3K5K6J6D5C3C2D2J"},  // Yu
     {0x42F, "6C6K1K0J0H1G6G 6G0C"},           // Ya
+    {0x402, "0K4K 2K2C 2G5G6F6D5C4C"},        // Dje
+    {0x404, "6J5K1K0J0D1C5C6D 0G4G"},         // Ukrainian Ie
+    {0x409, "0C1D2K4K4C 4G5G6F6D5C4C"},       // Lje
+    {0x40A, "0K0C 4K4C 0G5G6F6D5C4C"},        // Nje
+    {0x40B, "0K4K 2K2C 2G5G6F6C"},            // Tshe
+    {0x40F, "0K0C6C6K 3C3A"},                 // Dzhe
+    {0x490, "0C0K5K5M"},                      // Ghe with upturn
     {0x431, "5K2K0I0D1C5C6D6F5G0G"},          // be
+    {0x452, "1K1C 0J3J 1F3H5H6G6B5A4A"},      // dje
+    {0x45B, "1K1C 0J3J 1F3H5H6G6C"},          // tshe
+    {0x491, "0C0H5H5J"},                      // ghe with upturn
     {0x444, "3K3A 1H0G0E1D5D6E6G5H1H"},       // ef
 };
 
@@ -372,6 +531,92 @@ std::vector<Point> Rounded(const std::vector<Point>& run) {
     return out;
 }
 
+// Line-drawing characters (PC-8 and the other PC sets): arms from the middle
+// of the whole character cell to its edges, so that neighbours join; the
+// cell is the advance wide (9 units) and the line tall, three quarters above
+// the baseline. Arms: left, right, up, down; 1 single, 2 double.
+struct Box {
+    uint16_t unicode;
+    const char* arms;
+};
+constexpr Box kBoxes[] = {
+    {0x2500, "1100"}, {0x2502, "0011"}, {0x250C, "0101"}, {0x2510, "1001"}, {0x2514, "0110"},
+    {0x2518, "1010"}, {0x251C, "0111"}, {0x2524, "1011"}, {0x252C, "1101"}, {0x2534, "1110"},
+    {0x253C, "1111"}, {0x2550, "2200"}, {0x2551, "0022"}, {0x2552, "0201"}, {0x2553, "0102"},
+    {0x2554, "0202"}, {0x2555, "2001"}, {0x2556, "1002"}, {0x2557, "2002"}, {0x2558, "0210"},
+    {0x2559, "0120"}, {0x255A, "0220"}, {0x255B, "2010"}, {0x255C, "1020"}, {0x255D, "2020"},
+    {0x255E, "0211"}, {0x255F, "0122"}, {0x2560, "0222"}, {0x2561, "2011"}, {0x2562, "1022"},
+    {0x2563, "2022"}, {0x2564, "2201"}, {0x2565, "1102"}, {0x2566, "2202"}, {0x2567, "2210"},
+    {0x2568, "1120"}, {0x2569, "2220"}, {0x256A, "2211"}, {0x256B, "1122"}, {0x256C, "2222"},
+};
+constexpr double kCellLeft = 0, kCellRight = 9, kCellBottom = -4, kCellTop = 12;
+
+void BoxGlyph(uint32_t unicode, std::vector<std::vector<Point>>& strokes) {
+    const double cx = (kCellLeft + kCellRight) / 2, cy = (kCellBottom + kCellTop) / 2;
+    auto line = [&](double x0, double y0, double x1, double y1) {
+        strokes.push_back({{x0, y0}, {x1, y1}});
+    };
+    for (const Box& b : kBoxes) {
+        if (b.unicode != unicode) continue;
+        int left = b.arms[0] - '0', right = b.arms[1] - '0', up = b.arms[2] - '0',
+            down = b.arms[3] - '0';
+        // A double arm's two lines stop at the crossing lines of the other
+        // direction's arms, or run through the middle where there are none.
+        double gap = 1;
+        bool vertical = up || down, horizontal = left || right;
+        double vx = vertical ? (std::max(up, down) == 2 ? gap : 0) : 0;
+        double hy = horizontal ? (std::max(left, right) == 2 ? gap : 0) : 0;
+        for (int side = 0; side < 2; ++side) {
+            int arm = side ? right : left;
+            double edge = side ? kCellRight : kCellLeft;
+            if (arm == 1) line(edge, cy, cx + (side ? -vx : vx), cy);
+            if (arm == 2)
+                for (double o : {-gap, gap}) line(edge, cy + o, cx + (side ? -vx : vx), cy + o);
+        }
+        for (int side = 0; side < 2; ++side) {
+            int arm = side ? down : up;
+            double edge = side ? kCellBottom : kCellTop;
+            if (arm == 1) line(cx, edge, cx, cy + (side ? -hy : hy));
+            if (arm == 2)
+                for (double o : {-gap, gap}) line(cx + o, edge, cx + o, cy + (side ? -hy : hy));
+        }
+        return;
+    }
+    // Blocks and shades: rows of strokes, closer for darker shades.
+    double x0 = kCellLeft, x1 = kCellRight, y0 = kCellBottom, y1 = kCellTop, pitch = 0.7;
+    switch (unicode) {
+    case 0x2588:
+        break;
+    case 0x2580:
+        y0 = cy;
+        break;
+    case 0x2584:
+        y1 = cy;
+        break;
+    case 0x258C:
+        x1 = cx;
+        break;
+    case 0x2590:
+        x0 = cx;
+        break;
+    case 0x2591:
+        pitch = 3.2;
+        break;
+    case 0x2592:
+        pitch = 1.6;
+        break;
+    case 0x2593:
+        pitch = 1.05;
+        break;
+    case 0x25A0:
+        x0 = 1, x1 = 5, y0 = 0, y1 = 4;
+        break; // black square
+    default:
+        return;
+    }
+    for (double y = y0 + 0.35; y < y1; y += pitch) line(x0, y, x1, y);
+}
+
 } // namespace
 
 std::vector<std::vector<Point>> StrokeGlyph(uint32_t unicode, bool arc) {
@@ -381,7 +626,9 @@ std::vector<std::vector<Point>> StrokeGlyph(uint32_t unicode, bool arc) {
     } else {
         for (const Composite& c : kComposites) {
             if (c.unicode != unicode) continue;
-            bool capital = (c.base >= 'A' && c.base <= 'Z') || (c.base >= 0x391 && c.base <= 0x3A9);
+            bool capital = (c.base >= 'A' && c.base <= 'Z') ||
+                           (c.base >= 0x391 && c.base <= 0x3A9) ||
+                           (c.base >= 0x410 && c.base <= 0x42F);
             // Accents replace the dot of i.
             if (c.base == 'i')
                 Parse("3H3C", 0, strokes);
@@ -396,12 +643,16 @@ std::vector<std::vector<Point>> StrokeGlyph(uint32_t unicode, bool arc) {
         for (const Symbol& s : kSymbols)
             if (s.unicode == unicode) Parse(s.strokes, 0, strokes);
         for (const Alias& a : kAliases)
-            if (a.unicode == unicode) Parse(kGlyphs[a.latin - 32], 0, strokes);
+            if (a.unicode == unicode) strokes = StrokeGlyph(a.same, false);
         for (const Symbol& s : kLetters)
             if (s.unicode == unicode) Parse(s.strokes, 0, strokes);
-        if (strokes.empty() && unicode >= 0x431 && unicode <= 0x44F) {
+        if (strokes.empty()) BoxGlyph(unicode, strokes);
+        bool cyrillicSmall =
+            (unicode >= 0x431 && unicode <= 0x44F) || (unicode >= 0x450 && unicode <= 0x45F);
+        if (strokes.empty() && cyrillicSmall) {
             // A Cyrillic small letter: its capital at the x-height.
-            std::vector<std::vector<Point>> capital = StrokeGlyph(unicode - 0x20, false);
+            std::vector<std::vector<Point>> capital =
+                StrokeGlyph(unicode - (unicode >= 0x450 ? 0x50 : 0x20), false);
             for (auto& run : capital)
                 for (Point& q : run) q.y *= 5.0 / 8;
             strokes = std::move(capital);

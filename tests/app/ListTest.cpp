@@ -307,8 +307,9 @@ private slots:
         m_dlg->OnAddFiles();
         QCOMPARE(title, QStringLiteral("Krellix Varnel"));
         QCOMPARE(filters,
-                 (QStringList{"All Supported Formats(*.pcl *.pxl *.px3)", "PCL Files (*.pcl)",
-                              "PXL Files (*.pxl)", "PX3 Files (*.px3)", "All Files (*)"}));
+                 (QStringList{"All Supported Formats(*.pcl *.pxl *.px3 *.plt *.hpg *.hpgl *.hp2)",
+                              "PCL Files (*.pcl)", "PXL Files (*.pxl)", "PX3 Files (*.px3)",
+                              "HP-GL/2 Plot Files (*.plt *.hpg *.hpgl *.hp2)", "All Files (*)"}));
         QCOMPARE(m_dlg->RowCount(), 2);
         QCOMPARE(m_dlg->LabelText("countLabel"), QStringLiteral("Files Count: 2"));
     }

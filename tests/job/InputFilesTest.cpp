@@ -12,12 +12,15 @@ namespace {
 
 TEST(InputFilesTest, AcceptsReadablePrintFilesByExtensionInAnyCase) {
     TempDir tmp;
-    for (const char* name : {"a.pcl", "b.PXL", "c.Px3", "d.txt", "e.pcl.bak", "pcl"})
+    for (const char* name :
+         {"a.pcl", "b.PXL", "c.Px3", "d.txt", "e.pcl.bak", "pcl", "f.plt", "g.HPGL", "h.hp2"})
         WriteText(tmp / name, "x");
     ::mkdir((tmp / "folder.pcl").c_str(), 0700);
     EXPECT_TRUE(IsAcceptedInput(tmp / "a.pcl"));
     EXPECT_TRUE(IsAcceptedInput(tmp / "b.PXL"));
     EXPECT_TRUE(IsAcceptedInput(tmp / "c.Px3"));
+    // Plot files too, as the command line takes them.
+    for (const char* plot : {"f.plt", "g.HPGL", "h.hp2"}) EXPECT_TRUE(IsAcceptedInput(tmp / plot));
     EXPECT_FALSE(IsAcceptedInput(tmp / "d.txt"));
     EXPECT_FALSE(IsAcceptedInput(tmp / "e.pcl.bak"));
     EXPECT_FALSE(IsAcceptedInput(tmp / "pcl"));

@@ -156,6 +156,12 @@ TEST(Hpgl2Geometry, PclDotsPlotSizeOnOneAxisAndSharedState) {
     size_t first = trace.find("FillPath"), second = trace.find("FillPath", first + 1);
     EXPECT_EQ(trace.substr(first, second - first).find("StrokePath"), std::string::npos);
     EXPECT_NE(trace.substr(second).find("StrokePath"), std::string::npos);
+    // IN leaves pixel placement alone: PCL's grid-centred placement holds.
+    std::string kept =
+        Render(E + "E" + E + "*l1R" + E + "%0BIN;SP1;RR100,100;" + E + "%0A" + E + "E", 72, true)
+            .trace;
+    ASSERT_NE(kept.find("FillPath"), std::string::npos) << kept;
+    EXPECT_EQ(kept.find("StrokePath"), std::string::npos) << kept;
 
     // ... and back: a CID and a new entry PCL sets after IN are HP-GL/2's
     // pens at the next entry.
@@ -272,6 +278,10 @@ TEST(Hpgl2Labels, StickFontOriginsAndEndlessLabels) {
     EXPECT_LE(bar[2] - bar[0], 3);
     EXPECT_GT(letter[2] - letter[0], 10);
     EXPECT_NEAR(bar[3] - bar[1], letter[3] - letter[1], 2);
+    // ... in a PCL font too (Univers here), at its cap height.
+    auto pclBar = ink("SD4,24,7,4148;DL65,16,0,16,32;LBA#");
+    EXPECT_LE(pclBar[2] - pclBar[0], 3);
+    EXPECT_NEAR(pclBar[3] - pclBar[1], letter[3] - letter[1], 2);
     EXPECT_EQ(ink("LM1;LB" + std::string("\0H\0i", 4) + "#"), ink("LBHi#"));
 
     // A resident typeface (Univers) fills its glyphs; CF1 edges their
@@ -332,10 +342,31 @@ TEST(Hpgl2Labels, TextPathsOffsetOriginsSymbolsAndCharacterFill) {
     auto up = ink("SI1,1;DV2;LBH\r\nHH#"), normal = ink("SI1,1;LBH\r\nHH#");
     EXPECT_LT(up[1], 216 - 28 - 10);
     EXPECT_GT(normal[3], 216 + 10);
-    // A symbol is centred on each point whatever the path.
+    // A symbol is centred on each point whatever the path; its ink, not its
+    // cell (a PCL font's full stop sits on the point, not above it).
     auto symbol = ink("SI1,1;DV1;SMX;PU2032,2032;");
     EXPECT_NEAR((symbol[0] + symbol[2]) / 2.0, 17 + 144, 3);
     EXPECT_NEAR((symbol[1] + symbol[3]) / 2.0, 216, 3);
+    auto stop = ink("SI1,1;SD7,4148;SM.;PU2032,2032;");
+    EXPECT_NEAR((stop[0] + stop[2]) / 2.0, 17 + 144, 2);
+    EXPECT_NEAR((stop[1] + stop[3]) / 2.0, 216, 2);
+    // SI's width stretches PCL-font characters as it does stroke ones.
+    auto narrow = ink("SI1,1;SD7,4148;LBH#"), wide = ink("SI2,1;SD7,4148;LBH#");
+    EXPECT_GT(wide[2] - wide[0], (narrow[2] - narrow[0]) * 17 / 10);
+    EXPECT_NEAR(wide[3] - wide[1], narrow[3] - narrow[1], 1);
+
+    // The stroke font has the other Slavic Cyrillic letters (8859-5: short
+    // U with its breve above the cap height, yi), math (Math-8: less or
+    // equal) and line drawing (PC-8), whose lines join across the cell.
+    auto shortU = ink("SI1,1;SD1,334;LB\xae#"), yi = ink("SI1,1;SD1,334;LB\xf7#");
+    EXPECT_GT(shortU[3] - shortU[1], 28 + 2);
+    EXPECT_GT(yi[3] - yi[1], 10);
+    EXPECT_GT(ink("SI1,1;SD1,269;LB\x5c#")[3], 0);
+    auto rule = ink("SI1,1;SD1,341;LB\xc4\xc4\xc4#"), bar = ink("SI1,1;SD1,341;LB\xb3\r\n\xb3#");
+    EXPECT_NEAR(rule[2] - rule[0], 3 * 28, 3);
+    EXPECT_LE(rule[3] - rule[1], 3);
+    EXPECT_EQ(ink("SI1,1;SD1,341,7,50;LB\xc4\xc4\xc4#"), rule); // the arc font joins them too
+    EXPECT_NEAR(bar[3] - bar[1], 2 * 2 * 28, 4);
 
     // Greek and Cyrillic letters (ISO 8859-7, 8859-5) have stroke glyphs;
     // Cyrillic small letters stand at the x-height; eta with tonos is accented.
@@ -361,6 +392,13 @@ TEST(Hpgl2Labels, TextPathsOffsetOriginsSymbolsAndCharacterFill) {
     EXPECT_GT(edge[0], 20);
     EXPECT_EQ(edge[1], 0);
     EXPECT_EQ(shaded[1], 0);
+    // Edge pen 0 is no edging: CF1,0 prints neither stroke nor outline
+    // characters (nothing knocks out of a black area).
+    for (std::string font : {"", "SD7,4148;"}) {
+        Outcome o = Render(InFrame("IN;SP1;PA1800,1800;RA3200,3200;SI1,1;DT#;PA2032,2032;" + font +
+                                   "CF1,0;LBHH#"));
+        EXPECT_EQ(o.pages.at(0).DarkIn(17 + 128, 200, 17 + 188, 230), 60 * 30) << font;
+    }
 
     // SI sizes bitmap characters as well.
     const std::string sans = "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf";
@@ -370,8 +408,10 @@ TEST(Hpgl2Labels, TextPathsOffsetOriginsSymbolsAndCharacterFill) {
                            "%0A" + E + "E");
         return o.pages.size() == 1 ? o.pages[0].Ink() : std::array<int, 4>{};
     };
-    auto own = bitmap(""), sized = bitmap("SI2,2;");
+    auto own = bitmap(""), sized = bitmap("SI2,2;"), stretched = bitmap("SI4,2;");
     EXPECT_GT(sized[3] - sized[1], 2 * (own[3] - own[1]));
+    EXPECT_GT(stretched[2] - stretched[0], (sized[2] - sized[0]) * 17 / 10);
+    EXPECT_EQ(stretched[3] - stretched[1], sized[3] - sized[1]);
 
     // LM2 prints the vertical forms a large font carries ('V' stands for 'A'
     // in this one); LM0 does not.
