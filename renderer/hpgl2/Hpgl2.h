@@ -65,6 +65,12 @@ public:
         (void)fontId;
         return nullptr;
     }
+    // A symbol set the job defined (PCL *c#R with (f#W) under that number;
+    // labels in the stroke fonts print by it too.
+    virtual std::shared_ptr<const fonts::DefinedSymbolSet> JobSymbolSet(int set) const {
+        (void)set;
+        return nullptr;
+    }
     // What HP-GL/2 changes in the state it shares with PCL: the palette
     // (NP, PC), the logical operation (MC) and pixel placement (PP).
     virtual void SharePalette(const std::vector<Color>& palette) { (void)palette; }

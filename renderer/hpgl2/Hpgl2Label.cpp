@@ -3,6 +3,7 @@
 // placed by direction, slant, size, text path and label origin.
 #include "Hpgl2State.h"
 
+#include "fonts/MslUnicode.h"
 #include "fonts/SymbolSets.h"
 
 #include <algorithm>
@@ -18,14 +19,6 @@ constexpr double kCapShare = 0.6;
 
 bool IsStick(int typeface) {
     return typeface == 48 || typeface == 50 || typeface <= 0;
-}
-
-// The character a code of the label's symbol set stands for.
-uint32_t StrokeUnicode(int symbolSet, uint32_t code) {
-    if (code > 255) return 0;
-    const fonts::SymbolSet* set = fonts::FindSymbolSet(symbolSet);
-    uint32_t u = set ? fonts::ToUnicode(*set, code) : code;
-    return u == 0xA0 ? ' ' : u;
 }
 
 // Line-drawing and block characters fill their whole cell, so that they join
@@ -465,6 +458,22 @@ void Interpreter::State::Label(std::string_view text, bool symbol) {
         }
     }
     pen = pos;
+}
+
+// The character a code of the label's symbol set stands for: the job's own
+// definition of that set first, as for PCL text.
+uint32_t Interpreter::State::StrokeUnicode(int symbolSet, uint32_t code) const {
+    uint32_t u = 0;
+    if (auto defined = host.JobSymbolSet(symbolSet)) {
+        u = defined->Value(code);
+        if (u != 0xFFFF && !defined->unicode) u = fonts::MslToUnicode(u);
+        if (u == 0xFFFF || u == fonts::kNoChar) return 0;
+    } else {
+        if (code > 255) return 0;
+        const fonts::SymbolSet* set = fonts::FindSymbolSet(symbolSet);
+        u = set ? fonts::ToUnicode(*set, code) : code;
+    }
+    return u == 0xA0 ? ' ' : u;
 }
 
 double Interpreter::State::ArcAdvance(uint32_t code, int font, const Cell& cell) const {

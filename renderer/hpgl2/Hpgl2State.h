@@ -237,6 +237,7 @@ struct Interpreter::State {
     Cell CurrentCell() const;
     Point Direction() const;
     void Download(const std::vector<double>& p);
+    uint32_t StrokeUnicode(int symbolSet, uint32_t code) const;
     // The arc font's advance for a code, in plotter units.
     double ArcAdvance(uint32_t code, int font, const Cell& cell) const;
     void DrawSymbol();

@@ -467,6 +467,9 @@ private:
     void SharePixelPlacement(bool gridCentred) override { m_gridCentered = gridCentred; }
     bool PclGridCentred() const override { return m_gridCentered; }
     double PclUnitsPerInch() const override { return m_unit; }
+    std::shared_ptr<const fonts::DefinedSymbolSet> JobSymbolSet(int set) const override {
+        return SoftFonts().DefinedSet(set);
+    }
     std::shared_ptr<const fonts::ActiveFont> LabelFont(const fonts::FontRequest& request,
                                                        int fontId) override;
     std::unique_ptr<hpgl2::Interpreter> m_gl;

@@ -448,6 +448,16 @@ TEST(Pcl5Text, TwoByteCodesReachTheirFonts) {
     // HP-GL/2 labels in a PCL font select the job's set too (one-byte codes).
     std::string set = defined(3);
     set[set.size() - 19] = 1, set[set.size() - 18] = 0, set[set.size() - 16] = 0; // 0x41..0x43
+    // So do labels in the stick font: A under the job's set draws the Zhe
+    // that 0xB6 draws under ISO 8859-5 (10N).
+    auto stick = [&](const std::string& setup, int symbolSet, const std::string& text) {
+        auto strokes = Only(Trace(Top + setup + E + "%0BIN;SD1," + std::to_string(symbolSet) +
+                                  ",2,0,3,10,4,12,7,48;SS;PA0,0;LB" + text + "\x03;" + E + "%0A"),
+                            "StrokePath");
+        return strokes.empty() ? std::string() : strokes[0].line;
+    };
+    EXPECT_NE(stick(set, 619, "A"), "");
+    EXPECT_EQ(stick(set, 619, "A"), stick("", 334, "\xb6"));
     auto label = Only(
         Trace(Top + set + E + "%0BIN;SD1,619,2,0,3,10,4,12,7,4099;SS;PA0,0;LBABC\x03;" + E + "%0A"),
         "FillGlyph");
