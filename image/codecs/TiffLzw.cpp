@@ -1,0 +1,199 @@
+#include "TiffLzw.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr uint32_t kClear = 256;
+constexpr uint32_t kEnd = 257;
+constexpr uint32_t kFirstFree = 258;
+constexpr uint32_t kFirstLimit = 512;
+// A 13th bit would be needed from 4095 on.
+constexpr uint32_t kClearAt = 4094;
+constexpr int kSlotBits = 13;
+constexpr uint32_t kSlotMask = (1u << kSlotBits) - 1;
+constexpr uint64_t kCodeMask = 0xFFF;
+constexpr size_t kCodes = 4096;
+
+// At most 3836 strings live in 8192 slots, so probe runs stay short.
+inline uint32_t SlotOf(uint32_t key) {
+    return (key * 0x9E3779B1u) >> (32 - kSlotBits);
+}
+
+inline void PutBigEndian32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v >> 24);
+    p[1] = uint8_t(v >> 16);
+    p[2] = uint8_t(v >> 8);
+    p[3] = uint8_t(v);
+}
+
+} // namespace
+
+TiffLzwEncoder::TiffLzwEncoder() = default;
+TiffLzwEncoder::~TiffLzwEncoder() = default;
+
+bool TiffLzwEncoder::Reserve(size_t more) {
+    if (m_capacity - m_used >= more) return true;
+    size_t capacity = m_capacity * 2;
+    if (capacity < m_used + more) capacity = m_used + more;
+    std::unique_ptr<uint8_t[]> grown(new (std::nothrow) uint8_t[capacity]);
+    if (!grown) return false;
+    if (m_used) std::memcpy(grown.get(), m_out.get(), m_used);
+    m_out = std::move(grown);
+    m_capacity = capacity;
+    return true;
+}
+
+void TiffLzwEncoder::NewTable() {
+    if (++m_generation > 0xFFFF) {
+        // The stamps are 16 bits wide: after 65535 tables they start afresh.
+        std::memset(m_slots.get(), 0, sizeof(uint64_t) << kSlotBits);
+        std::memset(m_zeroChild.get(), 0, sizeof(uint32_t) * kCodes);
+        m_generation = 1;
+    }
+    m_width = 9;
+    m_next = kFirstFree;
+    m_limit = kFirstLimit;
+}
+
+bool TiffLzwEncoder::Begin() {
+    if (!m_slots) {
+        // Zero is generation 0, which NewTable never uses: every slot starts empty.
+        m_slots.reset(new (std::nothrow) uint64_t[size_t(1) << kSlotBits]());
+        m_zeroChild.reset(new (std::nothrow) uint32_t[kCodes]());
+        if (!m_slots || !m_zeroChild) {
+            m_slots.reset();
+            return false;
+        }
+    }
+    m_used = 0;
+    m_bits = 0;
+    m_bitCount = 0;
+    m_prefix = -1;
+    NewTable();
+    if (!Reserve(16)) return false;
+    m_bits = kClear;
+    m_bitCount = 9;
+    return true;
+}
+
+bool TiffLzwEncoder::Add(const uint8_t* bytes, size_t n) {
+    if (n == 0) return true;
+    // A byte ends at most one code, and one Clear comes with each 3836 codes.
+    if (!Reserve(n + n / 2 + n / 256 + 16)) return false;
+
+    uint64_t* const slots = m_slots.get();
+    uint32_t* const zeroChild = m_zeroChild.get();
+    uint32_t generation = m_generation;
+    uint64_t bits = m_bits;
+    unsigned count = m_bitCount;
+    unsigned width = m_width;
+    uint32_t next = m_next;
+    uint32_t limit = m_limit;
+    uint8_t* out = m_out.get() + m_used;
+    auto emit = [&](uint32_t code) {
+        bits = bits << width | code;
+        count += width;
+        if (count >= 32) {
+            count -= 32;
+            PutBigEndian32(out, uint32_t(bits >> count));
+            out += 4;
+        }
+    };
+    // After a code was given out: a wider code, or a new table.
+    auto grow = [&]() {
+        if (++next != limit) return;
+        if (width == 12) {
+            emit(kClear);
+            NewTable();
+            generation = m_generation;
+            width = m_width;
+            next = m_next;
+            limit = m_limit;
+        } else {
+            ++width;
+            limit = width == 12 ? kClearAt : 1u << width;
+        }
+    };
+
+    size_t i = 0;
+    uint32_t prefix;
+    if (m_prefix < 0) {
+        prefix = bytes[0];
+        i = 1;
+    } else {
+        prefix = uint32_t(m_prefix);
+    }
+    for (; i < n; ++i) {
+        const uint32_t byte = bytes[i];
+        if (byte == 0) {
+            // Differenced page rows are mostly zeros: their strings skip the hash.
+            const uint32_t child = zeroChild[prefix];
+            if (child >> 16 == generation) {
+                prefix = child & 0xFFFF;
+                continue;
+            }
+            emit(prefix);
+            zeroChild[prefix] = generation << 16 | next;
+            prefix = 0;
+            grow();
+            continue;
+        }
+        const uint32_t key = prefix << 8 | byte;
+        const uint64_t stamp = uint64_t(generation) << 32;
+        const uint64_t wanted = stamp | uint64_t(key) << 12;
+        uint32_t slot = SlotOf(key);
+        uint64_t held;
+        bool found = false;
+        while (((held = slots[slot]) & ~uint64_t(0xFFFFFFFF)) == stamp) {
+            if ((held & ~kCodeMask) == wanted) {
+                found = true;
+                break;
+            }
+            slot = (slot + 1) & kSlotMask;
+        }
+        if (found) {
+            prefix = uint32_t(held & kCodeMask);
+            continue;
+        }
+        emit(prefix);
+        slots[slot] = wanted | next;
+        prefix = byte;
+        grow();
+    }
+
+    m_bits = bits;
+    m_bitCount = count;
+    m_width = width;
+    m_next = next;
+    m_limit = limit;
+    m_prefix = int32_t(prefix);
+    m_used = size_t(out - m_out.get());
+    return true;
+}
+
+bool TiffLzwEncoder::End() {
+    if (!Reserve(16)) return false;
+    uint8_t* out = m_out.get() + m_used;
+    auto emit = [&](uint32_t code) {
+        m_bits = m_bits << m_width | code;
+        m_bitCount += m_width;
+        while (m_bitCount >= 8) {
+            m_bitCount -= 8;
+            *out++ = uint8_t(m_bits >> m_bitCount);
+        }
+    };
+    if (m_prefix >= 0) {
+        emit(uint32_t(m_prefix));
+        // Reading that code, a decoder adds the string it ends, so its next
+        // code may already be one bit wider.
+        if (m_next + 1 == m_limit && m_width < 12) ++m_width;
+    }
+    emit(kEnd);
+    if (m_bitCount > 0) *out++ = uint8_t(m_bits << (8 - m_bitCount));
+    m_bitCount = 0;
+    m_prefix = -1;
+    m_used = size_t(out - m_out.get());
+    return true;
+}
