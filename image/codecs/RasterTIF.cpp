@@ -27,6 +27,15 @@ inline uint8_t UnitCode(float v) {
     return uint8_t(v);
 }
 
+uint8_t MostFrequentByte(const uint8_t* p, size_t n) {
+    uint32_t counts[256] = {};
+    for (size_t i = 0; i < n; ++i) ++counts[p[i]];
+    uint8_t best = 0;
+    for (int b = 1; b < 256; ++b)
+        if (counts[b] > counts[best]) best = uint8_t(b);
+    return best;
+}
+
 } // namespace
 
 CRasterTIF::~CRasterTIF() {
@@ -284,7 +293,11 @@ bool CRasterTIF::WriteLzwStrips(TIFF* tif, size_t rowBytes, uint32_t rowsPerStri
     tstrip_t strip = 0;
     for (uint32_t top = 0; top < height; top += rowsPerStrip, ++strip) {
         const uint32_t end = height - top < rowsPerStrip ? height : top + rowsPerStrip;
-        if (!coder.Begin()) return false;
+        // Differenced rows repeat 0; packed rows the background's byte,
+        // which the strip's top row shows.
+        uint8_t runByte = 0;
+        if (direct) runByte = MostFrequentByte(RowPointer(height - 1 - top), rowBytes);
+        if (!coder.Begin(runByte)) return false;
         for (uint32_t r = top; r < end; ++r) {
             const uint32_t row = height - 1 - r;
             const uint8_t* data = RowPointer(row);

@@ -1,5 +1,6 @@
 #include "TiffLzw.h"
 
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -19,6 +20,22 @@ constexpr size_t kCodes = 4096;
 // At most 3836 strings live in 8192 slots, so probe runs stay short.
 inline uint32_t SlotOf(uint32_t key) {
     return (key * 0x9E3779B1u) >> (32 - kSlotBits);
+}
+
+// How many of the first n bytes at p equal b.
+size_t RunLength(const uint8_t* p, size_t n, uint8_t b) {
+    size_t k = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        const uint64_t pattern = 0x0101010101010101ull * b;
+        for (; k + 8 <= n; k += 8) {
+            uint64_t word;
+            std::memcpy(&word, p + k, 8);
+            if (const uint64_t differ = word ^ pattern)
+                return k + size_t(std::countr_zero(differ)) / 8;
+        }
+    }
+    while (k < n && p[k] == b) ++k;
+    return k;
 }
 
 inline void PutBigEndian32(uint8_t* p, uint32_t v) {
@@ -49,24 +66,28 @@ void TiffLzwEncoder::NewTable() {
     if (++m_generation > 0xFFFF) {
         // The stamps are 16 bits wide: after 65535 tables they start afresh.
         std::memset(m_slots.get(), 0, sizeof(uint64_t) << kSlotBits);
-        std::memset(m_zeroChild.get(), 0, sizeof(uint32_t) * kCodes);
+        std::memset(m_runChild.get(), 0, sizeof(uint32_t) * kCodes);
         m_generation = 1;
     }
     m_width = 9;
     m_next = kFirstFree;
     m_limit = kFirstLimit;
+    m_runCodes[1] = uint16_t(m_runByte);
+    m_longestRun = 1;
 }
 
-bool TiffLzwEncoder::Begin() {
+bool TiffLzwEncoder::Begin(uint8_t runByte) {
     if (!m_slots) {
         // Zero is generation 0, which NewTable never uses: every slot starts empty.
         m_slots.reset(new (std::nothrow) uint64_t[size_t(1) << kSlotBits]());
-        m_zeroChild.reset(new (std::nothrow) uint32_t[kCodes]());
-        if (!m_slots || !m_zeroChild) {
+        m_runChild.reset(new (std::nothrow) uint32_t[kCodes]());
+        m_runCodes.reset(new (std::nothrow) uint16_t[kCodes]);
+        if (!m_slots || !m_runChild || !m_runCodes) {
             m_slots.reset();
             return false;
         }
     }
+    m_runByte = runByte;
     m_used = 0;
     m_bits = 0;
     m_bitCount = 0;
@@ -84,7 +105,10 @@ bool TiffLzwEncoder::Add(const uint8_t* bytes, size_t n) {
     if (!Reserve(n + n / 2 + n / 256 + 16)) return false;
 
     uint64_t* const slots = m_slots.get();
-    uint32_t* const zeroChild = m_zeroChild.get();
+    uint32_t* const runChild = m_runChild.get();
+    uint16_t* const runCodes = m_runCodes.get();
+    const uint32_t runByte = m_runByte;
+    uint32_t longest = m_longestRun;
     uint32_t generation = m_generation;
     uint64_t bits = m_bits;
     unsigned count = m_bitCount;
@@ -101,20 +125,22 @@ bool TiffLzwEncoder::Add(const uint8_t* bytes, size_t n) {
             out += 4;
         }
     };
-    // After a code was given out: a wider code, or a new table.
+    // After a code was given out: a wider code, or a new table (true).
     auto grow = [&]() {
-        if (++next != limit) return;
+        if (++next != limit) return false;
         if (width == 12) {
             emit(kClear);
             NewTable();
             generation = m_generation;
+            longest = m_longestRun;
             width = m_width;
             next = m_next;
             limit = m_limit;
-        } else {
-            ++width;
-            limit = width == 12 ? kClearAt : 1u << width;
+            return true;
         }
+        ++width;
+        limit = width == 12 ? kClearAt : 1u << width;
+        return false;
     };
 
     size_t i = 0;
@@ -127,17 +153,37 @@ bool TiffLzwEncoder::Add(const uint8_t* bytes, size_t n) {
     }
     for (; i < n; ++i) {
         const uint32_t byte = bytes[i];
-        if (byte == 0) {
-            // Differenced page rows are mostly zeros: their strings skip the hash.
-            const uint32_t child = zeroChild[prefix];
+        if (byte == runByte) {
+            const uint32_t child = runChild[prefix];
             if (child >> 16 == generation) {
                 prefix = child & 0xFFFF;
                 continue;
             }
             emit(prefix);
-            zeroChild[prefix] = generation << 16 | next;
-            prefix = 0;
-            grow();
+            uint32_t code = next;
+            runChild[prefix] = generation << 16 | code;
+            const bool longer = prefix == runCodes[longest];
+            if (grow())
+                longest = 1;
+            else if (longer)
+                runCodes[++longest] = uint16_t(code);
+            // A string starts at this byte. The run bytes that follow it are
+            // matched in whole strings of run bytes, whose codes are kept by
+            // length: only the longest can miss.
+            size_t pending = 1 + RunLength(bytes + i + 1, n - i - 1, uint8_t(runByte));
+            i += pending - 1;
+            while (pending > longest) {
+                const uint32_t whole = runCodes[longest];
+                emit(whole);
+                code = next;
+                runChild[whole] = generation << 16 | code;
+                pending -= longest;
+                if (grow())
+                    longest = 1;
+                else
+                    runCodes[++longest] = uint16_t(code);
+            }
+            prefix = runCodes[pending];
             continue;
         }
         const uint32_t key = prefix << 8 | byte;
@@ -169,6 +215,7 @@ bool TiffLzwEncoder::Add(const uint8_t* bytes, size_t n) {
     m_next = next;
     m_limit = limit;
     m_prefix = int32_t(prefix);
+    m_longestRun = longest;
     m_used = size_t(out - m_out.get());
     return true;
 }

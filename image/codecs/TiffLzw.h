@@ -18,9 +18,11 @@ public:
     TiffLzwEncoder(const TiffLzwEncoder&) = delete;
     TiffLzwEncoder& operator=(const TiffLzwEncoder&) = delete;
 
-    // Starts a strip; whatever the last strip left is dropped. False when
-    // memory ran out (as for Add and End).
-    bool Begin();
+    // Starts a strip; whatever the last strip left is dropped. `runByte` is
+    // the byte the data mostly repeats (0 after the predictor): its strings
+    // are found without hashing, and its runs are coded a string at a time.
+    // False when memory ran out (as for Add and End).
+    bool Begin(uint8_t runByte = 0);
     // Codes `n` more bytes of the strip.
     bool Add(const uint8_t* bytes, size_t n);
     // Ends the strip; Data()/Size() then hold it.
@@ -34,12 +36,16 @@ private:
     void NewTable();
 
     // Strings are found by (prefix code, byte). Slot: generation (32) | prefix
-    // code (12) | byte (8) | code (12); zero bytes have their own array,
+    // code (12) | byte (8) | code (12); the run byte has its own array,
     // indexed by prefix: generation (16) | code (16). An entry of another
     // generation is empty, so a new table costs one increment.
     std::unique_ptr<uint64_t[]> m_slots;
-    std::unique_ptr<uint32_t[]> m_zeroChild;
+    std::unique_ptr<uint32_t[]> m_runChild;
     uint32_t m_generation = 0;
+    // m_runCodes[k]: the code of k run bytes, for k = 1 .. m_longestRun.
+    std::unique_ptr<uint16_t[]> m_runCodes;
+    uint32_t m_longestRun = 1;
+    uint32_t m_runByte = 0;
 
     std::unique_ptr<uint8_t[]> m_out;
     size_t m_capacity = 0;
