@@ -7,10 +7,11 @@
 #   floor  library_floor, our bare program calling libopenjp2 or libtiff with
 #          the settings that measured fastest (JPEG 2000 and LZW TIFF).
 #
-#   bench/codecs/peers.sh [build-dir] [repeats]
+#   bench/codecs/peers.sh [build-dir] [repeats] [rows]
 #
 # Every conversion is a whole process, file in, file out; each figure is the
-# best of `repeats` runs. "ratio" is ours divided by the fastest peer that can
+# best of `repeats` runs; `rows`, a regular expression, picks rows by name
+# (e.g. 'LZW'). "ratio" is ours divided by the fastest peer that can
 # write the same kind of file; "writer" is our encoder alone, into memory.
 # The machine is shared: compare the columns of one run, not runs.
 set -euo pipefail
@@ -19,6 +20,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=${1:-$root/build}
 repeats=${2:-3}
+rows=${3:-.}
 
 find_bin() { find "$build" -name "$1" -type f -perm -u+x 2>/dev/null | head -n 1; }
 bin=$(find_bin bench_writers)
@@ -66,6 +68,7 @@ printf '|%s|%s|%s|%s|%s|%s|\n' ------------------------------ ---------- -------
 row() {
   local label=$1 input=$2 code=$3 option=$4 quality=$5 ext=$6 toolcmd=$7 floorcmd=$8
   local writer ours t f peers ratio
+  [[ $label =~ $rows ]] || return 0
   writer=$("$bin" time "$work/$input.bmp" "$code" "$option" "$quality" "$repeats" | cut -d' ' -f1)
   ours=$(best_ms "'$bin' convert '$work/$input.bmp' '$work/ours.$ext' $code $option $quality")
   t=-
