@@ -14,7 +14,7 @@ constexpr uint32_t kFirstLimit = 512;
 constexpr uint32_t kClearAt = 4094;
 constexpr int kSlotBits = 13;
 constexpr uint32_t kSlotMask = (1u << kSlotBits) - 1;
-constexpr uint64_t kCodeMask = 0xFFF;
+constexpr uint32_t kCodeMask = 0xFFF;
 constexpr size_t kCodes = 4096;
 
 // At most 3836 strings live in 8192 slots, so probe runs stay short.
@@ -63,12 +63,9 @@ bool TiffLzwEncoder::Reserve(size_t more) {
 }
 
 void TiffLzwEncoder::NewTable() {
-    if (++m_generation > 0xFFFF) {
-        // The stamps are 16 bits wide: after 65535 tables they start afresh.
-        std::memset(m_slots.get(), 0, sizeof(uint64_t) << kSlotBits);
-        std::memset(m_runChild.get(), 0, sizeof(uint32_t) * kCodes);
-        m_generation = 1;
-    }
+    // 40 KB, cleared once per 3836 codes or per strip: small beside the coding.
+    std::memset(m_slots.get(), 0, sizeof(uint32_t) << kSlotBits);
+    std::memset(m_runChild.get(), 0, sizeof(uint16_t) * kCodes);
     m_width = 9;
     m_next = kFirstFree;
     m_limit = kFirstLimit;
@@ -78,9 +75,8 @@ void TiffLzwEncoder::NewTable() {
 
 bool TiffLzwEncoder::Begin(uint8_t runByte) {
     if (!m_slots) {
-        // Zero is generation 0, which NewTable never uses: every slot starts empty.
-        m_slots.reset(new (std::nothrow) uint64_t[size_t(1) << kSlotBits]());
-        m_runChild.reset(new (std::nothrow) uint32_t[kCodes]());
+        m_slots.reset(new (std::nothrow) uint32_t[size_t(1) << kSlotBits]);
+        m_runChild.reset(new (std::nothrow) uint16_t[kCodes]);
         m_runCodes.reset(new (std::nothrow) uint16_t[kCodes]);
         if (!m_slots || !m_runChild || !m_runCodes) {
             m_slots.reset();
@@ -104,12 +100,11 @@ bool TiffLzwEncoder::Add(const uint8_t* bytes, size_t n) {
     // A byte ends at most one code, and one Clear comes with each 3836 codes.
     if (!Reserve(n + n / 2 + n / 256 + 16)) return false;
 
-    uint64_t* const slots = m_slots.get();
-    uint32_t* const runChild = m_runChild.get();
+    uint32_t* const slots = m_slots.get();
+    uint16_t* const runChild = m_runChild.get();
     uint16_t* const runCodes = m_runCodes.get();
     const uint32_t runByte = m_runByte;
     uint32_t longest = m_longestRun;
-    uint32_t generation = m_generation;
     uint64_t bits = m_bits;
     unsigned count = m_bitCount;
     unsigned width = m_width;
@@ -131,7 +126,6 @@ bool TiffLzwEncoder::Add(const uint8_t* bytes, size_t n) {
         if (width == 12) {
             emit(kClear);
             NewTable();
-            generation = m_generation;
             longest = m_longestRun;
             width = m_width;
             next = m_next;
@@ -154,14 +148,13 @@ bool TiffLzwEncoder::Add(const uint8_t* bytes, size_t n) {
     for (; i < n; ++i) {
         const uint32_t byte = bytes[i];
         if (byte == runByte) {
-            const uint32_t child = runChild[prefix];
-            if (child >> 16 == generation) {
-                prefix = child & 0xFFFF;
+            if (const uint32_t child = runChild[prefix]) {
+                prefix = child;
                 continue;
             }
             emit(prefix);
             uint32_t code = next;
-            runChild[prefix] = generation << 16 | code;
+            runChild[prefix] = uint16_t(code);
             const bool longer = prefix == runCodes[longest];
             if (grow())
                 longest = 1;
@@ -176,7 +169,7 @@ bool TiffLzwEncoder::Add(const uint8_t* bytes, size_t n) {
                 const uint32_t whole = runCodes[longest];
                 emit(whole);
                 code = next;
-                runChild[whole] = generation << 16 | code;
+                runChild[whole] = uint16_t(code);
                 pending -= longest;
                 if (grow())
                     longest = 1;
@@ -187,24 +180,22 @@ bool TiffLzwEncoder::Add(const uint8_t* bytes, size_t n) {
             continue;
         }
         const uint32_t key = prefix << 8 | byte;
-        const uint64_t stamp = uint64_t(generation) << 32;
-        const uint64_t wanted = stamp | uint64_t(key) << 12;
         uint32_t slot = SlotOf(key);
-        uint64_t held;
+        uint32_t held;
         bool found = false;
-        while (((held = slots[slot]) & ~uint64_t(0xFFFFFFFF)) == stamp) {
-            if ((held & ~kCodeMask) == wanted) {
+        while ((held = slots[slot]) != 0) {
+            if (held >> 12 == key) {
                 found = true;
                 break;
             }
             slot = (slot + 1) & kSlotMask;
         }
         if (found) {
-            prefix = uint32_t(held & kCodeMask);
+            prefix = held & kCodeMask;
             continue;
         }
         emit(prefix);
-        slots[slot] = wanted | next;
+        slots[slot] = key << 12 | next;
         prefix = byte;
         grow();
     }

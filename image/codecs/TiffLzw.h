@@ -35,13 +35,12 @@ private:
     bool Reserve(size_t more);
     void NewTable();
 
-    // Strings are found by (prefix code, byte). Slot: generation (32) | prefix
-    // code (12) | byte (8) | code (12); the run byte has its own array,
-    // indexed by prefix: generation (16) | code (16). An entry of another
-    // generation is empty, so a new table costs one increment.
-    std::unique_ptr<uint64_t[]> m_slots;
-    std::unique_ptr<uint32_t[]> m_runChild;
-    uint32_t m_generation = 0;
+    // Strings are found by (prefix code, byte). Slot: prefix code (12) | byte
+    // (8) | code (12); the run byte's strings are indexed by prefix code.
+    // Codes below 258 are never given out, so 0 is an empty entry. Both fit
+    // the first-level cache.
+    std::unique_ptr<uint32_t[]> m_slots;
+    std::unique_ptr<uint16_t[]> m_runChild;
     // m_runCodes[k]: the code of k run bytes, for k = 1 .. m_longestRun.
     std::unique_ptr<uint16_t[]> m_runCodes;
     uint32_t m_longestRun = 1;
