@@ -5,6 +5,8 @@
 //
 //   library_floor jp2|j2k <in.bmp> <out>   lossless, 512-pixel tiles, all cores
 //   library_floor lzw <in.bmp> <out.tif>   LZW (horizontal predictor from 8 bits)
+//   library_floor jpeg <in.bmp> <out.tif>  JPEG at quality 75 of a 24-bit page,
+//                                          YCbCr without subsampling, as ours
 //
 // Reads uncompressed bottom-up BMP files of 4, 8 or 24 bits, as the
 // bench_writers pages are. Exit status 0 on success.
@@ -183,11 +185,48 @@ bool WriteLzw(const Bmp& bmp, const char* path) {
     return ok;
 }
 
+// libtiff's JPEG codec does the colour conversion itself (JPEGCOLORMODE_RGB).
+bool WriteJpeg(const Bmp& bmp, const char* path) {
+    if (bmp.bits != 24) return false;
+    TIFF* tif = TIFFOpen(path, "w");
+    if (!tif) return false;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, bmp.width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, bmp.height);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+    TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, uint16_t(1), uint16_t(1));
+    TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    TIFFSetField(tif, TIFFTAG_JPEGQUALITY, 75);
+    const uint32_t rowsPerStrip = TIFFDefaultStripSize(tif, uint32_t(-1));
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
+    std::vector<uint8_t> strip(size_t(3) * bmp.width * rowsPerStrip);
+    bool ok = true;
+    tstrip_t index = 0;
+    for (uint32_t top = 0; ok && top < bmp.height; top += rowsPerStrip, ++index) {
+        const uint32_t rows = std::min(rowsPerStrip, bmp.height - top);
+        uint8_t* o = strip.data();
+        for (uint32_t r = 0; r < rows; ++r) {
+            const uint8_t* in = bmp.Row(top + r);
+            for (uint32_t x = 0; x < bmp.width; ++x, o += 3) {
+                o[0] = in[3 * x + 2];
+                o[1] = in[3 * x + 1];
+                o[2] = in[3 * x];
+            }
+        }
+        ok = TIFFWriteEncodedStrip(tif, index, strip.data(), tmsize_t(3) * bmp.width * rows) != -1;
+    }
+    TIFFClose(tif);
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: %s jp2|j2k|lzw in.bmp out\n", argv[0]);
+        std::fprintf(stderr, "usage: %s jp2|j2k|lzw|jpeg in.bmp out\n", argv[0]);
         return 2;
     }
     const std::string mode = argv[1];
@@ -195,5 +234,6 @@ int main(int argc, char** argv) {
     if (!ReadBmp(argv[2], bmp)) return 1;
     if (mode == "jp2" || mode == "j2k") return WriteJ2k(bmp, argv[3], mode == "j2k") ? 0 : 1;
     if (mode == "lzw") return WriteLzw(bmp, argv[3]) ? 0 : 1;
+    if (mode == "jpeg") return WriteJpeg(bmp, argv[3]) ? 0 : 1;
     return 2;
 }

@@ -37,6 +37,9 @@ cases=(
   "tiff-g4|bytes|-f;tif;-c;B&W;--compression;fax4"
   "tiff-lzw-24|tiff|-f;tif;-c;True Color;--compression;lzw"
   "tiff-lzw-256|tiff|-f;tif;-c;256 Color;--compression;lzw"
+  "tiff-lzw-gray|tiff|-f;tif;-c;256 Grays;--compression;lzw"
+  "tiff-lzw-16|tiff|-f;tif;-c;16 Color;--compression;lzw"
+  "tiff-lzw-bw|tiff|-f;tif;-c;B&W;--compression;lzw"
   "jp2|j2k|-f;jp2"
   "jpc-gray|j2k|-f;jpc;-c;256 Grays"
 )

@@ -2,6 +2,7 @@
 
 #include "ImageStream.h"
 #include "TiffGlue.h"
+#include "TiffLzw.h"
 
 #include <tiffio.h>
 
@@ -24,6 +25,15 @@ inline uint8_t UnitCode(float v) {
     if (v <= 0.0f) return 0;
     if (v >= 255.0f) return 255;
     return uint8_t(v);
+}
+
+uint8_t MostFrequentByte(const uint8_t* p, size_t n) {
+    uint32_t counts[256] = {};
+    for (size_t i = 0; i < n; ++i) ++counts[p[i]];
+    uint8_t best = 0;
+    for (int b = 1; b < 256; ++b)
+        if (counts[b] > counts[best]) best = uint8_t(b);
+    return best;
 }
 
 } // namespace
@@ -214,48 +224,98 @@ bool CRasterTIF::WritePage(TIFF* tif, bool multiPage, int pageNumber, int pageTo
 
     if (photometric == PHOTOMETRIC_YCBCR) return WriteYCbCrStrips(tif, width, height, rowsPerStrip);
 
+    const bool difference = choice == COMPRESSION_LZW && bpp >= 8;
+    if (choice == COMPRESSION_LZW && rowBytes > 0)
+        return WriteLzwStrips(tif, size_t(rowBytes), rowsPerStrip, samples, difference);
+
     // Rows go top row first; the pixel block holds them bottom-up. libtiff may
-    // change a scanline in place (predictor), so each row goes through a copy.
+    // change a scanline in place, so each row goes through a copy.
     std::vector<uint8_t> scratch;
+    if (!MakeRowBuffer(scratch, samples)) return false;
+    for (uint32_t r = 0; r < height; ++r) {
+        PackRow(height - 1 - r, samples, scratch.data());
+        if (TIFFWriteScanline(tif, scratch.data(), r, 0) == -1) return false;
+    }
+    return true;
+}
+
+bool CRasterTIF::MakeRowBuffer(std::vector<uint8_t>& buffer, uint16_t samples) const {
     try {
-        if (samples == 1 || (bpp == 24 && samples == 3))
-            scratch.resize(stride);
+        if (samples == 1 || samples == 3)
+            buffer.resize(RowStride());
         else if (samples == 2)
-            scratch.resize(size_t(2) * width);
+            buffer.resize(size_t(2) * Width());
         else if (samples == 4)
-            scratch.resize(size_t(4) * width + 4);
+            buffer.resize(size_t(4) * Width() + 4);
         else
-            return true;
+            return false;
     } catch (const std::bad_alloc&) {
         return false;
     }
-    uint8_t* out = scratch.data();
-    for (uint32_t r = 0; r < height; ++r) {
-        const uint32_t row = height - 1 - r;
-        const uint8_t* in = RowPointer(row);
-        const uint8_t* alpha = alphaPlane ? alphaPlane + size_t(row) * width : nullptr;
-        if (samples == 1) {
-            std::memcpy(out, in, stride);
-        } else if (samples == 3) {
-            for (uint32_t x = 0; x < width; ++x) {
-                out[3 * x] = in[3 * x + 2];
-                out[3 * x + 1] = in[3 * x + 1];
-                out[3 * x + 2] = in[3 * x];
-            }
-        } else if (samples == 2) {
-            for (uint32_t x = 0; x < width; ++x) {
-                out[2 * x] = in[x];
-                out[2 * x + 1] = alpha[x];
-            }
-        } else {
-            for (uint32_t x = 0; x < width; ++x) {
-                out[4 * x] = in[3 * x + 2];
-                out[4 * x + 1] = in[3 * x + 1];
-                out[4 * x + 2] = in[3 * x];
-                out[4 * x + 3] = alpha[x];
-            }
+    return true;
+}
+
+void CRasterTIF::PackRow(uint32_t row, uint16_t samples, uint8_t* out) const {
+    const uint32_t width = Width();
+    const uint8_t* in = RowPointer(row);
+    const uint8_t* alpha = alphaPlane ? alphaPlane + size_t(row) * width : nullptr;
+    if (samples == 1) {
+        std::memcpy(out, in, RowStride());
+    } else if (samples == 3) {
+        for (uint32_t x = 0; x < width; ++x) {
+            out[3 * x] = in[3 * x + 2];
+            out[3 * x + 1] = in[3 * x + 1];
+            out[3 * x + 2] = in[3 * x];
         }
-        if (TIFFWriteScanline(tif, out, r, 0) == -1) return false;
+    } else if (samples == 2) {
+        for (uint32_t x = 0; x < width; ++x) {
+            out[2 * x] = in[x];
+            out[2 * x + 1] = alpha[x];
+        }
+    } else {
+        for (uint32_t x = 0; x < width; ++x) {
+            out[4 * x] = in[3 * x + 2];
+            out[4 * x + 1] = in[3 * x + 1];
+            out[4 * x + 2] = in[3 * x];
+            out[4 * x + 3] = alpha[x];
+        }
+    }
+}
+
+bool CRasterTIF::WriteLzwStrips(TIFF* tif, size_t rowBytes, uint32_t rowsPerStrip, uint16_t samples,
+                                bool difference) {
+    const uint32_t height = Height();
+    TiffLzwEncoder coder;
+    std::vector<uint8_t> scratch;
+    // Packed rows without the predictor are coded straight from the pixel block.
+    const bool direct = samples == 1 && !difference;
+    if (!direct && !MakeRowBuffer(scratch, samples)) return false;
+    tstrip_t strip = 0;
+    for (uint32_t top = 0; top < height; top += rowsPerStrip, ++strip) {
+        const uint32_t end = height - top < rowsPerStrip ? height : top + rowsPerStrip;
+        // Differenced rows repeat 0; packed rows the background's byte,
+        // which the strip's top row shows.
+        uint8_t runByte = 0;
+        if (direct) runByte = MostFrequentByte(RowPointer(height - 1 - top), rowBytes);
+        if (!coder.Begin(runByte)) return false;
+        for (uint32_t r = top; r < end; ++r) {
+            const uint32_t row = height - 1 - r;
+            const uint8_t* data = RowPointer(row);
+            if (!direct) {
+                uint8_t* out = scratch.data();
+                PackRow(row, samples, out);
+                // Horizontal predictor: each sample less the same sample of
+                // the pixel before it; going right to left keeps the sources.
+                if (difference)
+                    for (size_t i = rowBytes; i-- > samples;) out[i] -= out[i - samples];
+                data = out;
+            }
+            if (!coder.Add(data, rowBytes)) return false;
+        }
+        if (!coder.End()) return false;
+        if (TIFFWriteRawStrip(tif, strip, const_cast<uint8_t*>(coder.Data()),
+                              tmsize_t(coder.Size())) == -1)
+            return false;
     }
     return true;
 }

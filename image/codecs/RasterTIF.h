@@ -23,6 +23,8 @@
 
 #include "Raster.h"
 
+#include <vector>
+
 typedef struct tiff TIFF;
 class ImageStream;
 
@@ -43,6 +45,10 @@ public:
     bool WritePage(TIFF* handle, bool multiPage, int pageNumber, int pageTotal);
     // The JPEG path of RGB pages: our own YCbCr bytes, handed over as raw strips.
     bool WriteYCbCrStrips(TIFF* handle, uint32_t width, uint32_t height, uint32_t rowsPerStrip);
+    // LZW pages: our own coder, strips handed over raw. `difference` applies
+    // the horizontal predictor to the 8-bit samples.
+    bool WriteLzwStrips(TIFF* handle, size_t rowBytes, uint32_t rowsPerStrip, uint16_t samples,
+                        bool difference);
 
     bool SeriesOpen() const { return openHandle != nullptr; }
     int PagesWritten() const { return pagesWritten; }
@@ -51,6 +57,11 @@ private:
     bool Fail(const char* text);
     void CloseHandle();
     void SetupYCbCr();
+    // A row buffer for `samples` samples a pixel (1: the packed row); false
+    // for other counts or without memory.
+    bool MakeRowBuffer(std::vector<uint8_t>& buffer, uint16_t samples) const;
+    // Pixel-block row `row` as the file holds it: RGB order, alpha last.
+    void PackRow(uint32_t row, uint16_t samples, uint8_t* out) const;
     uint8_t ValueCode(float f, float black, float white, float range) const;
 
     TIFF* openHandle = nullptr;

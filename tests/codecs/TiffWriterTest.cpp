@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <random>
 
 using namespace writertest;
 
@@ -71,6 +74,36 @@ std::vector<TiffPage> ReadTiff(const std::string& path) {
     } while (TIFFReadDirectory(tif));
     TIFFClose(tif);
     return pages;
+}
+
+// Walks the codes of one LZW strip at the widths a decoder reads them (it
+// adds a string with every code but the first after a Clear). True when the
+// strip starts with Clear and its EndOfInformation ends in the last byte;
+// libtiff stops once it has the strip's pixels and never looks that far.
+bool LzwStripEndsCleanly(const std::vector<uint8_t>& strip) {
+    size_t bit = 0;
+    uint32_t next = 258;
+    bool started = false, first = true;
+    for (;;) {
+        const unsigned width = next + 1 < 512    ? 9
+                               : next + 1 < 1024 ? 10
+                               : next + 1 < 2048 ? 11
+                                                 : 12;
+        if (bit + width > strip.size() * 8) return false;
+        uint32_t code = 0;
+        for (unsigned k = 0; k < width; ++k, ++bit)
+            code = code << 1 | ((strip[bit / 8] >> (7 - bit % 8)) & 1);
+        if (code == 257) return started && (bit + 7) / 8 == strip.size();
+        if (code == 256) {
+            started = true;
+            first = true;
+            next = 258;
+            continue;
+        }
+        if (!started || code > next) return false;
+        if (!first) ++next;
+        first = false;
+    }
 }
 
 std::string SaveTiff(CRaster& image, const std::string& name, uint32_t option) {
@@ -172,6 +205,117 @@ TEST(TiffWriter, CompressionWordsGiveTheirCodecsAndPredictor) {
     EXPECT_EQ(pages[0].compression, COMPRESSION_JPEG);
     EXPECT_EQ(pages[0].photometric, PHOTOMETRIC_MINISBLACK);
     EXPECT_GT(Psnr(pages[0].picture, Expected(gray)), 30.0);
+}
+
+// LZW pages of every depth come back sample for sample through libtiff,
+// however the coder's table fills: random bytes (tables cleared many times a
+// strip), one flat colour (long strings), a page, and rows whose differenced
+// bytes never repeat a pair, sized so the last code of the strip lands on a
+// width change or just after a Clear. 4000 x 151 leaves a short last strip
+// at every depth.
+TEST(TiffWriter, LzwStripsCarryEverySample) {
+    // Every adjacent pair differs: one code per byte.
+    std::vector<uint8_t> pairs;
+    for (int a = 0; a < 256 && pairs.size() < 5000; ++a) {
+        pairs.push_back(uint8_t(a));
+        for (int b = a + 1; b < 256; ++b) {
+            pairs.push_back(uint8_t(a));
+            pairs.push_back(uint8_t(b));
+        }
+    }
+    enum Fill { Random, Flat, Page, Pairs };
+    struct Case {
+        Kind kind;
+        bool alpha;
+        Fill fill;
+        uint32_t width, height;
+    };
+    std::vector<Case> cases;
+    for (Fill fill : {Random, Flat, Page})
+        for (auto [kind, alpha] : {std::pair{Kind::Color16, false},
+                                   {Kind::GrayRamp, false},
+                                   {Kind::GrayRamp, true},
+                                   {Kind::TrueColor, false},
+                                   {Kind::TrueColor, true}})
+            cases.push_back({kind, alpha, fill, 4000, 151});
+    for (uint32_t width : {254u, 766u, 1790u, 4090u})
+        cases.push_back({Kind::GrayRamp, false, Pairs, width, 1});
+
+    std::mt19937 random(7);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(int(c.kind)) + (c.alpha ? "+alpha" : "") + " fill " +
+                     std::to_string(int(c.fill)) + " width " + std::to_string(c.width));
+        CRaster image;
+        MakeImage(image, c.kind, c.width, c.height);
+        if (c.alpha) {
+            // As a 32-bit BMP brings it in.
+            image.alphaPlane = static_cast<uint8_t*>(std::malloc(size_t(c.width) * c.height));
+            ASSERT_NE(image.alphaPlane, nullptr);
+        }
+        const size_t rowBytes = image.Width() * image.BitsPerPixel() / 8;
+        for (uint32_t y = 0; y < c.height; ++y) {
+            uint8_t* row = image.RowPointer(y);
+            uint8_t* alpha = c.alpha ? image.alphaPlane + size_t(y) * c.width : nullptr;
+            for (size_t i = 0; i < rowBytes; ++i) {
+                if (c.fill == Random) row[i] = uint8_t(random());
+                if (c.fill == Flat) row[i] = 0x66;
+                // The predictor's differences are then the pair sequence.
+                if (c.fill == Pairs) row[i] = uint8_t((i ? row[i - 1] : 0) + pairs[i]);
+            }
+            for (uint32_t x = 0; alpha && x < c.width; ++x)
+                alpha[x] = c.fill == Random ? uint8_t(random()) : uint8_t(x * 7 + y);
+        }
+        const std::string path = SaveTiff(image, "lzw.tif", COMPRESSION_LZW);
+        TIFFSetErrorHandler(QuietTiff);
+        TIFF* tif = TIFFOpen(path.c_str(), "r");
+        ASSERT_NE(tif, nullptr);
+        uint16_t compression = 0, samples = 0;
+        uint32_t rowsPerStrip = 0;
+        TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
+        TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+        TIFFGetField(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+        EXPECT_EQ(compression, COMPRESSION_LZW);
+        if (c.height > 1) {
+            EXPECT_NE(c.height % rowsPerStrip, 0u);
+        }
+        const uint32_t strips = TIFFNumberOfStrips(tif);
+        const size_t fileRow = size_t(TIFFScanlineSize(tif));
+        std::vector<uint8_t> decoded(fileRow * rowsPerStrip), raw;
+        int wrong = 0;
+        for (uint32_t s = 0; s < strips; ++s) {
+            const uint32_t top = s * rowsPerStrip;
+            const uint32_t rows = std::min(rowsPerStrip, c.height - top);
+            const tmsize_t got =
+                TIFFReadEncodedStrip(tif, s, decoded.data(), tmsize_t(decoded.size()));
+            ASSERT_EQ(got, tmsize_t(fileRow * rows)) << "strip " << s;
+            raw.resize(size_t(TIFFRawStripSize(tif, s)));
+            ASSERT_EQ(TIFFReadRawStrip(tif, s, raw.data(), tmsize_t(raw.size())),
+                      tmsize_t(raw.size()));
+            EXPECT_TRUE(LzwStripEndsCleanly(raw)) << "strip " << s;
+            for (uint32_t r = 0; r < rows; ++r) {
+                const uint32_t y = c.height - 1 - (top + r);
+                const uint8_t* in = decoded.data() + fileRow * r;
+                for (uint32_t x = 0; x < c.width; ++x) {
+                    const uint8_t* p = in + size_t(x) * samples;
+                    bool same;
+                    if (c.kind == Kind::Color16) {
+                        same = ((in[x / 2] >> (x % 2 ? 0 : 4)) & 15) ==
+                               image.GetIndexAtUnchecked(x, y);
+                    } else if (c.kind == Kind::GrayRamp) {
+                        same = p[0] == image.GetIndexAtUnchecked(x, y);
+                    } else {
+                        const RasterColor color = image.GetColorAtUnchecked(x, y, false);
+                        same = p[0] == color.red && p[1] == color.green && p[2] == color.blue;
+                    }
+                    if (c.alpha)
+                        same = same && p[samples - 1] == image.alphaPlane[size_t(y) * c.width + x];
+                    wrong += same ? 0 : 1;
+                }
+            }
+        }
+        TIFFClose(tif);
+        EXPECT_EQ(wrong, 0);
+    }
 }
 
 TEST(TiffWriter, OneBitPaletteIsWrittenMinIsWhite) {
