@@ -360,10 +360,12 @@ constexpr Symbol kSymbols[] = {
     {0x2122, "0K2K 1K1H 3H3K4J5K5H"},                 // trade mark
     {0x2116, "0C0K3C3K 5J6I5H4I5J 4F6F"},             // numero
     {0x2310, "6D6F0F"},                               // reversed not
-    {0x2320, "3B3J4K5J"},                             // top half integral
-    {0x2321, "3K3B2A1B"},                             // bottom half integral
     {0x207F, "1J1G 1I2J3J4I4G"},                      // superscript n
     {0x20A7, "0C0K3K4J4H3G0G 5J5D6C 4H6H"},           // peseta
+    {0x20A4, "5J4K3K2J2D1C6C 0G4G 0E4E"},             // lira
+    {0x131, "3H3C"},                                  // dotless i
+    {0x2017, "0B6B 0@6@"},                            // double low line
+    {0x203E, "0L6L"},                                 // overline
     // The PC sets' pictures.
     {0x263A, "1K5K6J6D5C1C0D0J1K 2I 4I 2F3E4F"},            // smiling face
     {0x263B, "1K5K6J6D5C1C0D0J1K 2I 4I 2F3E4F"},            // black smiling face
@@ -384,6 +386,62 @@ constexpr Symbol kSymbols[] = {
     {0x25BC, "0K3C6K0K 1I5I 2G4G"},                         // down triangle
     {0x25BA, "0J6F0B0J 0H4F0D"},                            // right pointer
     {0x25C4, "6J0F6B6J 6H2F6D"},                            // left pointer
+    // Pointing hands.
+    {0x261E, "0I2I3H6H6G3G 3G4G4F3F 3F4F4E3E 3E4E4D3D 3D1D0E0I"}, // right index
+    {0x261C, "6I4I3H0H0G3G 3G2G2F3F 3F2F2E3E 3E2E2D3D 3D5D6E6I"}, // left index
+    // Hebrew letters, script and black-letter capitals of the math sets.
+    {0x2135, "1K5C 4E6I6K 2I0E0C"},           // alef
+    {0x2136, "0K5K5C 0C6C"},                  // bet
+    {0x2137, "2K3K4J4C 4F1C"},                // gimel
+    {0x212D, "6J5K1K0J0D1C5C6D 2K2C"},        // black-letter C
+    {0x2111, "1J2K4J5K 4J4D3C1C0D"},          // black-letter I
+    {0x211C, "0J1K1C0B 1K5K6J6H5G1G 3G5D6C"}, // black-letter R
+    {0x2128, "0K6K2G4G6E6B5A3A"},             // black-letter Z
+    {0x2118, "0G1H1A 1F3H5H6G6E5D3D1F"},      // script P
+    {0x212F, "1E4F5G4H2H0F0D1C4C"},           // script e
+    {0x3D2, "0J1K2J3G 6J5K4J3G 3G3C"},        // upsilon with hook
+    {0x222E, "5K4K3J3B2A1A 2G4G5F4E2E1F2G"},  // contour integral
+    {0x22BB, "0J3E6J 0C6C"},                  // exclusive or
+    // Harpoons, paired and return arrows.
+    {0x21C0, "0F6F 4H6F"},               // rightwards harpoon, barb up
+    {0x21C1, "0F6F 4D6F"},               // rightwards harpoon, barb down
+    {0x21BC, "6F0F 2H0F"},               // leftwards harpoon, barb up
+    {0x21BD, "6F0F 2D0F"},               // leftwards harpoon, barb down
+    {0x21C4, "0H6H 4J6H4F 6D0D 2F0D2B"}, // right over left arrow
+    {0x21C6, "6H0H 2J0H2F 0D6D 4F6D4B"}, // left over right arrow
+    {0x21CC, "0H6H 4J6H 6D0D 2B0D"},     // right over left harpoon
+    {0x21D5, "2F2H 4F4H 0H3K6H 0F3C6F"}, // up-down double arrow
+    {0x21B5, "6K6F1F 3H1F3D"},           // return arrow
+    // Pieces of tall brackets, braces and integrals, radicals and arrows:
+    // they run to the edges of the line ('?' is 4 units below the baseline,
+    // 'O' 12 above) so that pieces on successive lines join, and the
+    // horizontal ones to both neighbours ('-' is 3 units left of the cell).
+    {0x2320, "3?3L4M5L"},   // top half integral
+    {0x2321, "3O3A2@1A"},   // bottom half integral
+    {0x23AE, "3O3?"},       // integral extension
+    {0x239B, "5O4N3L2I2?"}, // left parenthesis upper hook
+    {0x239C, "2O2?"},       // left parenthesis extension
+    {0x239D, "2O2E3B4@5?"}, // left parenthesis lower hook
+    {0x239E, "1O2N3L4I4?"}, // right parenthesis upper hook
+    {0x239F, "4O4?"},       // right parenthesis extension
+    {0x23A0, "4O4E3B2@1?"}, // right parenthesis lower hook
+    {0x23A1, "5O2O2?"},     // left square bracket upper corner
+    {0x23A2, "2O2?"},       // left square bracket extension
+    {0x23A3, "2O2?5?"},     // left square bracket lower corner
+    {0x23A4, "1O4O4?"},     // right square bracket upper corner
+    {0x23A5, "4O4?"},       // right square bracket extension
+    {0x23A6, "4O4?1?"},     // right square bracket lower corner
+    {0x23A7, "5O4O3N3?"},   // left brace upper hook
+    {0x23A8, "3O3H1G3F3?"}, // left brace middle
+    {0x23A9, "3O3@4?5?"},   // left brace lower hook
+    {0x23AA, "3O3?"},       // brace extension
+    {0x23AB, "1O2O3N3?"},   // right brace upper hook
+    {0x23AC, "3O3H5G3F3?"}, // right brace middle
+    {0x23AD, "3O3@2?1?"},   // right brace lower hook
+    {0x23B7, "0F1G3?3O"},   // radical bottom
+    {0x23D0, "3O3?"},       // vertical line extension
+    {0x23AF, "-F9F"},       // horizontal line extension
+    {0xF8E5, "-K9K"},       // radical extender (the private code of the PostScript sets)
 };
 
 // Characters drawn as another one: Greek and Cyrillic letters that look
@@ -393,19 +451,98 @@ struct Alias {
     uint16_t same;
 };
 constexpr Alias kAliases[] = {
-    {0x391, 'A'},    {0x392, 'B'},   {0x395, 'E'},    {0x396, 'Z'},    {0x397, 'H'},
-    {0x399, 'I'},    {0x39A, 'K'},   {0x39C, 'M'},    {0x39D, 'N'},    {0x39F, 'O'},
-    {0x3A1, 'P'},    {0x3A4, 'T'},   {0x3A5, 'Y'},    {0x3A7, 'X'},    {0x3BD, 'v'},
-    {0x3BF, 'o'},    {0x3C7, 'x'},   {0x410, 'A'},    {0x412, 'B'},    {0x415, 'E'},
-    {0x41A, 'K'},    {0x41C, 'M'},   {0x41D, 'H'},    {0x41E, 'O'},    {0x420, 'P'},
-    {0x421, 'C'},    {0x422, 'T'},   {0x425, 'X'},    {0x430, 'a'},    {0x435, 'e'},
-    {0x43E, 'o'},    {0x440, 'p'},   {0x441, 'c'},    {0x443, 'y'},    {0x445, 'x'},
-    {0x405, 'S'},    {0x406, 'I'},   {0x408, 'J'},    {0x455, 's'},    {0x456, 'i'},
-    {0x458, 'j'},    {0xAD, '-'},    {0x2013, '-'},   {0x2018, '\''},  {0x2019, '\''},
-    {0x201C, '"'},   {0x201D, '"'},  {0x2217, '*'},   {0x2044, '/'},   {0x2215, '/'},
-    {0x22C5, 0xB7},  {0x2219, 0xB7}, {0x2211, 0x3A3}, {0x220F, 0x3A0}, {0x2206, 0x394},
-    {0x2126, 0x3A9}, {0x3D1, 0x3B8}, {0x3D5, 0x3C6},  {0x3D6, 0x3C0},  {0x3F5, 0x3B5},
+    {0x391, 'A'},
+    {0x392, 'B'},
+    {0x395, 'E'},
+    {0x396, 'Z'},
+    {0x397, 'H'},
+    {0x399, 'I'},
+    {0x39A, 'K'},
+    {0x39C, 'M'},
+    {0x39D, 'N'},
+    {0x39F, 'O'},
+    {0x3A1, 'P'},
+    {0x3A4, 'T'},
+    {0x3A5, 'Y'},
+    {0x3A7, 'X'},
+    {0x3BD, 'v'},
+    {0x3BF, 'o'},
+    {0x3C7, 'x'},
+    {0x410, 'A'},
+    {0x412, 'B'},
+    {0x415, 'E'},
+    {0x41A, 'K'},
+    {0x41C, 'M'},
+    {0x41D, 'H'},
+    {0x41E, 'O'},
+    {0x420, 'P'},
+    {0x421, 'C'},
+    {0x422, 'T'},
+    {0x425, 'X'},
+    {0x430, 'a'},
+    {0x435, 'e'},
+    {0x43E, 'o'},
+    {0x440, 'p'},
+    {0x441, 'c'},
+    {0x443, 'y'},
+    {0x445, 'x'},
+    {0x405, 'S'},
+    {0x406, 'I'},
+    {0x408, 'J'},
+    {0x455, 's'},
+    {0x456, 'i'},
+    {0x458, 'j'},
+    {0xAD, '-'},
+    {0x2013, '-'},
+    {0x2018, '\''},
+    {0x2019, '\''},
+    {0x201C, '"'},
+    {0x201D, '"'},
+    {0x2217, '*'},
+    {0x2044, '/'},
+    {0x2215, '/'},
+    {0x22C5, 0xB7},
+    {0x2219, 0xB7},
+    {0x2211, 0x3A3},
+    {0x220F, 0x3A0},
+    {0x2206, 0x394},
+    {0x2126, 0x3A9},
+    {0x3D1, 0x3B8},
+    {0x3D5, 0x3C6},
+    {0x3D6, 0x3C0},
+    {0x3F5, 0x3B5},
     {0x2212, '-'},
+    {0x2015, 0x2014},
+    // The private codes of the PostScript symbol sets: serif and sans
+    // copyright signs, arrow extenders and the pieces of tall delimiters.
+    {0xF6D9, 0xAE},
+    {0xF6DA, 0xA9},
+    {0xF6DB, 0x2122},
+    {0xF8E8, 0xAE},
+    {0xF8E9, 0xA9},
+    {0xF8EA, 0x2122},
+    {0xF8E6, 0x23D0},
+    {0xF8E7, 0x23AF},
+    {0xF8EB, 0x239B},
+    {0xF8EC, 0x239C},
+    {0xF8ED, 0x239D},
+    {0xF8EE, 0x23A1},
+    {0xF8EF, 0x23A2},
+    {0xF8F0, 0x23A3},
+    {0xF8F1, 0x23A7},
+    {0xF8F2, 0x23A8},
+    {0xF8F3, 0x23A9},
+    {0xF8F4, 0x23AA},
+    {0xF8F5, 0x23AE},
+    {0xF8F6, 0x239E},
+    {0xF8F7, 0x239F},
+    {0xF8F8, 0x23A0},
+    {0xF8F9, 0x23A4},
+    {0xF8FA, 0x23A5},
+    {0xF8FB, 0x23A6},
+    {0xF8FC, 0x23AB},
+    {0xF8FD, 0x23AC},
+    {0xF8FE, 0x23AD},
 };
 
 // Greek and Cyrillic letters of their own. Cyrillic small letters not listed
@@ -584,6 +721,7 @@ void BoxGlyph(uint32_t unicode, std::vector<std::vector<Point>>& strokes) {
     }
     // Blocks and shades: rows of strokes, closer for darker shades.
     double x0 = kCellLeft, x1 = kCellRight, y0 = kCellBottom, y1 = kCellTop, pitch = 0.7;
+    double holeIn = 0, holeOut = -1; // a ring left white, radii from the middle
     switch (unicode) {
     case 0x2588:
         break;
@@ -610,11 +748,32 @@ void BoxGlyph(uint32_t unicode, std::vector<std::vector<Point>>& strokes) {
         break;
     case 0x25A0:
         x0 = 1, x1 = 5, y0 = 0, y1 = 4;
-        break; // black square
+        break;   // black square
+    case 0x25D8: // inverse bullet: a round hole
+        holeIn = 0, holeOut = 2.2;
+        break;
+    case 0x25D9: // inverse white circle: a white ring round a black disc
+        holeIn = 1.6, holeOut = 3.2;
+        break;
     default:
         return;
     }
-    for (double y = y0 + 0.35; y < y1; y += pitch) line(x0, y, x1, y);
+    for (double y = y0 + 0.35; y < y1; y += pitch) {
+        // The rows break where they cross the hole, leaving room for the
+        // stroke's own width.
+        double dy = std::fabs(y - cy), out = holeOut + 0.4, in = holeIn - 0.4;
+        if (dy >= out) {
+            line(x0, y, x1, y);
+            continue;
+        }
+        double outer = std::sqrt(out * out - dy * dy);
+        line(x0, y, cx - outer, y);
+        line(cx + outer, y, x1, y);
+        if (in > 0 && dy < in) {
+            double inner = std::sqrt(in * in - dy * dy);
+            line(cx - inner, y, cx + inner, y);
+        }
+    }
 }
 
 } // namespace
