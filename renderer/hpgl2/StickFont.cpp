@@ -120,8 +120,29 @@ const char* const kAccents[] = {
     "3C4B3A2A",   // cedilla (under the letter, never raised)
     "6I0B",       // slash through o (through O: 6L0B)
     "1K2I4I5K",   // breve
+    "5C4B5A6A",   // ogonek (under the letter's right foot, never raised)
+    "3K2I 5K4I",  // double acute
+    "3J",         // dot above
+    "1J5J",       // macron
+    "1J 5J 4L3I", // dialytika and tonos
 };
-enum Accent { Grave, Acute, Circumflex, Tilde, Diaeresis, Ring, Caron, Cedilla, Slash, Breve };
+enum Accent {
+    Grave,
+    Acute,
+    Circumflex,
+    Tilde,
+    Diaeresis,
+    Ring,
+    Caron,
+    Cedilla,
+    Slash,
+    Breve,
+    Ogonek,
+    DoubleAcute,
+    DotAbove,
+    Macron,
+    DialytikaTonos
+};
 
 struct Composite {
     uint16_t unicode;
@@ -203,6 +224,80 @@ constexpr Composite kComposites[] = {
     {0x45C, 0x43A, Acute},
     {0x45E, 'y', Breve},
     {0x457, 'i', Diaeresis},
+    // Central European, Turkish and Baltic letters.
+    {0x104, 'A', Ogonek},
+    {0x105, 'a', Ogonek},
+    {0x15A, 'S', Acute},
+    {0x15B, 's', Acute},
+    {0x15E, 'S', Cedilla},
+    {0x15F, 's', Cedilla},
+    {0x164, 'T', Caron},
+    {0x179, 'Z', Acute},
+    {0x17A, 'z', Acute},
+    {0x17B, 'Z', DotAbove},
+    {0x17C, 'z', DotAbove},
+    {0x154, 'R', Acute},
+    {0x155, 'r', Acute},
+    {0x102, 'A', Breve},
+    {0x103, 'a', Breve},
+    {0x139, 'L', Acute},
+    {0x13A, 'l', Acute},
+    {0x106, 'C', Acute},
+    {0x107, 'c', Acute},
+    {0x10C, 'C', Caron},
+    {0x10D, 'c', Caron},
+    {0x118, 'E', Ogonek},
+    {0x119, 'e', Ogonek},
+    {0x11A, 'E', Caron},
+    {0x11B, 'e', Caron},
+    {0x10E, 'D', Caron},
+    {0x143, 'N', Acute},
+    {0x144, 'n', Acute},
+    {0x147, 'N', Caron},
+    {0x148, 'n', Caron},
+    {0x150, 'O', DoubleAcute},
+    {0x151, 'o', DoubleAcute},
+    {0x158, 'R', Caron},
+    {0x159, 'r', Caron},
+    {0x16E, 'U', Ring},
+    {0x16F, 'u', Ring},
+    {0x170, 'U', DoubleAcute},
+    {0x171, 'u', DoubleAcute},
+    {0x162, 'T', Cedilla},
+    {0x163, 't', Cedilla},
+    {0x11E, 'G', Breve},
+    {0x11F, 'g', Breve},
+    {0x130, 'I', DotAbove},
+    {0x100, 'A', Macron},
+    {0x101, 'a', Macron},
+    {0x112, 'E', Macron},
+    {0x113, 'e', Macron},
+    {0x12A, 'I', Macron},
+    {0x12B, 'i', Macron},
+    {0x14C, 'O', Macron},
+    {0x14D, 'o', Macron},
+    {0x16A, 'U', Macron},
+    {0x16B, 'u', Macron},
+    {0x122, 'G', Cedilla},
+    {0x123, 'g', Acute},
+    {0x136, 'K', Cedilla},
+    {0x137, 'k', Cedilla},
+    {0x13B, 'L', Cedilla},
+    {0x13C, 'l', Cedilla},
+    {0x145, 'N', Cedilla},
+    {0x146, 'n', Cedilla},
+    {0x156, 'R', Cedilla},
+    {0x157, 'r', Cedilla},
+    {0x12E, 'I', Ogonek},
+    {0x12F, 'i', Ogonek},
+    {0x172, 'U', Ogonek},
+    {0x173, 'u', Ogonek},
+    {0x116, 'E', DotAbove},
+    {0x117, 'e', DotAbove},
+    {0x128, 'I', Tilde},
+    {0x129, 'i', Tilde},
+    {0x168, 'U', Tilde},
+    {0x169, 'u', Tilde},
     // Greek with tonos (an acute) and dialytika.
     {0x386, 'A', Acute},
     {0x388, 'E', Acute},
@@ -222,6 +317,8 @@ constexpr Composite kComposites[] = {
     {0x3CC, 'o', Acute},
     {0x3CD, 0x3C5, Acute},
     {0x3CE, 0x3C9, Acute},
+    {0x390, 0x3B9, DialytikaTonos},
+    {0x3B0, 0x3C5, DialytikaTonos},
 };
 
 struct Symbol {
@@ -367,6 +464,28 @@ constexpr Symbol kSymbols[] = {
     {0x2017, "0B6B 0@6@"},                            // double low line
     {0x203E, "0L6L"},                                 // overline
     {0x2015, "0F6F"},                                 // horizontal bar
+    // Letters with strokes and hooks, and the spacing accents.
+    {0x110, "1C1K4K6I6E4C1C 0G3G"},        // D with stroke
+    {0x138, "0H0C 5H0E 2F5C"},             // kra
+    {0x141, "1K1C6C 0F3I"},                // L with stroke
+    {0x142, "3K3D4C 1F5I"},                // l with stroke
+    {0x111, "6K6C 6F4H1H0G0D1C4C6E 4J8J"}, // d with stroke
+    {0x13D, "0K0C6C 3K2I"},                // L with caron
+    {0x13E, "2K2D3C 5K4I"},                // l with caron
+    {0x165, "2K2D3C5C 0H4H 5K4I"},         // t with caron
+    {0x10F, "6K6C 6F4H1H0G0D1C4C6E 8K7I"}, // d with caron
+    {0x14A, "0C0K 0J1K5K6J6A5@4@"},        // Eng
+    {0x14B, "0H0C 0G1H5H6G6A5@4@"},        // eng
+    {0x166, "0K6K 3K3C 1G5G"},             // T with stroke
+    {0x167, "2K2D3C5C 0H5H 0F4F"},         // t with stroke
+    {0x2D8, "1K2I4I5K"},                   // breve
+    {0x2DB, "3C2B3A4A"},                   // ogonek
+    {0x2C7, "1K3I5K"},                     // caron
+    {0x2DD, "3K2I 5K4I"},                  // double acute
+    {0x2D9, "3J"},                         // dot above
+    {0x2DA, "2J3K4J3I2J"},                 // ring above
+    {0x384, "4K3I"},                       // tonos
+    {0x385, "1J 5J 4L3I"},                 // dialytika tonos
     // The PC sets' pictures.
     {0x263A, "1K5K6J6D5C1C0D0J1K 2I 4I 2F3E4F"},            // smiling face
     {0x263B, "1K5K6J6D5C1C0D0J1K 2I 4I 2F3E4F"},            // black smiling face
@@ -721,15 +840,16 @@ std::vector<std::vector<Point>> StrokeGlyph(uint32_t unicode, bool arc) {
             bool capital = (c.base >= 'A' && c.base <= 'Z') ||
                            (c.base >= 0x391 && c.base <= 0x3A9) ||
                            (c.base >= 0x410 && c.base <= 0x42F);
-            // Accents replace the dot of i.
-            if (c.base == 'i')
+            bool below = c.accent == Cedilla || c.accent == Ogonek;
+            // Accents above replace the dot of i, and clear the ascender of l.
+            if (c.base == 'i' && !below)
                 Parse("3H3C", 0, strokes);
             else
                 strokes = StrokeGlyph(c.base, false);
             if (c.accent == Slash)
                 Parse(capital ? "6L0B" : kAccents[Slash], 0, strokes);
             else
-                Parse(kAccents[c.accent], capital && c.accent != Cedilla ? 3 : 0, strokes);
+                Parse(kAccents[c.accent], (capital || c.base == 'l') && !below ? 3 : 0, strokes);
             break;
         }
         for (const Symbol& s : kSymbols)

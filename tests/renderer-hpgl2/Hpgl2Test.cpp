@@ -372,7 +372,7 @@ TEST(Hpgl2Labels, TextPathsOffsetOriginsSymbolsAndCharacterFill) {
 
     // Every character of the sets labels commonly select has a stroke glyph
     // (PC-8's pictures from code 1, for transparent data).
-    for (int value : {277, 14, 629, 341, 405, 334, 306, 269, 173, 621}) {
+    for (int value : {277, 14, 629, 78, 620, 341, 405, 334, 306, 269, 173, 621}) {
         const fonts::SymbolSet* set = fonts::FindSymbolSet(value);
         ASSERT_NE(set, nullptr) << value;
         for (uint32_t code = 1; code < 256; ++code) {
