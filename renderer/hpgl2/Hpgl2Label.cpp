@@ -21,10 +21,12 @@ bool IsStick(int typeface) {
     return typeface == 48 || typeface == 50 || typeface <= 0;
 }
 
-// Line-drawing and block characters fill their whole cell, so that they join
-// in the proportional arc font too.
+// Line-drawing and block characters, and the pieces of tall delimiters, keep
+// their whole cell, so that they join in the proportional arc font too.
 bool FillsCell(uint32_t unicode) {
-    return unicode >= 0x2500 && unicode < 0x25A0;
+    return (unicode >= 0x2500 && unicode < 0x25A0) || unicode == 0x25D8 || unicode == 0x25D9 ||
+           unicode == 0x2320 || unicode == 0x2321 || (unicode >= 0x239B && unicode <= 0x23AF) ||
+           unicode == 0x23B7 || unicode == 0x23D0 || (unicode >= 0xF8E5 && unicode <= 0xF8FE);
 }
 
 // Stroke units (a sixth of the body width) around an arc-font glyph, and a
@@ -469,9 +471,10 @@ uint32_t Interpreter::State::StrokeUnicode(int symbolSet, uint32_t code) const {
         if (u != 0xFFFF && !defined->unicode) u = fonts::MslToUnicode(u);
         if (u == 0xFFFF || u == fonts::kNoChar) return 0;
     } else {
-        if (code > 255) return 0;
+        // A set of 256 codes ends there (ToUnicode says so); the Unicode set
+        // reaches every character a 16-bit label carries.
         const fonts::SymbolSet* set = fonts::FindSymbolSet(symbolSet);
-        u = set ? fonts::ToUnicode(*set, code) : code;
+        u = set ? fonts::ToUnicode(*set, code) : code <= 255 ? code : 0;
     }
     return u == 0xA0 ? ' ' : u;
 }

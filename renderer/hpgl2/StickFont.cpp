@@ -120,8 +120,29 @@ const char* const kAccents[] = {
     "3C4B3A2A",   // cedilla (under the letter, never raised)
     "6I0B",       // slash through o (through O: 6L0B)
     "1K2I4I5K",   // breve
+    "5C4B5A6A",   // ogonek (under the letter's right foot, never raised)
+    "3K2I 5K4I",  // double acute
+    "3J",         // dot above
+    "1J5J",       // macron
+    "1J 5J 4L3I", // dialytika and tonos
 };
-enum Accent { Grave, Acute, Circumflex, Tilde, Diaeresis, Ring, Caron, Cedilla, Slash, Breve };
+enum Accent {
+    Grave,
+    Acute,
+    Circumflex,
+    Tilde,
+    Diaeresis,
+    Ring,
+    Caron,
+    Cedilla,
+    Slash,
+    Breve,
+    Ogonek,
+    DoubleAcute,
+    DotAbove,
+    Macron,
+    DialytikaTonos
+};
 
 struct Composite {
     uint16_t unicode;
@@ -203,6 +224,80 @@ constexpr Composite kComposites[] = {
     {0x45C, 0x43A, Acute},
     {0x45E, 'y', Breve},
     {0x457, 'i', Diaeresis},
+    // Central European, Turkish and Baltic letters.
+    {0x104, 'A', Ogonek},
+    {0x105, 'a', Ogonek},
+    {0x15A, 'S', Acute},
+    {0x15B, 's', Acute},
+    {0x15E, 'S', Cedilla},
+    {0x15F, 's', Cedilla},
+    {0x164, 'T', Caron},
+    {0x179, 'Z', Acute},
+    {0x17A, 'z', Acute},
+    {0x17B, 'Z', DotAbove},
+    {0x17C, 'z', DotAbove},
+    {0x154, 'R', Acute},
+    {0x155, 'r', Acute},
+    {0x102, 'A', Breve},
+    {0x103, 'a', Breve},
+    {0x139, 'L', Acute},
+    {0x13A, 'l', Acute},
+    {0x106, 'C', Acute},
+    {0x107, 'c', Acute},
+    {0x10C, 'C', Caron},
+    {0x10D, 'c', Caron},
+    {0x118, 'E', Ogonek},
+    {0x119, 'e', Ogonek},
+    {0x11A, 'E', Caron},
+    {0x11B, 'e', Caron},
+    {0x10E, 'D', Caron},
+    {0x143, 'N', Acute},
+    {0x144, 'n', Acute},
+    {0x147, 'N', Caron},
+    {0x148, 'n', Caron},
+    {0x150, 'O', DoubleAcute},
+    {0x151, 'o', DoubleAcute},
+    {0x158, 'R', Caron},
+    {0x159, 'r', Caron},
+    {0x16E, 'U', Ring},
+    {0x16F, 'u', Ring},
+    {0x170, 'U', DoubleAcute},
+    {0x171, 'u', DoubleAcute},
+    {0x162, 'T', Cedilla},
+    {0x163, 't', Cedilla},
+    {0x11E, 'G', Breve},
+    {0x11F, 'g', Breve},
+    {0x130, 'I', DotAbove},
+    {0x100, 'A', Macron},
+    {0x101, 'a', Macron},
+    {0x112, 'E', Macron},
+    {0x113, 'e', Macron},
+    {0x12A, 'I', Macron},
+    {0x12B, 'i', Macron},
+    {0x14C, 'O', Macron},
+    {0x14D, 'o', Macron},
+    {0x16A, 'U', Macron},
+    {0x16B, 'u', Macron},
+    {0x122, 'G', Cedilla},
+    {0x123, 'g', Acute},
+    {0x136, 'K', Cedilla},
+    {0x137, 'k', Cedilla},
+    {0x13B, 'L', Cedilla},
+    {0x13C, 'l', Cedilla},
+    {0x145, 'N', Cedilla},
+    {0x146, 'n', Cedilla},
+    {0x156, 'R', Cedilla},
+    {0x157, 'r', Cedilla},
+    {0x12E, 'I', Ogonek},
+    {0x12F, 'i', Ogonek},
+    {0x172, 'U', Ogonek},
+    {0x173, 'u', Ogonek},
+    {0x116, 'E', DotAbove},
+    {0x117, 'e', DotAbove},
+    {0x128, 'I', Tilde},
+    {0x129, 'i', Tilde},
+    {0x168, 'U', Tilde},
+    {0x169, 'u', Tilde},
     // Greek with tonos (an acute) and dialytika.
     {0x386, 'A', Acute},
     {0x388, 'E', Acute},
@@ -222,6 +317,8 @@ constexpr Composite kComposites[] = {
     {0x3CC, 'o', Acute},
     {0x3CD, 0x3C5, Acute},
     {0x3CE, 0x3C9, Acute},
+    {0x390, 0x3B9, DialytikaTonos},
+    {0x3B0, 0x3C5, DialytikaTonos},
 };
 
 struct Symbol {
@@ -360,10 +457,35 @@ constexpr Symbol kSymbols[] = {
     {0x2122, "0K2K 1K1H 3H3K4J5K5H"},                 // trade mark
     {0x2116, "0C0K3C3K 5J6I5H4I5J 4F6F"},             // numero
     {0x2310, "6D6F0F"},                               // reversed not
-    {0x2320, "3B3J4K5J"},                             // top half integral
-    {0x2321, "3K3B2A1B"},                             // bottom half integral
     {0x207F, "1J1G 1I2J3J4I4G"},                      // superscript n
     {0x20A7, "0C0K3K4J4H3G0G 5J5D6C 4H6H"},           // peseta
+    {0x20A4, "5J4K3K2J2D1C6C 0G4G 0E4E"},             // lira
+    {0x131, "3H3C"},                                  // dotless i
+    {0x2017, "0B6B 0@6@"},                            // double low line
+    {0x203E, "0L6L"},                                 // overline
+    {0x2015, "0F6F"},                                 // horizontal bar
+    // Letters with strokes and hooks, and the spacing accents.
+    {0x110, "1C1K4K6I6E4C1C 0G3G"},        // D with stroke
+    {0x138, "0H0C 5H0E 2F5C"},             // kra
+    {0x141, "1K1C6C 0F3I"},                // L with stroke
+    {0x142, "3K3D4C 1F5I"},                // l with stroke
+    {0x111, "6K6C 6F4H1H0G0D1C4C6E 4J8J"}, // d with stroke
+    {0x13D, "0K0C6C 3K2I"},                // L with caron
+    {0x13E, "2K2D3C 5K4I"},                // l with caron
+    {0x165, "2K2D3C5C 0H4H 5K4I"},         // t with caron
+    {0x10F, "6K6C 6F4H1H0G0D1C4C6E 8K7I"}, // d with caron
+    {0x14A, "0C0K 0J1K5K6J6A5@4@"},        // Eng
+    {0x14B, "0H0C 0G1H5H6G6A5@4@"},        // eng
+    {0x166, "0K6K 3K3C 1G5G"},             // T with stroke
+    {0x167, "2K2D3C5C 0H5H 0F4F"},         // t with stroke
+    {0x2D8, "1K2I4I5K"},                   // breve
+    {0x2DB, "3C2B3A4A"},                   // ogonek
+    {0x2C7, "1K3I5K"},                     // caron
+    {0x2DD, "3K2I 5K4I"},                  // double acute
+    {0x2D9, "3J"},                         // dot above
+    {0x2DA, "2J3K4J3I2J"},                 // ring above
+    {0x384, "4K3I"},                       // tonos
+    {0x385, "1J 5J 4L3I"},                 // dialytika tonos
     // The PC sets' pictures.
     {0x263A, "1K5K6J6D5C1C0D0J1K 2I 4I 2F3E4F"},            // smiling face
     {0x263B, "1K5K6J6D5C1C0D0J1K 2I 4I 2F3E4F"},            // black smiling face
@@ -384,6 +506,62 @@ constexpr Symbol kSymbols[] = {
     {0x25BC, "0K3C6K0K 1I5I 2G4G"},                         // down triangle
     {0x25BA, "0J6F0B0J 0H4F0D"},                            // right pointer
     {0x25C4, "6J0F6B6J 6H2F6D"},                            // left pointer
+    // Pointing hands.
+    {0x261E, "0I2I3H6H6G3G 3G4G4F3F 3F4F4E3E 3E4E4D3D 3D1D0E0I"}, // right index
+    {0x261C, "6I4I3H0H0G3G 3G2G2F3F 3F2F2E3E 3E2E2D3D 3D5D6E6I"}, // left index
+    // Hebrew letters, script and black-letter capitals of the math sets.
+    {0x2135, "1K5C 4E6I6K 2I0E0C"},           // alef
+    {0x2136, "0K5K5C 0C6C"},                  // bet
+    {0x2137, "2K3K4J4C 4F1C"},                // gimel
+    {0x212D, "6J5K1K0J0D1C5C6D 2K2C"},        // black-letter C
+    {0x2111, "1J2K4J5K 4J4D3C1C0D"},          // black-letter I
+    {0x211C, "0J1K1C0B 1K5K6J6H5G1G 3G5D6C"}, // black-letter R
+    {0x2128, "0K6K2G4G6E6B5A3A"},             // black-letter Z
+    {0x2118, "0G1H1A 1F3H5H6G6E5D3D1F"},      // script P
+    {0x212F, "1E4F5G4H2H0F0D1C4C"},           // script e
+    {0x3D2, "0J1K2J3G 6J5K4J3G 3G3C"},        // upsilon with hook
+    {0x222E, "5K4K3J3B2A1A 2G4G5F4E2E1F2G"},  // contour integral
+    {0x22BB, "0J3E6J 0C6C"},                  // exclusive or
+    // Harpoons, paired and return arrows.
+    {0x21C0, "0F6F 4H6F"},               // rightwards harpoon, barb up
+    {0x21C1, "0F6F 4D6F"},               // rightwards harpoon, barb down
+    {0x21BC, "6F0F 2H0F"},               // leftwards harpoon, barb up
+    {0x21BD, "6F0F 2D0F"},               // leftwards harpoon, barb down
+    {0x21C4, "0H6H 4J6H4F 6D0D 2F0D2B"}, // right over left arrow
+    {0x21C6, "6H0H 2J0H2F 0D6D 4F6D4B"}, // left over right arrow
+    {0x21CC, "0H6H 4J6H 6D0D 2B0D"},     // right over left harpoon
+    {0x21D5, "2F2H 4F4H 0H3K6H 0F3C6F"}, // up-down double arrow
+    {0x21B5, "6K6F1F 3H1F3D"},           // return arrow
+    // Pieces of tall brackets, braces and integrals, radicals and arrows:
+    // they run to the edges of the line ('?' is 4 units below the baseline,
+    // 'O' 12 above) so that pieces on successive lines join, and the
+    // horizontal ones to both neighbours ('-' is 3 units left of the cell).
+    {0x2320, "3?3L4M5L"},   // top half integral
+    {0x2321, "3O3A2@1A"},   // bottom half integral
+    {0x23AE, "3O3?"},       // integral extension
+    {0x239B, "5O4N3L2I2?"}, // left parenthesis upper hook
+    {0x239C, "2O2?"},       // left parenthesis extension
+    {0x239D, "2O2E3B4@5?"}, // left parenthesis lower hook
+    {0x239E, "1O2N3L4I4?"}, // right parenthesis upper hook
+    {0x239F, "4O4?"},       // right parenthesis extension
+    {0x23A0, "4O4E3B2@1?"}, // right parenthesis lower hook
+    {0x23A1, "5O2O2?"},     // left square bracket upper corner
+    {0x23A2, "2O2?"},       // left square bracket extension
+    {0x23A3, "2O2?5?"},     // left square bracket lower corner
+    {0x23A4, "1O4O4?"},     // right square bracket upper corner
+    {0x23A5, "4O4?"},       // right square bracket extension
+    {0x23A6, "4O4?1?"},     // right square bracket lower corner
+    {0x23A7, "5O4O3N3?"},   // left brace upper hook
+    {0x23A8, "3O3H1G3F3?"}, // left brace middle
+    {0x23A9, "3O3@4?5?"},   // left brace lower hook
+    {0x23AA, "3O3?"},       // brace extension
+    {0x23AB, "1O2O3N3?"},   // right brace upper hook
+    {0x23AC, "3O3H5G3F3?"}, // right brace middle
+    {0x23AD, "3O3@2?1?"},   // right brace lower hook
+    {0x23B7, "0F1G3?3O"},   // radical bottom
+    {0x23D0, "3O3?"},       // vertical line extension
+    {0x23AF, "-F9F"},       // horizontal line extension
+    {0xF8E5, "-K9K"},       // radical extender (the private code of the PostScript sets)
 };
 
 // Characters drawn as another one: Greek and Cyrillic letters that look
@@ -406,6 +584,17 @@ constexpr Alias kAliases[] = {
     {0x22C5, 0xB7},  {0x2219, 0xB7}, {0x2211, 0x3A3}, {0x220F, 0x3A0}, {0x2206, 0x394},
     {0x2126, 0x3A9}, {0x3D1, 0x3B8}, {0x3D5, 0x3C6},  {0x3D6, 0x3C0},  {0x3F5, 0x3B5},
     {0x2212, '-'},
+};
+
+// The private codes of the PostScript math sets: serif and sans copyright
+// signs, arrow extenders and the pieces of tall delimiters.
+constexpr Alias kPrivateAliases[] = {
+    {0xF6D9, 0xA9},   {0xF6DA, 0xAE},   {0xF6DB, 0x2122}, {0xF8E8, 0xAE},   {0xF8E9, 0xA9},
+    {0xF8EA, 0x2122}, {0xF8E6, 0x23D0}, {0xF8E7, 0x23AF}, {0xF8EB, 0x239B}, {0xF8EC, 0x239C},
+    {0xF8ED, 0x239D}, {0xF8EE, 0x23A1}, {0xF8EF, 0x23A2}, {0xF8F0, 0x23A3}, {0xF8F1, 0x23A7},
+    {0xF8F2, 0x23A8}, {0xF8F3, 0x23A9}, {0xF8F4, 0x23AA}, {0xF8F5, 0x23AE}, {0xF8F6, 0x239E},
+    {0xF8F7, 0x239F}, {0xF8F8, 0x23A0}, {0xF8F9, 0x23A4}, {0xF8FA, 0x23A5}, {0xF8FB, 0x23A6},
+    {0xF8FC, 0x23AB}, {0xF8FD, 0x23AC}, {0xF8FE, 0x23AD},
 };
 
 // Greek and Cyrillic letters of their own. Cyrillic small letters not listed
@@ -584,6 +773,7 @@ void BoxGlyph(uint32_t unicode, std::vector<std::vector<Point>>& strokes) {
     }
     // Blocks and shades: rows of strokes, closer for darker shades.
     double x0 = kCellLeft, x1 = kCellRight, y0 = kCellBottom, y1 = kCellTop, pitch = 0.7;
+    double holeIn = 0, holeOut = -1; // a ring left white, radii from the middle
     switch (unicode) {
     case 0x2588:
         break;
@@ -610,11 +800,32 @@ void BoxGlyph(uint32_t unicode, std::vector<std::vector<Point>>& strokes) {
         break;
     case 0x25A0:
         x0 = 1, x1 = 5, y0 = 0, y1 = 4;
-        break; // black square
+        break;   // black square
+    case 0x25D8: // inverse bullet: a round hole
+        holeIn = 0, holeOut = 2.2;
+        break;
+    case 0x25D9: // inverse white circle: a white ring round a black disc
+        holeIn = 1.6, holeOut = 3.2;
+        break;
     default:
         return;
     }
-    for (double y = y0 + 0.35; y < y1; y += pitch) line(x0, y, x1, y);
+    for (double y = y0 + 0.35; y < y1; y += pitch) {
+        // The rows break where they cross the hole, leaving room for the
+        // stroke's own width.
+        double dy = std::fabs(y - cy), out = holeOut + 0.4, in = holeIn - 0.4;
+        if (dy >= out) {
+            line(x0, y, x1, y);
+            continue;
+        }
+        double outer = std::sqrt(out * out - dy * dy);
+        line(x0, y, cx - outer, y);
+        line(cx + outer, y, x1, y);
+        if (in > 0 && dy < in) {
+            double inner = std::sqrt(in * in - dy * dy);
+            line(cx - inner, y, cx + inner, y);
+        }
+    }
 }
 
 } // namespace
@@ -629,20 +840,23 @@ std::vector<std::vector<Point>> StrokeGlyph(uint32_t unicode, bool arc) {
             bool capital = (c.base >= 'A' && c.base <= 'Z') ||
                            (c.base >= 0x391 && c.base <= 0x3A9) ||
                            (c.base >= 0x410 && c.base <= 0x42F);
-            // Accents replace the dot of i.
-            if (c.base == 'i')
+            bool below = c.accent == Cedilla || c.accent == Ogonek;
+            // Accents above replace the dot of i, and clear the ascender of l.
+            if (c.base == 'i' && !below)
                 Parse("3H3C", 0, strokes);
             else
                 strokes = StrokeGlyph(c.base, false);
             if (c.accent == Slash)
                 Parse(capital ? "6L0B" : kAccents[Slash], 0, strokes);
             else
-                Parse(kAccents[c.accent], capital && c.accent != Cedilla ? 3 : 0, strokes);
+                Parse(kAccents[c.accent], (capital || c.base == 'l') && !below ? 3 : 0, strokes);
             break;
         }
         for (const Symbol& s : kSymbols)
             if (s.unicode == unicode) Parse(s.strokes, 0, strokes);
         for (const Alias& a : kAliases)
+            if (a.unicode == unicode) strokes = StrokeGlyph(a.same, false);
+        for (const Alias& a : kPrivateAliases)
             if (a.unicode == unicode) strokes = StrokeGlyph(a.same, false);
         for (const Symbol& s : kLetters)
             if (s.unicode == unicode) Parse(s.strokes, 0, strokes);

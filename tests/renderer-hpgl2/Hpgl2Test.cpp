@@ -1,8 +1,10 @@
 // HP-GL/2 inside PCL and as plot files, through the job level: where the
 // geometry lands on a 72 dpi page (one pixel per point), what the trace
 // device is asked to draw, and how bad input is survived.
+#include "hpgl2/Hpgl2.h"
 #include "core/Job.h"
 #include "core/Raster.h"
+#include "fonts/SymbolSets.h"
 #include "job/Runner.h"
 
 #include "SoftFontWriter.h"
@@ -367,6 +369,37 @@ TEST(Hpgl2Labels, TextPathsOffsetOriginsSymbolsAndCharacterFill) {
     EXPECT_LE(rule[3] - rule[1], 3);
     EXPECT_EQ(ink("SI1,1;SD1,341,7,50;LB\xc4\xc4\xc4#"), rule); // the arc font joins them too
     EXPECT_NEAR(bar[3] - bar[1], 2 * 2 * 28, 4);
+
+    // Every character of the sets labels commonly select has a stroke glyph
+    // (PC-8's pictures from code 1, for transparent data).
+    for (int value : {277, 14, 629, 78, 620, 341, 405, 334, 306, 269, 173, 621}) {
+        const fonts::SymbolSet* set = fonts::FindSymbolSet(value);
+        ASSERT_NE(set, nullptr) << value;
+        for (uint32_t code = 1; code < 256; ++code) {
+            uint32_t u = fonts::ToUnicode(*set, code);
+            if (u == fonts::kNoChar || u <= ' ' || u == 0xA0 || (u >= 0x7F && u < 0xA0)) continue;
+            EXPECT_FALSE(hpgl2::StrokeGlyph(u).empty()) << set->name << " code " << code;
+        }
+    }
+    // Pieces of tall delimiters join from line to line: the integral halves
+    // (PC-8), a left brace of three pieces (Unicode, 16-bit labels) that
+    // keeps its shape in the arc font.
+    auto column = [](const std::string& gl) {
+        Outcome o = Render(InFrame("IN;SP1;SI1,1;PA2032,2032;" + gl));
+        if (o.pages.size() != 1) return std::array<int, 5>{};
+        auto b = o.pages[0].Ink();
+        int gaps = 0;
+        for (int y = b[1]; y <= b[3]; ++y) gaps += o.pages[0].DarkIn(b[0], y, b[2] + 1, y + 1) == 0;
+        return std::array<int, 5>{b[0], b[1], b[2], b[3], gaps};
+    };
+    auto integral = column("DT#;SD1,341;LB\xf4\r\n\xf5#");
+    EXPECT_GT(integral[3] - integral[1], 3 * 28);
+    EXPECT_EQ(integral[4], 0);
+    const std::string brace("LM1;DT@;LB\x23\xa7\0\r\0\n\x23\xa8\0\r\0\n\x23\xa9\0@", 26);
+    auto stick = column("SD1,590;" + brace), arc = column("SD1,590,7,50;" + brace);
+    EXPECT_NEAR(stick[3] - stick[1], 3 * 2 * 28, 4);
+    EXPECT_EQ(stick[4], 0);
+    for (int i : {0, 2}) EXPECT_NEAR(arc[i], stick[i], 1);
 
     // Greek and Cyrillic letters (ISO 8859-7, 8859-5) have stroke glyphs;
     // Cyrillic small letters stand at the x-height; eta with tonos is accented.
