@@ -4,6 +4,7 @@
 #include "ExitSignals.h"
 #include "ImgConv.h"
 #include "OutputFormats.h"
+#include "Renderer.h"
 #include "Runner.h"
 
 #include <algorithm>
@@ -81,13 +82,6 @@ void RemoveTree(const std::string& path) {
     }
 }
 
-std::string TemporaryRoot() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string folder = (tmp && tmp[0] == '/') ? tmp : "/tmp";
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    return folder;
-}
-
 // How long a child asked to end may take to remove its work files.
 constexpr std::chrono::seconds kGrace{3};
 constexpr const char* kRunPrefix = "varnel-run-";
@@ -113,7 +107,7 @@ int EndChild(pid_t pid, Clock::time_point deadline) {
 // children, tells a later batch whether the owner is gone.
 struct RunFolder {
     RunFolder() {
-        std::string pattern = TemporaryRoot() + "/" + kRunPrefix + "XXXXXX";
+        std::string pattern = TemporaryFolder() + "/" + kRunPrefix + "XXXXXX";
         if (!::mkdtemp(pattern.data())) return;
         lock = ::open((pattern + "/" + kRunLock).c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
         if (lock >= 0 && ::flock(lock, LOCK_EX | LOCK_NB) == 0) {
@@ -583,8 +577,8 @@ BatchOutcome RunBatch(const std::vector<FileTask>& tasks, const BatchSettings& s
                       Renderer& renderer, SignalWatch& signals, SignalMode mode,
                       const BatchEvents& events) {
     BatchOutcome outcome;
-    MakeDirs(TemporaryRoot() + "/");
-    SweepAbandonedRunFolders(TemporaryRoot());
+    MakeDirs(TemporaryFolder() + "/");
+    SweepAbandonedRunFolders(TemporaryFolder());
     RunFolder run;
     const std::string& runFolder = run.path;
     g_batchPid = ::getpid();

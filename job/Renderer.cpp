@@ -19,15 +19,14 @@
 
 namespace varnel {
 
-namespace {
-
-// TMPDIR when it names a folder path, else /tmp; without trailing "/".
 std::string TemporaryFolder() {
     const char* tmp = std::getenv("TMPDIR");
     std::string folder = (tmp && tmp[0] == '/') ? tmp : "/tmp";
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     return folder;
 }
+
+namespace {
 
 // Empties folder (ending in "/") of its files and removes it. A renderer
 // still at work may add a page meanwhile, so this repeats until it is gone.

@@ -61,6 +61,9 @@ inline constexpr const char* kPageFolderReport = ".report";
 inline constexpr std::size_t kMaxPageStem = 200;
 std::string PageStem(const std::string& baseName);
 
+// TMPDIR when it names a folder path, else /tmp; without trailing "/".
+std::string TemporaryFolder();
+
 // Removes every page folder of this user in temporary whose owning process
 // has gone: ownership is a lock on the folder's lock file, held for the
 // folder's life. Folders without a lock file are left alone.
