@@ -81,9 +81,6 @@ struct JobContext::Shared {
     std::unique_ptr<PageRaster> raster; // reused from page to page
     PixelBuffer imageRows;              // likewise, the device's image rows
     RasterDevice* rasterDevice = nullptr;
-    // The page file being drawn into, when the raster lives in it; goes
-    // before the raster does.
-    MappedPageFile pageFile;
 };
 
 JobContext::JobContext(JobOptions options)
@@ -191,10 +188,6 @@ Device& JobContext::BeginPage(const PageSetup& requested) {
         raster = std::make_unique<PageRaster>(rasterWidth, rasterHeight);
     else
         raster->Clear();
-    // Drawn straight into its page file where the file system allows it;
-    // otherwise into the raster's own memory, written out at EndPage.
-    if (!m_options.onPage)
-        m_shared->pageFile.Open(*raster, PageFileName(m_options.outputPattern, m_pagesWritten + 1));
     auto dev = std::make_unique<RasterDevice>(*raster, pageToDevice, w, h, &m_shared->glyphs,
                                               &m_shared->imageRows);
     m_shared->rasterDevice = dev.get();
@@ -207,7 +200,6 @@ bool JobContext::EndPage() {
     m_device->EndImage();
     if (m_pagesWritten >= m_options.limits.maxPages) {
         // An interpreter that ignored Stopped(): no page beyond the limit.
-        m_shared->pageFile.Discard();
         m_device.reset();
         m_shared->rasterDevice = nullptr;
         Stop(StopReason::PageLimit);
@@ -233,17 +225,14 @@ bool JobContext::EndPage() {
         } else {
             uint64_t bytes = 54 + ((uint64_t(raster.Width()) * 3 + 3) & ~uint64_t(3)) *
                                       uint64_t(raster.Height());
-            MappedPageFile& file = m_shared->pageFile;
-            if (!RoomForPage(bytes, file.Reserved())) {
-                file.Discard();
+            if (!RoomForPage(bytes)) {
                 ReportPage();
                 m_device.reset();
                 m_shared->rasterDevice = nullptr;
                 return false;
             }
-            if (file.IsOpen() ? file.Finish(m_options.xdpi, m_options.ydpi)
-                              : WriteBmpFile(raster, m_options.xdpi, m_options.ydpi,
-                                             PageFileName(m_options.outputPattern, number))) {
+            if (WriteBmpFile(raster, m_options.xdpi, m_options.ydpi,
+                             PageFileName(m_options.outputPattern, number))) {
                 m_pageFileBytes += bytes;
             } else {
                 m_writeError = std::strerror(errno);
@@ -264,7 +253,7 @@ bool JobContext::EndPage() {
     return !m_stopped;
 }
 
-bool JobContext::RoomForPage(uint64_t fileBytes, uint64_t reserved) {
+bool JobContext::RoomForPage(uint64_t fileBytes) {
     const Limits& limits = m_options.limits;
     if (m_pageFileBytes + fileBytes > limits.maxPageFileBytes) {
         Warning("page files reached the job's limit of " + std::to_string(limits.maxPageFileBytes) +
@@ -278,8 +267,7 @@ bool JobContext::RoomForPage(uint64_t fileBytes, uint64_t reserved) {
     struct statvfs fs {};
     if (::statvfs(folder.c_str(), &fs) != 0) return true; // the write will tell
     uint64_t unit = fs.f_frsize ? fs.f_frsize : fs.f_bsize;
-    // A page file drawn in place holds its blocks already.
-    uint64_t available = uint64_t(fs.f_bavail) * unit + reserved;
+    uint64_t available = uint64_t(fs.f_bavail) * unit;
     uint64_t reserve = limits.diskReserveBytes >= 0
                            ? uint64_t(limits.diskReserveBytes)
                            : std::min<uint64_t>(512ull << 20, uint64_t(fs.f_blocks) * unit / 10);

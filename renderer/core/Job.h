@@ -207,9 +207,8 @@ private:
     void ReportPage();
     void Stop(StopReason why);
     // False, with the job stopped, when a page file of this size would pass
-    // the job's byte limit or eat into the disk reserve; reserved: bytes of
-    // it the page folder holds already.
-    bool RoomForPage(uint64_t fileBytes, uint64_t reserved);
+    // the job's byte limit or eat into the disk reserve.
+    bool RoomForPage(uint64_t fileBytes);
 
     JobOptions m_options;
     PjlSettings m_pjl;

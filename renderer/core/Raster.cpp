@@ -101,42 +101,7 @@ void PixelBuffer::Release() {
 
 PageRaster::PageRaster(int width, int height)
     : m_width(width), m_height(height), m_pixels(size_t(width) * size_t(height) * 3),
-      m_first(m_pixels.Data()), m_step(ptrdiff_t(width) * 3), m_live(size_t(height), 0),
-      m_white(size_t(width) * 3, 255) {}
-
-PageRaster::PageRaster(const PageRaster& other)
-    : m_width(other.m_width), m_height(other.m_height), m_pixels(other.m_pixels.Size()),
-      m_first(m_pixels.Data()), m_step(ptrdiff_t(other.m_width) * 3), m_live(other.m_live),
-      m_white(other.m_white) {
-    for (int y = 0; y < m_height; ++y)
-        if (m_live[size_t(y)]) std::memcpy(Pixels(y), other.Pixels(y), size_t(m_width) * 3);
-}
-
-PageRaster& PageRaster::operator=(const PageRaster& other) {
-    if (this != &other) {
-        PageRaster copy(other);
-        m_width = copy.m_width;
-        m_height = copy.m_height;
-        m_pixels = std::move(copy.m_pixels);
-        m_first = m_pixels.Data();
-        m_step = copy.m_step;
-        m_live = std::move(copy.m_live);
-        m_white = std::move(copy.m_white);
-    }
-    return *this;
-}
-
-void PageRaster::Attach(uint8_t* first, ptrdiff_t step) {
-    m_first = first;
-    m_step = step;
-    Clear();
-}
-
-void PageRaster::Detach() {
-    m_first = m_pixels.Data();
-    m_step = ptrdiff_t(m_width) * 3;
-    Clear();
-}
+      m_live(size_t(height), 0), m_white(size_t(width) * 3, 255) {}
 
 void PageRaster::Revive(int y) {
     std::memset(Pixels(y), 255, size_t(m_width) * 3);

@@ -43,9 +43,6 @@ private:
 class PageRaster {
 public:
     PageRaster(int width, int height);
-    // A copy holds its own rows, whoever held the original's.
-    PageRaster(const PageRaster& other);
-    PageRaster& operator=(const PageRaster& other);
 
     int Width() const { return m_width; }
     int Height() const { return m_height; }
@@ -70,23 +67,13 @@ public:
     // Back to white, for the next page.
     void Clear();
 
-    // The next page's rows live in memory the caller owns, row y at
-    // first + y * step (a negative step for bottom-up rows), until Detach.
-    // Every row starts out white and untouched, as after Clear.
-    void Attach(uint8_t* first, ptrdiff_t step);
-    void Detach();
-    // Whether row y was changed on this page.
-    bool Touched(int y) const { return m_live[size_t(y)] != 0; }
-
 private:
-    uint8_t* Pixels(int y) { return m_first + ptrdiff_t(y) * m_step; }
-    const uint8_t* Pixels(int y) const { return m_first + ptrdiff_t(y) * m_step; }
+    uint8_t* Pixels(int y) { return m_pixels.Data() + size_t(y) * size_t(m_width) * 3; }
+    const uint8_t* Pixels(int y) const { return m_pixels.Data() + size_t(y) * size_t(m_width) * 3; }
     void Revive(int y);
 
     int m_width, m_height;
     PixelBuffer m_pixels;
-    uint8_t* m_first;            // row 0
-    ptrdiff_t m_step;            // from one row to the next
     std::vector<uint8_t> m_live; // per row: holds its own pixels
     std::vector<uint8_t> m_white;
 };

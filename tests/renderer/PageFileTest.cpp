@@ -6,16 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -121,96 +117,6 @@ TEST(PageFile, FailedWriteLeavesNothingBehind) {
     ASSERT_EQ(::mkdir((dir + "p.bmp").c_str(), 0755), 0);
     EXPECT_FALSE(WriteBmpFile(r, 72, 72, dir + "p.bmp"));
     EXPECT_EQ(List(dir), std::vector<std::string>{"p.bmp"});
-    RemoveTree(dir);
-}
-
-void DrawPattern(PageRaster& r) {
-    for (int y = 0; y < r.Height(); ++y)
-        if (Drawn(y))
-            for (int x = 0; x < r.Width(); ++x) r.Set(x, y, Pattern(x, y));
-}
-
-std::vector<std::string> Sorted(std::vector<std::string> v) {
-    std::sort(v.begin(), v.end());
-    return v;
-}
-
-// A page drawn straight into its file gives the bytes the written one does;
-// the file appears only when finished, and a page that cannot be reserved
-// (here: past the file size limit, as on a full disk) is refused cleanly and
-// left to the written path, which reports the error.
-TEST(PageFile, DrawnInPlaceEqualsWrittenAndNeverHalfThere) {
-    std::string dir = MakeTempDir();
-    ASSERT_FALSE(dir.empty());
-    const int sizes[][2] = {{1, 1}, {2, 3}, {3, 2}, {5, 4}, {4, 2100}, {1201, 1300}};
-    for (const auto& sz : sizes) {
-        int w = sz[0], h = sz[1];
-        PageRaster written(w, h);
-        DrawPattern(written);
-        ASSERT_TRUE(WriteBmpFile(written, 300, 200, dir + "a.bmp"));
-
-        ::unlink((dir + "b.bmp").c_str());
-        PageRaster r(w, h);
-        for (int y = 0; y < h; ++y) r.Set(0, y, kBlack); // the last page, in its own memory
-        MappedPageFile file;
-        ASSERT_TRUE(file.Open(r, dir + "b.bmp")) << w << "x" << h;
-        EXPECT_GE(file.Reserved(), 54 + ((uint64_t(w) * 3 + 3) & ~uint64_t(3)) * uint64_t(h));
-        EXPECT_EQ(r.At(0, h - 1), kWhite);
-        std::vector<std::string> during = List(dir);
-        ASSERT_EQ(during.size(), 2u);
-        EXPECT_EQ(Sorted(during)[0].rfind(".b.bmp.", 0), 0u) << Sorted(during)[0];
-        DrawPattern(r);
-        ASSERT_TRUE(file.Finish(300, 200)) << w << "x" << h;
-        EXPECT_FALSE(file.IsOpen());
-        std::string want = ReadAll(dir + "a.bmp");
-        ASSERT_EQ(ReadAll(dir + "b.bmp"), want) << w << "x" << h;
-        EXPECT_EQ(Sorted(List(dir)), (std::vector<std::string>{"a.bmp", "b.bmp"}));
-
-        // The raster draws into its own memory again, from white, and the
-        // finished file keeps what it had.
-        EXPECT_EQ(r.At(w - 1, 0), kWhite);
-        r.Set(w - 1, 0, kBlack);
-        EXPECT_EQ(r.At(w - 1, 0), kBlack);
-        EXPECT_EQ(ReadAll(dir + "b.bmp"), want);
-    }
-
-    // Dropped, or the name taken by a folder: nothing is left behind.
-    PageRaster r(64, 64);
-    {
-        MappedPageFile dropped;
-        ASSERT_TRUE(dropped.Open(r, dir + "c.bmp"));
-        r.Set(1, 1, kBlack);
-    }
-    ASSERT_EQ(::mkdir((dir + "d.bmp").c_str(), 0755), 0);
-    MappedPageFile blocked;
-    ASSERT_TRUE(blocked.Open(r, dir + "d.bmp"));
-    EXPECT_FALSE(blocked.Finish(72, 72));
-    EXPECT_EQ(Sorted(List(dir)), (std::vector<std::string>{"a.bmp", "b.bmp", "d.bmp"}));
-    EXPECT_EQ(r.At(1, 1), kWhite);
-
-    // No room for the whole file: refused before anything is drawn, the
-    // raster keeps working, and the written path fails with the reason.
-    PageRaster big(1200, 1300);
-    rlimit old{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    rlimit small = old;
-    small.rlim_cur = 1 << 20;
-    auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    MappedPageFile full;
-    bool opened = full.Open(big, dir + "e.bmp");
-    big.Set(3, 3, kBlack);
-    errno = 0;
-    bool wrote = WriteBmpFile(big, 72, 72, dir + "e.bmp");
-    int why = errno;
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldSignal);
-    EXPECT_FALSE(opened);
-    EXPECT_FALSE(full.IsOpen());
-    EXPECT_EQ(big.At(3, 3), kBlack);
-    EXPECT_FALSE(wrote);
-    EXPECT_EQ(why, EFBIG);
-    EXPECT_EQ(Sorted(List(dir)), (std::vector<std::string>{"a.bmp", "b.bmp", "d.bmp"}));
     RemoveTree(dir);
 }
 
