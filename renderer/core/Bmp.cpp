@@ -89,21 +89,29 @@ bool WriteBmpFile(const PageRaster& raster, int xdpi, int ydpi, const std::strin
     (void)::fallocate(fd, 0, 0, off_t(54 + imageBytes));
 
     // The raster already holds B, G, R rows: hand them to the kernel as they
-    // are, bottom row first, with the padding between them, in a few large
-    // calls.
+    // are, bottom row first, with the padding between them, in calls of
+    // about half a megabyte. Calls of 2 MB and more let the kernel back the
+    // file with 2 MB blocks of memory; where those are scarce, or were
+    // handed back to the host of a virtual machine, taking them costs many
+    // times the copy: a 600 dpi page took 20 to 200 ms in 15 MB calls, a
+    // steady 20 ms in half-megabyte ones.
     static const uint8_t kZeros[4] = {};
     size_t pixelBytes = size_t(w) * 3, pad = rowBytes - pixelBytes;
     constexpr int kBatch = 1024; // IOV_MAX on Linux
+    constexpr size_t kCallBytes = size_t(512) << 10;
     iovec iov[kBatch];
     int n = 0;
+    size_t bytes = sizeof hdr;
     iov[n++] = {hdr, sizeof hdr};
     bool ok = true;
     for (int y = h - 1; ok && y >= 0; --y) {
         iov[n++] = {const_cast<uint8_t*>(raster.Row(y)), pixelBytes};
         if (pad) iov[n++] = {const_cast<uint8_t*>(kZeros), pad};
-        if (n > kBatch - 2 || y == 0) {
+        bytes += rowBytes;
+        if (n > kBatch - 2 || bytes >= kCallBytes || y == 0) {
             ok = WriteAll(fd, iov, n);
             n = 0;
+            bytes = 0;
         }
     }
     if (ok && n > 0) ok = WriteAll(fd, iov, n);

@@ -71,9 +71,11 @@ bool Drawn(int y) {
 TEST(PageFile, HoldsEveryPixelBottomUpWithZeroPadding) {
     std::string dir = MakeTempDir();
     ASSERT_FALSE(dir.empty());
-    // Every padding length, and pages tall enough to need several batches
-    // of writes, with and without padding between the rows.
-    const int sizes[][2] = {{1, 1}, {2, 3}, {3, 2}, {4, 5}, {5, 4}, {5, 1500}, {4, 2100}};
+    // Every padding length, and pages that need several calls to write:
+    // narrow ones by the number of rows, wide ones by their bytes, with and
+    // without padding between the rows.
+    const int sizes[][2] = {{1, 1}, {2, 3},    {3, 2},    {4, 5},
+                            {5, 4}, {5, 1500}, {4, 2100}, {1201, 700}};
     for (const auto& sz : sizes) {
         int w = sz[0], h = sz[1];
         PageRaster r(w, h);
