@@ -1,10 +1,14 @@
 // What a small hostile input can cost, through the renderer's own program:
 // page files stay within the job's limit and work within its budget.
 #include "PxlWriter.h"
+#include "core/Bmp.h"
+#include "core/Job.h"
+#include "job/Runner.h"
 #include "pclxl/PxlTables.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <dirent.h>
 #include <fstream>
 #include <sstream>
@@ -50,8 +54,10 @@ protected:
         return names;
     }
 
-    // Renders bytes with the renderer's program and the extra switches.
-    Outcome Render(const std::vector<uint8_t>& bytes, std::vector<std::string> switches) {
+    // Renders bytes with the renderer's program and the extra switches,
+    // optionally under a file size limit.
+    Outcome Render(const std::vector<uint8_t>& bytes, std::vector<std::string> switches,
+                   rlim_t fileSizeLimit = RLIM_INFINITY) {
         const std::string input = dir + "job.bin", report = dir + "report.txt";
         std::ofstream(input, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -64,6 +70,11 @@ protected:
             std::vector<char*> argv;
             for (std::string& a : args) argv.push_back(a.data());
             argv.push_back(nullptr);
+            if (fileSizeLimit != RLIM_INFINITY) {
+                std::signal(SIGXFSZ, SIG_IGN); // the write fails instead
+                rlimit limit{fileSizeLimit, fileSizeLimit};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            }
             ::execv(TARVIK_PROGRAM, argv.data());
             ::_exit(127);
         }
@@ -177,4 +188,96 @@ TEST_F(JobBoundsTest, AFirstPageSkipsTheEarlierPagesButKeepsTheirState) {
     EXPECT_TRUE(read("p_003.bmp") == third);
 
     EXPECT_NE(Render(bytes, {"-dTarvikFirstPage=0"}).exitCode, 0);
+}
+
+// A page file is written while the next page is drawn: each file must still
+// hold its own page, and a page that cannot be written must stop the job at
+// that page, as a write done at once would.
+TEST_F(JobBoundsTest, PageFilesWrittenBehindTheDrawingHoldTheirPagesAndFailInPlace) {
+    // A5, A5, A3, A5, each page with its rectangle somewhere else.
+    std::string job = "\x1b"
+                      "E";
+    const int paper[] = {25, 25, 27, 25};
+    std::vector<size_t> pageEnds;
+    for (int i = 0; i < 4; ++i) {
+        job += "\x1b&l" + std::to_string(paper[i]) + "A\x1b*p" + std::to_string(50 + 100 * i) +
+               "x" + std::to_string(80 + 150 * i) + "Y\x1b*c300a200B\x1b*c0P\f";
+        pageEnds.push_back(job.size());
+    }
+    const std::vector<uint8_t> bytes(job.begin(), job.end());
+    const std::vector<std::string> switches = {"-r200", "-g1654x2339", "-dTarvikJobPaper"};
+
+    // The same pages drawn and written one after the other, in this process.
+    const std::string ref = dir + "ref_";
+    tarvik::JobOptions opt;
+    opt.xdpi = opt.ydpi = 200;
+    opt.widthPx = 1654;
+    opt.heightPx = 2339;
+    opt.jobPaper = true;
+    opt.onPage = [&](int n, const tarvik::PageRaster& r) {
+        ASSERT_TRUE(tarvik::WriteBmpFile(r, 200, 200, ref + std::to_string(n)));
+    };
+    {
+        tarvik::JobContext context(opt);
+        ASSERT_EQ(tarvik::RunInput(bytes.data(), bytes.size(), context), tarvik::kResultOk);
+    }
+    auto read = [](const std::string& path) {
+        std::stringstream text;
+        text << std::ifstream(path, std::ios::binary).rdbuf();
+        return text.str();
+    };
+    auto samePages = [&](int count) {
+        for (int n = 1; n <= count; ++n) {
+            std::string name = dir + "p_00" + std::to_string(n) + ".bmp";
+            std::string want = read(ref + std::to_string(n));
+            ASSERT_GT(want.size(), 1000000u);
+            EXPECT_TRUE(read(name) == want) << "page " << n;
+        }
+    };
+    // Files are renamed into place in page order.
+    auto placedInOrder = [&](int count) {
+        timespec last{};
+        for (int n = 1; n <= count; ++n) {
+            struct stat st {};
+            ASSERT_EQ(::stat((dir + "p_00" + std::to_string(n) + ".bmp").c_str(), &st), 0);
+            EXPECT_TRUE(st.st_ctim.tv_sec > last.tv_sec ||
+                        (st.st_ctim.tv_sec == last.tv_sec && st.st_ctim.tv_nsec >= last.tv_nsec))
+                << "page " << n;
+            last = st.st_ctim;
+        }
+    };
+    auto temporaries = [&] {
+        int n = 0;
+        if (DIR* d = ::opendir(dir.c_str())) {
+            while (const dirent* e = ::readdir(d))
+                if (e->d_name[0] == '.' && std::string(e->d_name) != "." &&
+                    std::string(e->d_name) != "..")
+                    ++n;
+            ::closedir(d);
+        }
+        return n;
+    };
+
+    Outcome all = Render(bytes, switches);
+    EXPECT_EQ(all.exitCode, 0) << all.report;
+    EXPECT_EQ(all.pages, 4);
+    samePages(4);
+    placedInOrder(4);
+    for (const std::string& name : Files())
+        if (name.rfind("p_", 0) == 0) ::unlink((dir + name).c_str());
+
+    // The A3 page (23 MB) passes a 10 MB file size limit, the A5 ones do not.
+    Outcome cut = Render(bytes, switches, 10'000'000);
+    EXPECT_NE(cut.exitCode, 0);
+    EXPECT_EQ(cut.pages, 2);
+    samePages(2);
+    EXPECT_EQ(temporaries(), 0);
+    for (const char* line : {"pages 2\n", "stop write\n", "error File too large\n"})
+        EXPECT_NE(cut.report.find(line), std::string::npos) << line << cut.report;
+    // The job stopped at the third page's end, not later.
+    EXPECT_NE(cut.report.find("broken " + std::to_string(pageEnds[2]) + "\n"), std::string::npos)
+        << cut.report;
+    const std::string pageBytes = "bytes " + std::to_string(cut.pageBytes) + "\n";
+    for (const std::string& line : {std::string("result -4\n"), pageBytes})
+        EXPECT_NE(cut.report.find(line), std::string::npos) << line << cut.report;
 }
