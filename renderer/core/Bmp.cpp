@@ -48,18 +48,13 @@ bool WriteAll(int fd, iovec* iov, int count) {
 
 } // namespace
 
-bool BeginBmpFile(const PageRaster& raster, int xdpi, int ydpi, const std::string& path,
-                  PendingBmpFile& file) {
+bool WriteBmpFile(const PageRaster& raster, int xdpi, int ydpi, const std::string& path) {
     int w = raster.Width(), h = raster.Height();
     size_t rowBytes = (size_t(w) * 3 + 3) & ~size_t(3);
     uint64_t imageBytes = uint64_t(rowBytes) * uint64_t(h);
-    if (imageBytes + 54 > 0xFFFFFFFFull) {
-        errno = EFBIG;
-        return false;
-    }
+    if (imageBytes + 54 > 0xFFFFFFFFull) return false;
 
-    uint8_t* hdr = file.header;
-    std::memset(hdr, 0, sizeof file.header);
+    uint8_t hdr[54] = {};
     hdr[0] = 'B';
     hdr[1] = 'M';
     Put32(hdr + 2, uint32_t(54 + imageBytes));
@@ -89,31 +84,9 @@ bool BeginBmpFile(const PageRaster& raster, int xdpi, int ydpi, const std::strin
     ::fchmod(fd, 0666 & ~mask);
 
     // Reserving the whole file at once spares the file system a block
-    // reservation for every page of memory written, and makes a full disk
-    // or a file size limit show now. Where the file system cannot reserve,
-    // the writes simply go ahead (no emulation by writing zeros first).
-    int r;
-    do r = ::fallocate(fd, 0, 0, off_t(54 + imageBytes));
-    while (r != 0 && errno == EINTR);
-    if (r != 0 && errno != EOPNOTSUPP && errno != ENOSYS) {
-        int why = errno;
-        ::close(fd);
-        ::unlink(name.data());
-        errno = why;
-        return false;
-    }
-    file.fd = fd;
-    file.tempName = name.data();
-    file.path = path;
-    file.reserved = r == 0;
-    return true;
-}
-
-bool FinishBmpFile(PendingBmpFile& file, const PageRaster& raster) {
-    int w = raster.Width(), h = raster.Height();
-    size_t rowBytes = (size_t(w) * 3 + 3) & ~size_t(3);
-    int fd = file.fd;
-    file.fd = -1;
+    // reservation for every page of memory written. Where it cannot, the
+    // writes below simply go ahead (no emulation by writing zeros first).
+    (void)::fallocate(fd, 0, 0, off_t(54 + imageBytes));
 
     // The raster already holds B, G, R rows: hand them to the kernel as they
     // are, bottom row first, with the padding between them, in calls of
@@ -128,8 +101,8 @@ bool FinishBmpFile(PendingBmpFile& file, const PageRaster& raster) {
     constexpr size_t kCallBytes = size_t(512) << 10;
     iovec iov[kBatch];
     int n = 0;
-    size_t bytes = sizeof file.header;
-    iov[n++] = {file.header, sizeof file.header};
+    size_t bytes = sizeof hdr;
+    iov[n++] = {hdr, sizeof hdr};
     bool ok = true;
     for (int y = h - 1; ok && y >= 0; --y) {
         iov[n++] = {const_cast<uint8_t*>(raster.Row(y)), pixelBytes};
@@ -143,18 +116,13 @@ bool FinishBmpFile(PendingBmpFile& file, const PageRaster& raster) {
     }
     if (ok && n > 0) ok = WriteAll(fd, iov, n);
     if (::close(fd) != 0) ok = false;
-    if (ok && ::rename(file.tempName.c_str(), file.path.c_str()) != 0) ok = false;
+    if (ok && ::rename(name.data(), path.c_str()) != 0) ok = false;
     if (!ok) {
         int why = errno; // the caller reports it (a full disk, say)
-        ::unlink(file.tempName.c_str());
+        ::unlink(name.data());
         errno = why;
     }
     return ok;
-}
-
-bool WriteBmpFile(const PageRaster& raster, int xdpi, int ydpi, const std::string& path) {
-    PendingBmpFile file;
-    return BeginBmpFile(raster, xdpi, ydpi, path, file) && FinishBmpFile(file, raster);
 }
 
 } // namespace tarvik

@@ -15,7 +15,6 @@
 #include <cstring>
 #include <ostream>
 #include <sys/statvfs.h>
-#include <thread>
 
 namespace tarvik {
 
@@ -82,26 +81,12 @@ struct JobContext::Shared {
     std::unique_ptr<PageRaster> raster; // reused from page to page
     PixelBuffer imageRows;              // likewise, the device's image rows
     RasterDevice* rasterDevice = nullptr;
-    // The page file being written while the next page is drawn. One at a
-    // time, so a job holds at most two page rasters: the one drawn on and
-    // the one written, which comes back as the spare for the next page.
-    struct Write {
-        std::thread thread;
-        std::unique_ptr<PageRaster> raster;
-        PendingBmpFile file;
-        uint64_t bytes = 0;
-        bool ok = true;
-        int error = 0;
-    } write;
-    std::unique_ptr<PageRaster> spare;
 };
 
 JobContext::JobContext(JobOptions options)
     : m_options(std::move(options)), m_shared(std::make_unique<Shared>()) {}
 
-JobContext::~JobContext() {
-    if (m_shared->write.thread.joinable()) m_shared->write.thread.join();
-}
+JobContext::~JobContext() = default;
 
 SoftFontStore& JobContext::SoftFonts() {
     if (!m_softFonts) m_softFonts = std::make_unique<SoftFontStore>();
@@ -199,7 +184,6 @@ Device& JobContext::BeginPage(const PageSetup& requested) {
         return *m_device;
     }
     auto& raster = m_shared->raster;
-    if (!raster) raster = std::move(m_shared->spare);
     if (!raster || raster->Width() != rasterWidth || raster->Height() != rasterHeight)
         raster = std::make_unique<PageRaster>(rasterWidth, rasterHeight);
     else
@@ -213,13 +197,6 @@ Device& JobContext::BeginPage(const PageSetup& requested) {
 
 bool JobContext::EndPage() {
     if (!m_device) return !m_stopped;
-    // The last page's file must be in place before this one is counted,
-    // checked for room or written.
-    if (!FinishPageFiles()) {
-        m_device.reset();
-        m_shared->rasterDevice = nullptr;
-        return false;
-    }
     m_device->EndImage();
     if (m_pagesWritten >= m_options.limits.maxPages) {
         // An interpreter that ignored Stopped(): no page beyond the limit.
@@ -230,8 +207,6 @@ bool JobContext::EndPage() {
     }
     int number = m_pagesWritten + 1;
     bool ok = true;
-    PendingBmpFile file;
-    uint64_t fileBytes = 0;
     if (m_options.trace) {
         *m_options.trace << "EndPage " << number << "\n";
     } else if (number < m_options.firstPage) {
@@ -256,11 +231,9 @@ bool JobContext::EndPage() {
                 m_shared->rasterDevice = nullptr;
                 return false;
             }
-            // A full disk or a size limit shows here, so the job stops at
-            // this page as if it were written at once.
-            if (BeginBmpFile(raster, m_options.xdpi, m_options.ydpi,
-                             PageFileName(m_options.outputPattern, number), file)) {
-                fileBytes = bytes;
+            if (WriteBmpFile(raster, m_options.xdpi, m_options.ydpi,
+                             PageFileName(m_options.outputPattern, number))) {
+                m_pageFileBytes += bytes;
             } else {
                 m_writeError = std::strerror(errno);
                 ok = false;
@@ -270,18 +243,6 @@ bool JobContext::EndPage() {
     ReportPage();
     m_device.reset();
     m_shared->rasterDevice = nullptr;
-    if (fileBytes) {
-        // Where the room could not be taken up front, only a write done now
-        // tells in time whether the page fits.
-        if (file.reserved && StartPageFile(file, fileBytes)) {
-            m_pageFileBytes += fileBytes;
-        } else if (FinishBmpFile(file, *m_shared->raster)) {
-            m_pageFileBytes += fileBytes;
-        } else {
-            m_writeError = std::strerror(errno);
-            ok = false;
-        }
-    }
     if (!ok) {
         m_writeFailed = true;
         Stop(StopReason::WriteFailed);
@@ -290,43 +251,6 @@ bool JobContext::EndPage() {
     ++m_pagesWritten;
     if (m_pagesWritten >= m_options.limits.maxPages) Stop(StopReason::PageLimit);
     return !m_stopped;
-}
-
-bool JobContext::StartPageFile(PendingBmpFile& file, uint64_t bytes) {
-    Shared::Write& w = m_shared->write;
-    w.raster = std::move(m_shared->raster);
-    w.file = std::move(file);
-    w.bytes = bytes;
-    w.ok = true;
-    w.error = 0;
-    try {
-        w.thread = std::thread([&w] {
-            w.ok = FinishBmpFile(w.file, *w.raster);
-            if (!w.ok) w.error = errno;
-        });
-    } catch (...) {
-        m_shared->raster = std::move(w.raster);
-        file = std::move(w.file);
-        return false;
-    }
-    return true;
-}
-
-bool JobContext::FinishPageFiles() {
-    Shared::Write& w = m_shared->write;
-    if (!w.thread.joinable()) return true;
-    w.thread.join();
-    m_shared->spare = std::move(w.raster);
-    if (w.ok) return true;
-    // The page was counted when it was handed over. Whatever stopped the job
-    // since came after this failure, which is what the job stopped for.
-    --m_pagesWritten;
-    m_pageFileBytes -= w.bytes;
-    m_writeError = std::strerror(w.error);
-    m_writeFailed = true;
-    m_stopped = true;
-    m_stopReason = StopReason::WriteFailed;
-    return false;
 }
 
 bool JobContext::RoomForPage(uint64_t fileBytes) {

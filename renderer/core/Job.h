@@ -35,7 +35,6 @@ namespace tarvik {
 class SoftFontStore;
 
 class PageRaster;
-struct PendingBmpFile;
 
 // Bounds on everything the input controls.
 struct Limits {
@@ -163,14 +162,7 @@ public:
     // Finishes the open page and writes its file. Returns false when it could
     // not be written or no further page is allowed: the interpreter stops.
     // Without an open page it does nothing and returns !Stopped().
-    // A page file is written while the interpreter goes on with the next
-    // page (one at a time, in page order); the page counts as written from
-    // here, and is taken back if its write fails.
     bool EndPage();
-    // Waits for the page file still being written. False when its write
-    // failed: the page is taken back and the job stops as for any failed
-    // write. The job level calls it before reporting.
-    bool FinishPageFiles();
     int PagesWritten() const { return m_pagesWritten; }
 
     // Operation budget; false once exhausted (the job then stops).
@@ -214,9 +206,6 @@ public:
 private:
     void ReportPage();
     void Stop(StopReason why);
-    // Hands the open page's raster and its prepared file to the writer
-    // thread; false when no thread could be started.
-    bool StartPageFile(PendingBmpFile& file, uint64_t bytes);
     // False, with the job stopped, when a page file of this size would pass
     // the job's byte limit or eat into the disk reserve.
     bool RoomForPage(uint64_t fileBytes);

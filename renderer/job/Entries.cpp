@@ -157,8 +157,6 @@ int Run(int argc, char** argv) {
         job.Warning("out of memory");
         result = tarvik::kResultBroken;
     }
-    // Nothing is reported before the last page file is in place.
-    if (!job.FinishPageFiles()) result = tarvik::kResultWriteFailed;
     if (args.verbose)
         std::fprintf(stderr, "tarvik: %d page(s), result %d, %d warning(s), %d unsupported\n",
                      job.PagesWritten(), result, job.WarningCount(), job.UnsupportedCount());

@@ -227,7 +227,6 @@ int RunInput(const uint8_t* data, size_t size, JobContext& job, const Interprete
     }
 
     if (job.PageOpen()) job.EndPage();
-    job.FinishPageFiles();
     if (!sawJob) return kResultNotPrintJob;
     // A page refused for want of room is lost like one that failed to write.
     if (job.WriteFailed() || job.WhyStopped() == StopReason::DiskReserve ||
