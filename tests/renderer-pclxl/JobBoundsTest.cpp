@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <dirent.h>
 #include <fstream>
 #include <sstream>
@@ -50,8 +51,10 @@ protected:
         return names;
     }
 
-    // Renders bytes with the renderer's program and the extra switches.
-    Outcome Render(const std::vector<uint8_t>& bytes, std::vector<std::string> switches) {
+    // Renders bytes with the renderer's program and the extra switches,
+    // optionally under a file size limit.
+    Outcome Render(const std::vector<uint8_t>& bytes, std::vector<std::string> switches,
+                   rlim_t fileSizeLimit = RLIM_INFINITY) {
         const std::string input = dir + "job.bin", report = dir + "report.txt";
         std::ofstream(input, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -64,6 +67,11 @@ protected:
             std::vector<char*> argv;
             for (std::string& a : args) argv.push_back(a.data());
             argv.push_back(nullptr);
+            if (fileSizeLimit != RLIM_INFINITY) {
+                std::signal(SIGXFSZ, SIG_IGN); // the write fails instead
+                rlimit limit{fileSizeLimit, fileSizeLimit};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            }
             ::execv(TARVIK_PROGRAM, argv.data());
             ::_exit(127);
         }
@@ -177,4 +185,59 @@ TEST_F(JobBoundsTest, AFirstPageSkipsTheEarlierPagesButKeepsTheirState) {
     EXPECT_TRUE(read("p_003.bmp") == third);
 
     EXPECT_NE(Render(bytes, {"-dTarvikFirstPage=0"}).exitCode, 0);
+}
+
+// A page that cannot be written stops the job at that page: the pages before
+// it stay as they were, nothing half-written is left, and the report names
+// the page count, the reason, the system's error and where the job stopped.
+TEST_F(JobBoundsTest, APageTooLargeToWriteStopsTheJobAtThatPage) {
+    // A5, A5, A3, A5, each page with its rectangle somewhere else.
+    std::string job = "\x1b"
+                      "E";
+    const int paper[] = {25, 25, 27, 25};
+    std::vector<size_t> pageEnds;
+    for (int i = 0; i < 4; ++i) {
+        job += "\x1b&l" + std::to_string(paper[i]) + "A\x1b*p" + std::to_string(50 + 100 * i) +
+               "x" + std::to_string(80 + 150 * i) + "Y\x1b*c300a200B\x1b*c0P\f";
+        pageEnds.push_back(job.size());
+    }
+    const std::vector<uint8_t> bytes(job.begin(), job.end());
+    const std::vector<std::string> switches = {"-r200", "-dTarvikJobPaper"};
+    auto read = [this](int page) {
+        std::stringstream text;
+        text << std::ifstream(dir + "p_00" + std::to_string(page) + ".bmp", std::ios::binary)
+                    .rdbuf();
+        return text.str();
+    };
+
+    Outcome all = Render(bytes, switches);
+    ASSERT_EQ(all.exitCode, 0) << all.report;
+    ASSERT_EQ(all.pages, 4);
+    const std::string first = read(1), second = read(2);
+    ASSERT_GT(first.size(), 5'000'000u);
+    ASSERT_NE(first, second);
+    for (const std::string& name : Files()) ::unlink((dir + name).c_str());
+
+    // The A5 pages (5.8 MB) pass a 10 MB file size limit, the A3 one (23 MB)
+    // does not.
+    Outcome cut = Render(bytes, switches, 10'000'000);
+    EXPECT_NE(cut.exitCode, 0);
+    EXPECT_EQ(cut.pages, 2);
+    EXPECT_TRUE(read(1) == first);
+    EXPECT_TRUE(read(2) == second);
+    int temporaries = 0;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* e = ::readdir(d))
+            if (e->d_name[0] == '.' && std::string(e->d_name) != "." &&
+                std::string(e->d_name) != "..")
+                ++temporaries;
+        ::closedir(d);
+    }
+    EXPECT_EQ(temporaries, 0);
+    // Stopped at the third page's end, not later.
+    for (const std::string& line :
+         {std::string("result -4\n"), std::string("pages 2\n"), std::string("stop write\n"),
+          std::string("error File too large\n"), "bytes " + std::to_string(cut.pageBytes) + "\n",
+          "broken " + std::to_string(pageEnds[2]) + "\n"})
+        EXPECT_NE(cut.report.find(line), std::string::npos) << line << cut.report;
 }
