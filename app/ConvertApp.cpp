@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -111,6 +112,9 @@ int CConvertApp::Run(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Krellix Varnel"));
     QApplication::setDesktopFileName(QStringLiteral("varnel"));
 
+    // Under a file size limit (ulimit -f) a write fails and the row says so,
+    // instead of the window being killed.
+    ::signal(SIGXFSZ, SIG_IGN);
     CConvertDlg dlg;
     if (!dlg.OnInitDialog()) return 1;
     QApplication::setWindowIcon(dlg.windowIcon());

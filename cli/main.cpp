@@ -102,8 +102,11 @@ int main(int argc, char** argv) {
     auto bytes = [](const std::optional<long>& mib) { return mib ? (long long)*mib << 20 : -1; };
     renderer.SetPageLimits(bytes(options.pageLimitMiB), bytes(options.diskReserveMiB));
 
-    // A reader that goes away (| head) must not end the run half way.
+    // A reader that goes away (| head) must not end the run half way, and a
+    // file size limit (ulimit -f) makes a write fail, which is reported,
+    // instead of killing the process.
     ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
     SignalWatch signals;
 
     ReportStyle style;

@@ -20,6 +20,7 @@
 #include <sstream>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
@@ -90,6 +91,10 @@ protected:
         pid_t child = ::fork();
         if (child == 0) {
             ChildEnvironment(libs);
+            if (fileSizeLimit > 0) {
+                rlimit limit{fileSizeLimit, fileSizeLimit};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            }
             int o = ::open(outFile.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
             int e = ::open(errFile.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0600);
             ::dup2(goneReader ? pipeFds[1] : o, 1);
@@ -162,6 +167,8 @@ protected:
 
     // Called with the program's process id while it runs.
     std::function<void(pid_t)> whileRunning;
+    // The program's file size limit in bytes (ulimit -f); 0 leaves it alone.
+    rlim_t fileSizeLimit = 0;
     TempDir tmp;
     std::string temp = tmp / "tmp/";
     std::string home = tmp / "home/";
@@ -514,6 +521,17 @@ TEST_F(ConvertCommandTest, DiskLimitsComeFromTheCommandLine) {
                   std::string::npos)
             << reserved.out;
     }
+    // Under a file size limit the write fails and is reported; the process
+    // is not killed by the limit's signal.
+    fileSizeLimit = 1 << 20;
+    Result capped = Convert({"-r", "72", "-o", out + "c/", a}, VARNEL_REAL_RENDERER_DIR);
+    fileSizeLimit = 0;
+    EXPECT_EQ(capped.exitCode, 1);
+    EXPECT_EQ(capped.out.rfind(a + ": Failed", 0), 0u) << capped.out;
+    EXPECT_NE(capped.out.find("a page file could not be written (File too large)"),
+              std::string::npos)
+        << capped.out;
+
     Result zero = Convert({"--page-limit", "0", a});
     EXPECT_EQ(zero.exitCode, 2);
     EXPECT_NE(zero.err.find("page limit (MiB of page files per input) must be 1 to 1048576"),
