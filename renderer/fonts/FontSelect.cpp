@@ -1,5 +1,4 @@
 #include "FontSelect.h"
-#include "MslUnicode.h"
 #include "ResidentFonts.h"
 
 #include <algorithm>
@@ -73,9 +72,8 @@ ActiveFont::ActiveFont(std::shared_ptr<PclFont> font, int symbolSet, double heig
 uint32_t ActiveFont::ToUnicode(uint32_t code) const {
     if (m_defined) {
         // The job's own definition wins over a built-in set of that number.
-        uint32_t v = m_defined->Value(code);
-        if (v != 0xFFFF && m_mslToUnicode) v = MslToUnicode(v);
-        return v == 0xFFFF || v == kNoChar ? kNoUnicode : v;
+        uint32_t v = m_mslToUnicode ? m_defined->UnicodeOf(code) : m_defined->Value(code);
+        return v == 0xFFFF ? kNoUnicode : v;
     }
     if (m_set) {
         uint32_t u = fonts::ToUnicode(*m_set, code);

@@ -1,6 +1,13 @@
 #include "FontStore.h"
 
+#include "MslUnicode.h"
+
 namespace tarvik::fonts {
+
+uint32_t DefinedSymbolSet::UnicodeOf(uint32_t code) const {
+    uint32_t v = Value(code);
+    return unicode || v == 0xFFFF ? v : MslToUnicode(v);
+}
 
 void FontStore::Add(int id, std::shared_ptr<PclFont> font, bool permanent) {
     if (!font) return;

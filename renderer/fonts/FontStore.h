@@ -23,6 +23,9 @@ struct DefinedSymbolSet {
         return code >= firstCode && code - firstCode < values.size() ? values[code - firstCode]
                                                                      : 0xFFFF;
     }
+    // The Unicode value of a code, MSL numbers through the symbol list;
+    // 0xFFFF when the set leaves the code undefined or the list has no value.
+    uint32_t UnicodeOf(uint32_t code) const;
 };
 
 class FontStore {

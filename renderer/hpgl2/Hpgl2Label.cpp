@@ -3,7 +3,6 @@
 // placed by direction, slant, size, text path and label origin.
 #include "Hpgl2State.h"
 
-#include "fonts/MslUnicode.h"
 #include "fonts/SymbolSets.h"
 
 #include <algorithm>
@@ -467,9 +466,8 @@ void Interpreter::State::Label(std::string_view text, bool symbol) {
 uint32_t Interpreter::State::StrokeUnicode(int symbolSet, uint32_t code) const {
     uint32_t u = 0;
     if (auto defined = host.JobSymbolSet(symbolSet)) {
-        u = defined->Value(code);
-        if (u != 0xFFFF && !defined->unicode) u = fonts::MslToUnicode(u);
-        if (u == 0xFFFF || u == fonts::kNoChar) return 0;
+        u = defined->UnicodeOf(code);
+        if (u == 0xFFFF) return 0;
     } else {
         // A set of 256 codes ends there (ToUnicode says so); the Unicode set
         // reaches every character a 16-bit label carries.
